@@ -79,6 +79,11 @@ class Scene {
   // vectors keep their capacity) so that a steady stream allocates nothing.
   virtual void frameAt(std::uint64_t n, Frame& out) const = 0;
 
+  // True when frameAt fills Frame::timecode itself (a scene file with an
+  // explicit timecode). The server then serves it unchanged; otherwise it
+  // computes the timecode from the frame number when asked to, or serves none.
+  virtual bool providesTimecode() const { return false; }
+
   // Switch to the scene's second description, if it has one (SIGHUP).
   virtual void requestSwitch() {}
 };
