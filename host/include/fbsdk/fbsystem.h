@@ -1,0 +1,30 @@
+// fbsystem.h: FBSystem, the plug-in's view of the host as a whole.
+//
+// Side of the boundary: SDK. Implemented in libfbsdk (src/fbsystem.cpp).
+//
+// An FBSystem is a light view: any number may exist (a device and its reader
+// each hold one), all showing the same host state. It is not a component and
+// is not counted as one. Its properties may be read from any host thread.
+//
+// SystemTime: the host's current time, read-only. It comes from the host's
+// clock, which the host program may replace (fbhost/clock.h); the default is
+// a monotonic clock that reads zero when the host started. It advances with
+// real time whatever the transport does.
+//
+// The current take, the scene and the interface-idle event join here as the
+// host grows.
+#pragma once
+
+#include "fbsdk/fbproperty.h"
+#include "fbsdk/fbsdk_api.h"
+#include "fbsdk/fbtime.h"
+
+class FBSDK_API FBSystem {
+ public:
+  FBSystem();
+  FBSystem(const FBSystem&) = delete;
+  FBSystem& operator=(const FBSystem&) = delete;
+  ~FBSystem();
+
+  FBPropertyTime SystemTime;  // read-only; the host clock's current time
+};

@@ -1,0 +1,124 @@
+#include "fbsdk/fbcomponent.h"
+
+#include <new>
+
+#include "fbhost/components.h"
+#include "host_state.h"
+
+namespace fbhost_internal {
+ComponentTable& Components() {
+  static ComponentTable* table = new ComponentTable;
+  return *table;
+}
+}  // namespace fbhost_internal
+
+using fbhost_internal::Components;
+
+FBClassImplementation(FBComponent);
+
+FBComponent::FBComponent(HIObject /*object*/) {
+  Name.SetGetter([this] { return GetName(); });
+  Name.SetSetter([this](const FBString& name) {
+    std::lock_guard<std::mutex> lock(mNameLock);
+    mName = name.str();
+    return true;
+  });
+  LongName.SetGetter([this] { return GetLabelName(); });
+  LongName.SetSetter([this](const FBString& label) {
+    SetLabelName(label);
+    return true;
+  });
+  auto& table = Components();
+  {
+    std::lock_guard<std::mutex> lock(table.lock);
+    table.live.insert(this);
+  }
+  table.liveCount.fetch_add(1);
+}
+
+FBComponent::FBComponent(const char* labelName, HIObject object) : FBComponent(object) {
+  SetLabelName(labelName);
+}
+
+FBComponent::~FBComponent() {
+  auto& table = Components();
+  {
+    std::lock_guard<std::mutex> lock(table.lock);
+    table.live.erase(this);
+  }
+  table.liveCount.fetch_sub(1);
+}
+
+void* FBComponent::operator new(std::size_t size) {
+  void* memory = ::operator new(size);
+  Components().outstandingAllocations.fetch_add(1);
+  return memory;
+}
+
+void FBComponent::operator delete(void* memory) noexcept {
+  if (memory == nullptr) return;
+  Components().outstandingAllocations.fetch_sub(1);
+  ::operator delete(memory);
+}
+
+bool FBComponent::FBCreate() { return true; }
+
+void FBComponent::FBDestroy() {}
+
+void FBComponent::FBDelete() {
+  if (GetObjectStatus(kFBStatusDestroying)) return;  // already ended
+  SetObjectStatus(kFBStatusDestroying, true);
+  FBDestroy();
+  if (mAllocated) delete this;
+}
+
+bool FBComponent::GetObjectStatus(FBObjectStatus status) const noexcept {
+  const int bits = mStatus.load();
+  if (status == kFBStatusNone) return bits == 0;
+  return (bits & static_cast<int>(status)) != 0;
+}
+
+void FBComponent::SetObjectStatus(FBObjectStatus status, bool on) noexcept {
+  if (on) {
+    mStatus.fetch_or(static_cast<int>(status));
+  } else {
+    mStatus.fetch_and(~static_cast<int>(status));
+  }
+}
+
+HIObject FBComponent::GetHIObject() { return static_cast<void*>(this); }
+
+FBString FBComponent::GetNamespace() const {
+  std::lock_guard<std::mutex> lock(mNameLock);
+  return FBString(mNamespace);
+}
+
+FBString FBComponent::GetName() const {
+  std::lock_guard<std::mutex> lock(mNameLock);
+  return FBString(mName);
+}
+
+FBString FBComponent::GetLabelName() const {
+  std::lock_guard<std::mutex> lock(mNameLock);
+  return mNamespace.empty() ? FBString(mName) : FBString(mNamespace + ":" + mName);
+}
+
+void FBComponent::SetLabelName(const char* labelName) {
+  const std::string label = labelName ? labelName : "";
+  const auto colon = label.find(':');
+  std::lock_guard<std::mutex> lock(mNameLock);
+  if (colon == std::string::npos) {
+    mNamespace.clear();
+    mName = label;
+  } else {
+    mNamespace = label.substr(0, colon);
+    mName = label.substr(colon + 1);
+  }
+}
+
+namespace fbhost {
+std::int64_t LiveComponentCount() { return Components().liveCount.load(); }
+std::int64_t OutstandingComponentAllocations() {
+  return Components().outstandingAllocations.load();
+}
+}  // namespace fbhost

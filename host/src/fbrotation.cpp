@@ -1,0 +1,120 @@
+#include "fbsdk/fbrotation.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kDegreesPerRadian = 180.0 / kPi;
+// cos(middle angle) below this is gimbal lock.
+constexpr double kGimbalLockCosine = 1e-12;
+
+// Axes in the order they are applied (first, middle, last), and the parity
+// sign: +1 for the cyclic orders XYZ, YZX, ZXY, -1 for the others.
+struct OrderAxes {
+  int first;
+  int middle;
+  int last;
+  double sign;
+};
+
+OrderAxes AxesOf(FBRotationOrder order) {
+  switch (order) {
+    case kFBXYZ:
+      return {0, 1, 2, 1.0};
+    case kFBXZY:
+      return {0, 2, 1, -1.0};
+    case kFBYZX:
+      return {1, 2, 0, 1.0};
+    case kFBYXZ:
+      return {1, 0, 2, -1.0};
+    case kFBZXY:
+      return {2, 0, 1, 1.0};
+    case kFBZYX:
+      return {2, 1, 0, -1.0};
+  }
+  return {0, 1, 2, 1.0};  // an out-of-range value: kFBXYZ, as documented
+}
+
+// Degrees in (-180, 180], without negative zero.
+double ToDegrees(double radians) {
+  double degrees = radians * kDegreesPerRadian;
+  if (degrees <= -180.0) degrees += 360.0;
+  return degrees + 0.0;
+}
+
+}  // namespace
+
+void FBQuaternionToRotation(FBVector3<double>& rotation, const FBVector4<double>& quaternion,
+                            FBRotationOrder order) noexcept {
+  rotation.Set(0.0, 0.0, 0.0);
+  double q[4] = {quaternion[0], quaternion[1], quaternion[2], quaternion[3]};
+  double largest = 0.0;
+  for (double c : q) {
+    if (!std::isfinite(c)) return;
+    largest = std::max(largest, std::fabs(c));
+  }
+  if (largest == 0.0) return;
+  // Scale first so that squaring cannot overflow or underflow.
+  for (double& c : q) c /= largest;
+  const double norm = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+  for (double& c : q) c /= norm;
+  const double x = q[0], y = q[1], z = q[2], w = q[3];
+
+  // The rotation matrix, acting on column vectors.
+  const double r[3][3] = {
+      {1.0 - 2.0 * (y * y + z * z), 2.0 * (x * y - z * w), 2.0 * (x * z + y * w)},
+      {2.0 * (x * y + z * w), 1.0 - 2.0 * (x * x + z * z), 2.0 * (y * z - x * w)},
+      {2.0 * (x * z - y * w), 2.0 * (y * z + x * w), 1.0 - 2.0 * (x * x + y * y)},
+  };
+
+  // R = R_last(c) * R_middle(b) * R_first(a).
+  const OrderAxes ax = AxesOf(order);
+  const int i = ax.first, j = ax.middle, k = ax.last;
+  const double s = ax.sign;
+
+  const double cosMiddle = std::hypot(r[i][i], r[j][i]);
+  const double middle = std::atan2(-s * r[k][i], cosMiddle);
+  // At gimbal lock only first -/+ last is defined: keep last = 0.
+  const double last = cosMiddle < kGimbalLockCosine ? 0.0 : std::atan2(s * r[j][i], r[i][i]);
+  // Undo the last rotation: row `middle` of R_last(-c) * R = R_middle(b) * R_first(a),
+  // whose entries (j, j) and (j, k) are cos(a) and -s sin(a) whatever b is.
+  const double cl = std::cos(last), sl = std::sin(last);
+  const double mjj = -s * sl * r[i][j] + cl * r[j][j];
+  const double mjk = -s * sl * r[i][k] + cl * r[j][k];
+  const double first = std::atan2(-s * mjk, mjj);
+
+  double angles[3] = {0.0, 0.0, 0.0};
+  angles[i] = ToDegrees(first);
+  angles[j] = ToDegrees(middle);
+  angles[k] = ToDegrees(last);
+  rotation.Set(angles[0], angles[1], angles[2]);
+}
+
+void FBRotationToQuaternion(FBVector4<double>& quaternion, const FBVector3<double>& rotation,
+                            FBRotationOrder order) noexcept {
+  const OrderAxes ax = AxesOf(order);
+  // Hamilton product a * b of quaternions stored (x, y, z, w).
+  auto multiply = [](const double a[4], const double b[4], double out[4]) {
+    out[0] = a[3] * b[0] + a[0] * b[3] + a[1] * b[2] - a[2] * b[1];
+    out[1] = a[3] * b[1] - a[0] * b[2] + a[1] * b[3] + a[2] * b[0];
+    out[2] = a[3] * b[2] + a[0] * b[1] - a[1] * b[0] + a[2] * b[3];
+    out[3] = a[3] * b[3] - a[0] * b[0] - a[1] * b[1] - a[2] * b[2];
+  };
+  auto axisQuaternion = [&rotation](int axis, double out[4]) {
+    const double half = rotation[static_cast<std::size_t>(axis)] / kDegreesPerRadian / 2.0;
+    out[0] = out[1] = out[2] = 0.0;
+    out[axis] = std::sin(half);
+    out[3] = std::cos(half);
+  };
+  double qa[4], qb[4], qc[4], t[4], q[4];
+  axisQuaternion(ax.first, qa);
+  axisQuaternion(ax.middle, qb);
+  axisQuaternion(ax.last, qc);
+  // q = q_last * q_middle * q_first, as R = R_last * R_middle * R_first.
+  multiply(qc, qb, t);
+  multiply(t, qa, q);
+  const double sign = q[3] < 0.0 ? -1.0 : 1.0;
+  quaternion.Set(sign * q[0], sign * q[1], sign * q[2], sign * q[3]);
+}
