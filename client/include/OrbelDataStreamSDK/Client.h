@@ -60,17 +60,17 @@ enum Enum {
   Unknown = 0,
   NotImplemented = 1,
   Success = 2,
-  InvalidHostName = 3,      // Connect: address is not "host:port" or the host does not resolve
-  ConnectionFailed = 4,     // Connect: nobody answered, or the handshake failed
+  InvalidHostName = 3,   // Connect: address is not "host:port" or the host does not resolve
+  ConnectionFailed = 4,  // Connect: nobody answered, or the handshake failed
   ClientAlreadyConnected = 5,
-  NotConnected = 6,         // the operation needs a connection
-  NoFrame = 7,              // GetFrame: nothing newer than the frame last taken; queries: no frame taken yet
+  NotConnected = 6,  // the operation needs a connection
+  NoFrame = 7,  // GetFrame: nothing newer than the frame last taken; queries: no frame taken yet
   InvalidIndex = 8,
   InvalidSubjectName = 9,
   InvalidSegmentName = 10,
   InvalidMarkerName = 11,
-  InvalidArgument = 12,     // e.g. an axis mapping that is not a signed permutation
-  ProtocolError = 13,       // the server sent something this client cannot decode; connection dropped
+  InvalidArgument = 12,  // e.g. an axis mapping that is not a signed permutation
+  ProtocolError = 13,    // the server sent something this client cannot decode; connection dropped
 };
 }  // namespace Result
 
@@ -97,7 +97,9 @@ enum Enum {
 }  // namespace StreamMode
 
 namespace TimecodeStandard {
-enum Enum {
+// Fixed underlying type: a server may send codes outside this list, and
+// GetTimecode hands them on unchanged for the caller to refuse.
+enum Enum : int {
   None = 0,
   PAL = 1,
   NTSC = 2,
@@ -106,28 +108,62 @@ enum Enum {
 };
 }  // namespace TimecodeStandard
 
-struct Output_Connect { Result::Enum Result = Result::Unknown; };
-struct Output_IsConnected { bool Connected = false; };
-struct Output_Disconnect { Result::Enum Result = Result::Unknown; };
-struct Output_EnableSegmentData { Result::Enum Result = Result::Unknown; };
-struct Output_DisableSegmentData { Result::Enum Result = Result::Unknown; };
-struct Output_EnableMarkerData { Result::Enum Result = Result::Unknown; };
-struct Output_DisableMarkerData { Result::Enum Result = Result::Unknown; };
-struct Output_EnableUnlabeledMarkerData { Result::Enum Result = Result::Unknown; };
-struct Output_DisableUnlabeledMarkerData { Result::Enum Result = Result::Unknown; };
-struct Output_EnableDeviceData { Result::Enum Result = Result::Unknown; };
-struct Output_IsSegmentDataEnabled { bool Enabled = false; };
-struct Output_IsMarkerDataEnabled { bool Enabled = false; };
-struct Output_IsUnlabeledMarkerDataEnabled { bool Enabled = false; };
-struct Output_IsDeviceDataEnabled { bool Enabled = false; };
-struct Output_SetStreamMode { Result::Enum Result = Result::Unknown; };
-struct Output_SetAxisMapping { Result::Enum Result = Result::Unknown; };
+struct Output_Connect {
+  Result::Enum Result = Result::Unknown;
+};
+struct Output_IsConnected {
+  bool Connected = false;
+};
+struct Output_Disconnect {
+  Result::Enum Result = Result::Unknown;
+};
+struct Output_EnableSegmentData {
+  Result::Enum Result = Result::Unknown;
+};
+struct Output_DisableSegmentData {
+  Result::Enum Result = Result::Unknown;
+};
+struct Output_EnableMarkerData {
+  Result::Enum Result = Result::Unknown;
+};
+struct Output_DisableMarkerData {
+  Result::Enum Result = Result::Unknown;
+};
+struct Output_EnableUnlabeledMarkerData {
+  Result::Enum Result = Result::Unknown;
+};
+struct Output_DisableUnlabeledMarkerData {
+  Result::Enum Result = Result::Unknown;
+};
+struct Output_EnableDeviceData {
+  Result::Enum Result = Result::Unknown;
+};
+struct Output_IsSegmentDataEnabled {
+  bool Enabled = false;
+};
+struct Output_IsMarkerDataEnabled {
+  bool Enabled = false;
+};
+struct Output_IsUnlabeledMarkerDataEnabled {
+  bool Enabled = false;
+};
+struct Output_IsDeviceDataEnabled {
+  bool Enabled = false;
+};
+struct Output_SetStreamMode {
+  Result::Enum Result = Result::Unknown;
+};
+struct Output_SetAxisMapping {
+  Result::Enum Result = Result::Unknown;
+};
 struct Output_GetAxisMapping {
   Direction::Enum XAxis = Direction::PositiveX;
   Direction::Enum YAxis = Direction::PositiveY;
   Direction::Enum ZAxis = Direction::PositiveZ;
 };
-struct Output_GetFrame { Result::Enum Result = Result::Unknown; };
+struct Output_GetFrame {
+  Result::Enum Result = Result::Unknown;
+};
 struct Output_GetFrameNumber {
   Result::Enum Result = Result::Unknown;
   unsigned int FrameNumber = 0;
@@ -207,12 +243,25 @@ class ORBEL_CLIENT_API Client {
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  // "host:port". Tries once, waits at most one second for the server's
-  // greeting; on success the receive thread starts.
+  // "host:port" (an IPv6 host in brackets: "[::1]:801"). Tries once and
+  // waits at most one second for the server's greeting; on success the
+  // receive thread starts. InvalidHostName for a malformed address or a host
+  // that does not resolve, ConnectionFailed when nobody answers (a refused
+  // connection answers at once), ProtocolError when the peer's greeting is
+  // not this protocol's, ClientAlreadyConnected while connected. Kinds asked
+  // for before connecting are asked for again as part of the greeting.
   Output_Connect Connect(const String& HostName);
+  // False from the moment the connection is lost: a closed or failed socket
+  // is seen at once, a server silent for two seconds counts as gone.
   Output_IsConnected IsConnected() const;
+  // Success when it closed a connection (also one the server had already
+  // dropped), NotConnected when there was none.
   Output_Disconnect Disconnect();
 
+  // Each asks the server for the new set of kinds and waits (at most one
+  // second) for its acknowledgement: Success once acknowledged, NotConnected
+  // without a connection (the wish is kept for the next Connect),
+  // ConnectionFailed when the server did not answer in time.
   Output_EnableSegmentData EnableSegmentData();
   Output_EnableMarkerData EnableMarkerData();
   Output_EnableUnlabeledMarkerData EnableUnlabeledMarkerData();
@@ -226,17 +275,27 @@ class ORBEL_CLIENT_API Client {
   Output_IsUnlabeledMarkerDataEnabled IsUnlabeledMarkerDataEnabled() const;
   Output_IsDeviceDataEnabled IsDeviceDataEnabled() const;
 
+  // Success while connected, NotConnected otherwise; InvalidArgument for an
+  // unknown mode.
   Output_SetStreamMode SetStreamMode(StreamMode::Enum Mode);
+  // Applies at once to every later query, connected or not (the default is
+  // the server's own frame, (4, 0, 3)). InvalidArgument, and no change, for
+  // codes that are not a signed permutation of the axes.
   Output_SetAxisMapping SetAxisMapping(Direction::Enum XAxis, Direction::Enum YAxis,
                                        Direction::Enum ZAxis);
   Output_GetAxisMapping GetAxisMapping() const;
 
-  // Success only when a frame newer than the one last taken has arrived.
+  // Success only when a frame newer than the one last taken has arrived;
+  // NoFrame when none has, NotConnected without a connection.
   Output_GetFrame GetFrame();
   Output_GetFrameNumber GetFrameNumber() const;
   Output_GetFrameTiming GetFrameTiming() const;
   Output_GetTimecode GetTimecode() const;
 
+  // The queries below answer NoFrame before the first frame is taken, and
+  // the pose and position queries also when the frame taken does not carry
+  // that kind of data (it was not enabled). Poses and positions come in the
+  // axis mapping in force when they are asked for.
   Output_GetSubjectCount GetSubjectCount() const;
   Output_GetSubjectName GetSubjectName(unsigned int SubjectIndex) const;
   Output_GetSegmentCount GetSegmentCount(const String& SubjectName) const;
@@ -255,8 +314,10 @@ class ORBEL_CLIENT_API Client {
   Output_GetUnlabeledMarkerGlobalTranslation GetUnlabeledMarkerGlobalTranslation(
       unsigned int MarkerIndex) const;
 
+  struct Impl;  // opaque
+
  private:
-  struct Impl;
+  friend struct ClientTestAccess;  // test-only counters, not part of this contract
   std::unique_ptr<Impl> impl_;
 };
 

@@ -1,0 +1,111 @@
+// The client's inner state: one connection, its receive thread and the
+// frame hand-off between that thread and the callers.
+//
+// Locks, always taken in this order when nested:
+//   control  serialises Connect, Disconnect and the requests that wait for
+//            the server's acknowledgement;
+//   taken    the frame last taken by GetFrame and the axis mapping, read by
+//            every query;
+//   pending  the newest frame the receive thread has published;
+//   state    wishes, acknowledgements and the last error (with a condition
+//            variable for the waiters).
+// The receive thread takes pending and state only, never both at once, so a
+// caller never waits behind network I/O.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AxisMapping.h"
+#include "DescriptionIndex.h"
+#include "Net.h"
+#include "OrbelDataStreamSDK/Client.h"
+#include "orbel/protocol/messages.h"
+
+namespace orbel::client {
+
+namespace sdk = OrbelDataStreamSDK::CPP;
+
+// One frame as received, with the description it is laid out against.
+struct Snapshot {
+  protocol::Frame frame;
+  std::shared_ptr<const DescriptionIndex> description;
+  std::int64_t receiveTimeNs = 0;
+};
+
+}  // namespace orbel::client
+
+namespace OrbelDataStreamSDK::CPP {
+
+struct Client::Impl {
+  using Snapshot = orbel::client::Snapshot;
+
+  // How long Connect waits for the server's greeting, and a request for the
+  // server's acknowledgement.
+  static constexpr std::chrono::milliseconds kHandshakeTimeout{1000};
+  static constexpr std::chrono::milliseconds kAckTimeout{1000};
+  // The server sends at least a heartbeat this often; silence for longer
+  // than this means a connection that died without closing.
+  static constexpr std::chrono::milliseconds kSilenceLimit{2000};
+  // How often the receive thread wakes to look at the clock and stop flag.
+  static constexpr int kPollMs = 50;
+
+  ~Impl();
+
+  // Connection lifecycle; the caller holds control.
+  Result::Enum connect(const std::string& address);
+  Result::Enum disconnect();
+  // Asks the server for a new set of kinds and waits for its answer; the
+  // caller holds control.
+  Result::Enum requestKinds(std::uint8_t kinds);
+
+  void receiveLoop();
+  // Handles every whole message in the read buffer; false when the
+  // connection must drop (reason already recorded).
+  bool drainMessages();
+  bool handleMessage(const orbel::protocol::MessageView& m);
+  void dropConnection(Result::Enum why, const std::string& text);
+  void joinReceiver();
+
+  std::mutex control;
+
+  mutable std::mutex taken;
+  Snapshot takenFrame;
+  bool haveTaken = false;
+  orbel::client::AxisMapping mapping;
+
+  std::mutex pending;
+  Snapshot pendingFrame;
+  bool pendingFresh = false;
+
+  mutable std::mutex state;
+  std::condition_variable stateChanged;
+  std::uint8_t wanted = 0;  // what the caller asked for, kept across connections
+  std::uint8_t acked = 0;   // what the server last acknowledged; 0 when not connected
+  std::uint32_t sentSequence = 0;
+  std::uint32_t ackedSequence = 0;
+  Result::Enum lastError = Result::Success;
+  std::string lastErrorText;
+
+  std::atomic<bool> connected{false};
+  std::atomic<bool> stopRequested{false};
+  std::atomic<std::uint64_t> bytesReceived{0};
+
+  // Owned by the receive thread while it runs.
+  int fd = -1;
+  std::thread receiver;
+  std::vector<std::uint8_t> readBuffer;
+  std::size_t readUsed = 0;
+  Snapshot decoding;
+  std::shared_ptr<const orbel::client::DescriptionIndex> description;
+  std::string decodeDetail;
+  std::vector<std::uint8_t> sendBuffer;
+};
+
+}  // namespace OrbelDataStreamSDK::CPP
