@@ -15,8 +15,13 @@ namespace {
 
 constexpr const char* kLibraryInit = "LIBRARY_INIT";
 
-std::vector<PluginLoadResult>& Loaded() {
-  static auto* loaded = new std::vector<PluginLoadResult>;
+struct LoadedPlugin {
+  void* handle;
+  PluginLoadResult result;
+};
+
+std::vector<LoadedPlugin>& Loaded() {
+  static auto* loaded = new std::vector<LoadedPlugin>;
   return *loaded;
 }
 
@@ -46,6 +51,13 @@ PluginLoadResult LoadPlugin(const std::string& path, const std::string& entryPoi
     result.status = PluginLoadStatus::Failed;
     result.message = "cannot load '" + path + "': " + (why ? why : "unknown loader error");
     return result;
+  }
+
+  for (const auto& earlier : Loaded()) {
+    if (earlier.handle == handle) {
+      dlclose(handle);  // drop the reference this call added
+      return earlier.result;
+    }
   }
 
   auto* init = reinterpret_cast<FBLibraryInitFunction>(dlsym(handle, kLibraryInit));
@@ -95,7 +107,7 @@ PluginLoadResult LoadPlugin(const std::string& path, const std::string& entryPoi
     }
   }
   result.status = PluginLoadStatus::Loaded;
-  Loaded().push_back(result);
+  Loaded().push_back({handle, result});
   return result;
 }
 
@@ -124,6 +136,10 @@ std::vector<PluginLoadResult> LoadPluginDirectory(const std::string& directory,
   return results;
 }
 
-std::vector<PluginLoadResult> LoadedPlugins() { return Loaded(); }
+std::vector<PluginLoadResult> LoadedPlugins() {
+  std::vector<PluginLoadResult> out;
+  for (const auto& p : Loaded()) out.push_back(p.result);
+  return out;
+}
 
 }  // namespace fbhost

@@ -42,6 +42,8 @@ struct PluginLoadResult {
 //   symbol 'LIBRARY_INIT' missing"); LIBRARY_INIT answered false (the entry
 //   point is then not called, the library stays loaded).
 //   NotPlugin: neither symbol; the library is closed again.
+// A library this host loaded before (the same file, however named) is not
+// loaded again: the answer is its first result, and nothing is called.
 FBSDK_API PluginLoadResult LoadPlugin(const std::string& path,
                                       const std::string& entryPoint = kDefaultEntryPoint);
 

@@ -1,0 +1,55 @@
+// The plug-in library: its static objects, its load notification and its two
+// exported entry points (Part 1.1).
+//
+// Load order. The static initialisers of this file run in definition order,
+// which is the order Part 1.1 fixes: library object, default port, default
+// host, device type number, layout type number. No other file of the plug-in
+// may take a type number or build a static that reads these.
+//
+// Load notification. Linux has no DllMain; a load-time constructor stands in
+// for the process-attach notification (reason 1): a static object defined
+// last in this file, so that, as on Windows (where the runtime initialises
+// the statics before DllMain), it runs after the statics above. A function
+// marked __attribute__((constructor)) would not do: GCC runs it before the
+// file's C++ static initialisers. The registration guards
+// keep it and the host's later EntryPointOrbelMobuOptical(kFBDllLoad)
+// idempotent. A test build (ORBEL_PLUGIN_NO_PROCESS_ATTACH) leaves it out to
+// show that the entry point alone registers.
+#include <fbsdk/fblibrary.h>
+#include <fbsdk/fbplug.h>
+#include <fbsdk/fbstring.h>
+
+#include "orbel_defaults.h"
+#include "orbel_registration.h"
+
+#define ORBEL_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+FBLibrary gOrbelLibrary;
+}  // namespace
+
+const FBString gOrbelDefaultServerPort("801");
+const FBString gOrbelDefaultServerHost("localhost");
+const int gOrbelDeviceTypeInfo = FBPlug::mGlobalTypeInfo++;
+const int gOrbelLayoutTypeInfo = FBPlug::mGlobalTypeInfo++;
+
+#if !defined(ORBEL_PLUGIN_NO_PROCESS_ATTACH)
+namespace {
+struct ProcessAttach {
+  ProcessAttach() noexcept { OrbelLibraryNotify(1); }
+};
+ProcessAttach gProcessAttach;
+}  // namespace
+#endif
+
+// Answers true and does nothing else.
+ORBEL_EXPORT bool LIBRARY_INIT(HIObject /*object*/) noexcept { return true; }
+
+// Operation kFBDllLoad (0) runs the device-class registration and then the
+// layout-class registration; every other code does nothing.
+ORBEL_EXPORT void EntryPointOrbelMobuOptical(kFBDllOperation operation) noexcept {
+  if (operation == kFBDllLoad) {
+    OrbelRegisterDeviceClass();
+    OrbelRegisterLayoutClass();
+  }
+}
