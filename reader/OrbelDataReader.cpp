@@ -1,0 +1,407 @@
+#include "OrbelDataReader.h"
+
+#include <cassert>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include <fbsdk/fbrotation.h>
+#include <fbsdk/fbvector.h>
+
+#include "orbel_defaults.h"  // the plug-in's default server address
+
+namespace sdk = OrbelDataStreamSDK::CPP;
+using orbel::platform::ScopedWait;
+
+namespace {
+
+FBString ToText(const sdk::String& text) { return FBString(text.c_str()); }
+
+// Keeps a record's client-side copy of a name in step with its text without
+// building a new client String on every frame.
+void SyncClientText(sdk::String& clientText, const FBString& text) {
+  if (std::strcmp(clientText.c_str(), text.Buffer()) != 0) clientText = sdk::String(text.Buffer());
+}
+
+// The stream sends unsigned fields; the host takes int. Values beyond int are
+// kept out of range (the host refuses them) rather than wrapped into range.
+int ToTimecodeField(unsigned int value) {
+  return value > static_cast<unsigned int>(INT_MAX) ? INT_MAX : static_cast<int>(value);
+}
+
+}  // namespace
+
+OrbelDataReader::OrbelDataReader()
+    : mHostName(gOrbelDefaultServerHost), mPort(gOrbelDefaultServerPort) {
+  mClient = std::make_unique<Client>();
+  mPauseLock = orbel::platform::CreateMutexA(nullptr, false, "");
+  mDataLock = orbel::platform::CreateMutexA(nullptr, false, "");
+  assert(mPauseLock != nullptr && mDataLock != nullptr && "reader locks could not be created");
+}
+
+OrbelDataReader::~OrbelDataReader() {
+  ReleaseClient();
+  ClearDescription();
+  orbel::platform::CloseHandle(mDataLock);
+  orbel::platform::CloseHandle(mPauseLock);
+}
+
+void OrbelDataReader::ReleaseClient() {
+  if (mClient && mConnected) mClient->Disconnect();
+  mClient.reset();
+}
+
+void OrbelDataReader::SetConnectClock(OrbelReaderClock clock) { mClock = std::move(clock); }
+
+std::int64_t OrbelDataReader::NowMs() const {
+  return mClock.nowMs ? mClock.nowMs() : orbel::platform::MonotonicMilliSeconds();
+}
+
+void OrbelDataReader::SleepMs(std::uint32_t ms) const {
+  if (mClock.sleepMs) {
+    mClock.sleepMs(ms);
+  } else {
+    orbel::platform::Sleep(ms);
+  }
+}
+
+// ---- connection and stream options ----
+
+bool OrbelDataReader::ConnectToServer(int timeoutSeconds) {
+  if (!mClient) return false;
+  const sdk::String address(std::string(mHostName.Buffer()) + ":" + mPort.Buffer());
+  // A monotonic clock: the C library's processor-time clock stands still
+  // while this loop sleeps, so the limit would never be reached.
+  mConnectStart = NowMs();
+  const std::int64_t limitMs = static_cast<std::int64_t>(timeoutSeconds) * 1000;
+  bool connected = mClient->IsConnected().Connected;
+  while (!connected) {
+    if (NowMs() - mConnectStart > limitMs) return false;
+    mClient->Connect(address);
+    SleepMs(kConnectRetryMs);
+    connected = mClient->IsConnected().Connected;
+  }
+
+  mConnected = true;
+  mClient->EnableDeviceData();
+  SetSegmentData(mSegmentDataWanted.load());
+  SetMarkerData(mMarkerDataWanted.load());
+  SetUnlabeledMarkerData(mUnlabeledMarkerDataWanted.load());
+  mClient->SetStreamMode(sdk::StreamMode::ClientPull);
+  SetAxisMapping(0);
+  return true;
+}
+
+bool OrbelDataReader::DisconnectFromServer() {
+  if (!mClient) return false;
+  return mClient->Disconnect().Result == sdk::Result::Success;
+}
+
+bool OrbelDataReader::SetSegmentData(bool wanted) {
+  if (!mClient) return false;
+  if (wanted) {
+    mClient->EnableSegmentData();
+  } else {
+    mClient->DisableSegmentData();
+  }
+  mSegmentDataWanted.store(wanted);
+  return true;
+}
+
+bool OrbelDataReader::SetMarkerData(bool wanted) {
+  if (!mClient) return false;
+  if (wanted) {
+    mClient->EnableMarkerData();
+  } else {
+    mClient->DisableMarkerData();
+  }
+  mMarkerDataWanted.store(wanted);
+  return true;
+}
+
+bool OrbelDataReader::SetUnlabeledMarkerData(bool wanted) {
+  if (!mClient) return false;
+  if (wanted) {
+    mClient->EnableUnlabeledMarkerData();
+  } else {
+    mClient->DisableUnlabeledMarkerData();
+  }
+  mUnlabeledMarkerDataWanted.store(wanted);
+  return true;
+}
+
+bool OrbelDataReader::SegmentDataEnabled() const {
+  return mClient && mClient->IsSegmentDataEnabled().Enabled;
+}
+
+bool OrbelDataReader::MarkerDataEnabled() const {
+  return mClient && mClient->IsMarkerDataEnabled().Enabled;
+}
+
+bool OrbelDataReader::UnlabeledMarkerDataEnabled() const {
+  return mClient && mClient->IsUnlabeledMarkerDataEnabled().Enabled;
+}
+
+bool OrbelDataReader::SetAxisMapping(int choice) {
+  if (!mClient) return false;
+  if (choice == 0) {
+    mClient->SetAxisMapping(sdk::Direction::PositiveX, sdk::Direction::NegativeZ,
+                            sdk::Direction::PositiveY);
+  } else {
+    mClient->SetAxisMapping(sdk::Direction::PositiveX, sdk::Direction::PositiveY,
+                            sdk::Direction::PositiveZ);
+  }
+  return true;
+}
+
+bool OrbelDataReader::SetPaused(bool paused) {
+  ScopedWait pause(mPauseLock, kLockWaitMs);
+  if (!pause.owns()) return false;
+  mPaused = paused;
+  return true;
+}
+
+bool OrbelDataReader::Paused() const {
+  ScopedWait pause(mPauseLock, kLockWaitMs);
+  // Unknown counts as paused: nothing should be fetched on a guess.
+  return !pause.owns() || mPaused;
+}
+
+bool OrbelDataReader::StreamOptionsApplied() const {
+  if (!mClient) return false;
+  return mClient->IsConnected().Connected &&
+         mClient->IsSegmentDataEnabled().Enabled == mSegmentDataWanted.load() &&
+         mClient->IsMarkerDataEnabled().Enabled == mMarkerDataWanted.load() &&
+         mClient->IsUnlabeledMarkerDataEnabled().Enabled == mUnlabeledMarkerDataWanted.load();
+}
+
+bool OrbelDataReader::RequestFrame() {
+  if (!mClient) return false;
+  return mClient->GetFrame().Result == sdk::Result::Success;
+}
+
+// ---- scene description ----
+
+FBString OrbelDataReader::QualifiedName(const FBString& name, const FBString& subject,
+                                        bool stripCharacterName) {
+  const std::string& n = name.str();
+  const std::string& s = subject.str();
+  const std::size_t first = n.find(':');
+  // A name that already carries its own subject as namespace gets no second one.
+  std::string result =
+      (first != std::string::npos && n.compare(0, first, s) == 0 && first == s.size())
+          ? std::string()
+          : s + ":";
+  if (stripCharacterName) {
+    result += n;
+  } else if (first == std::string::npos) {
+    result += s;
+    result += '_';
+    result += n;
+  } else {
+    const std::size_t last = n.rfind(':');
+    result.append(n, 0, last + 1);
+    result += s;
+    result += '_';
+    result.append(n, last + 1, std::string::npos);
+  }
+  return FBString(std::move(result));
+}
+
+void OrbelDataReader::ClearDescription() {
+  segments.clear();
+  markers.clear();
+  unlabeledMarkers.clear();
+  subjectNames.clear();
+}
+
+bool OrbelDataReader::ReadDescription(bool stripCharacterName) {
+  if (!StreamOptionsApplied()) return false;
+  if (mClient->GetFrame().Result != sdk::Result::Success) return false;
+  ScopedWait data(mDataLock, kLockWaitMs);
+  if (!data.owns()) return false;
+
+  ClearDescription();
+  const unsigned int subjectCount = mClient->GetSubjectCount().SubjectCount;
+  for (unsigned int s = 0; s < subjectCount; ++s) {
+    const sdk::String clientSubject = mClient->GetSubjectName(s).SubjectName;
+    if (clientSubject.empty()) break;
+    const FBString subject = ToText(clientSubject);
+    subjectNames.push_back(subject);
+
+    const unsigned int segmentCount = mClient->GetSegmentCount(clientSubject).SegmentCount;
+    for (unsigned int k = 0; k < segmentCount; ++k) {
+      const sdk::String clientName = mClient->GetSegmentName(clientSubject, k).SegmentName;
+      sdk::String clientParent =
+          mClient->GetSegmentParentName(clientSubject, clientName).SegmentName;
+      if (clientParent.empty()) clientParent = clientName;
+      SegmentRecord record;
+      record.subject = subject;
+      record.name = ToText(clientName);
+      record.parentKey = QualifiedName(ToText(clientParent), subject, stripCharacterName);
+      record.root = clientName == clientParent;
+      record.mClientSubject = clientSubject;
+      record.mClientName = clientName;
+      segments.insert_or_assign(QualifiedName(record.name, subject, stripCharacterName),
+                                std::move(record));
+    }
+
+    const unsigned int markerCount = mClient->GetMarkerCount(clientSubject).MarkerCount;
+    for (unsigned int k = 0; k < markerCount; ++k) {
+      const sdk::String clientName = mClient->GetMarkerName(clientSubject, k).MarkerName;
+      MarkerRecord record;
+      record.subject = subject;
+      record.name = ToText(clientName);
+      record.mClientSubject = clientSubject;
+      record.mClientName = clientName;
+      markers.insert_or_assign(QualifiedName(record.name, subject, stripCharacterName),
+                               std::move(record));
+    }
+  }
+
+  int count = unlabeledMarkerCount;
+  if (count < 0) count = 0;
+  if (count > kMaxUnlabeledMarkerCount) count = kMaxUnlabeledMarkerCount;
+  for (int n = 0; n < count; ++n) {
+    MarkerRecord record;
+    record.subject = kUnlabeledSubject;
+    record.name = FBString(std::to_string(n));
+    FBString key = FBString(kUnlabeledSubject) + ":" + record.name;
+    unlabeledMarkers.insert_or_assign(std::move(key), std::move(record));
+  }
+  return true;
+}
+
+// ---- frames ----
+
+bool OrbelDataReader::ReadFrame(FBTime time) {
+  ScopedWait data(mDataLock, kLockWaitMs);
+  if (!data.owns()) return false;
+  bool paused = true;
+  {
+    ScopedWait pause(mPauseLock, kLockWaitMs);
+    // Without the pause lock the flag is unknown; fetching nothing is the
+    // answer that cannot override a pause.
+    if (!pause.owns()) return false;
+    paused = mPaused;
+  }
+  if (paused || !StreamOptionsApplied()) return false;
+
+  // Whatever frame the client holds is read, new or not.
+  mClient->GetFrame();
+  mFrameTime = time;
+  if (UseTimecode()) UpdateTimecode();
+  if (mClient->IsSegmentDataEnabled().Enabled) ReadSegments();
+  if (mClient->IsMarkerDataEnabled().Enabled) ReadMarkers();
+  if (mClient->IsUnlabeledMarkerDataEnabled().Enabled) ReadUnlabeledMarkers();
+  return true;
+}
+
+void OrbelDataReader::ReadSegments() {
+  for (auto& entry : segments) {
+    SegmentRecord& record = entry.second;
+    SyncClientText(record.mClientSubject, record.subject);
+    SyncClientText(record.mClientName, record.name);
+    const sdk::Output_GetSegmentLocalTranslation translation =
+        mClient->GetSegmentLocalTranslation(record.mClientSubject, record.mClientName);
+    for (int i = 0; i < 3; ++i) record.translation[i] = translation.Translation[i];
+
+    const sdk::Output_GetSegmentLocalRotationQuaternion rotation =
+        mClient->GetSegmentLocalRotationQuaternion(record.mClientSubject, record.mClientName);
+    const FBVector4<double> quaternion(rotation.Rotation);
+    FBVector3<double> euler;
+    FBQuaternionToRotation(euler, quaternion, kFBXYZ);
+    for (int i = 0; i < 3; ++i) record.rotation[i] = euler[static_cast<std::size_t>(i)];
+  }
+}
+
+void OrbelDataReader::ReadMarkers() {
+  for (auto& entry : markers) {
+    MarkerRecord& record = entry.second;
+    SyncClientText(record.mClientSubject, record.subject);
+    SyncClientText(record.mClientName, record.name);
+    const sdk::Output_GetMarkerGlobalTranslation position =
+        mClient->GetMarkerGlobalTranslation(record.mClientSubject, record.mClientName);
+    for (int i = 0; i < 3; ++i) record.position[i] = position.Translation[i];
+  }
+}
+
+void OrbelDataReader::ReadUnlabeledMarkers() {
+  // Indices follow the key order, not the number in the key: with twelve
+  // records, Unlabeled:10 takes index 2. Stored scenes and recordings rely on
+  // this order, so it stays.
+  unsigned int index = 0;
+  for (auto& entry : unlabeledMarkers) {
+    const sdk::Output_GetUnlabeledMarkerGlobalTranslation position =
+        mClient->GetUnlabeledMarkerGlobalTranslation(index++);
+    for (int i = 0; i < 3; ++i) entry.second.position[i] = position.Translation[i];
+  }
+}
+
+bool OrbelDataReader::NextFrame(FBTime& time) {
+  const kLongLong intervalMs = 1000 / mFetchRate;
+  const kLongLong sinceFetchMs = (mPollTime - mLastFetchTime).GetMilliSeconds();
+  if (sinceFetchMs <= intervalMs) {
+    mPollTime = mSystem.SystemTime.Get();
+    return false;
+  }
+  if (!ReadFrame(mPollTime)) return false;
+  mLastFetchTime = mPollTime;
+  mPollTime.SetMilliSeconds(mPollTime.GetMilliSeconds() + intervalMs);
+
+  // ResetFrameTime moves the time line's origin from another thread.
+  ScopedWait data(mDataLock, kLockWaitMs);
+  if (!data.owns()) return false;
+  time = (mFrameTime - mPreviousFrameTime) + mBaseTime;
+  return true;
+}
+
+bool OrbelDataReader::ResetFrameTime(FBTime time) {
+  ScopedWait data(mDataLock, kLockWaitMs);
+  if (!data.owns()) return false;
+  mPreviousFrameTime = mFrameTime;
+  mBaseTime = time;
+  if (UseTimecode()) mBaseTime = timecode.GetTime();
+  return true;
+}
+
+// ---- timecode ----
+
+bool OrbelDataReader::ReadTimecodeStandard() {
+  if (!mClient) return false;
+  const sdk::Output_GetTimecode stream = mClient->GetTimecode();
+  FBTimeCode::Rate rate = FBTimeCode::NTSC_DROP;
+  bool known = true;
+  // Compared as a number: a server may send a code this build has no name for.
+  switch (static_cast<int>(stream.Standard)) {
+    case sdk::TimecodeStandard::PAL:
+      rate = FBTimeCode::PAL_25;
+      break;
+    case sdk::TimecodeStandard::NTSC:
+      rate = FBTimeCode::NTSC_FULL;
+      break;
+    case sdk::TimecodeStandard::NTSCDrop:
+      rate = FBTimeCode::NTSC_DROP;
+      break;
+    case sdk::TimecodeStandard::Film:
+      rate = FBTimeCode::FILM_24;
+      break;
+    default:
+      known = false;
+      break;
+  }
+  ScopedWait data(mDataLock, kLockWaitMs);
+  if (!data.owns()) return false;
+  timecode = FBTimeCode(rate);
+  return known;
+}
+
+void OrbelDataReader::UpdateTimecode() {
+  if (!mClient) return;
+  const sdk::Output_GetTimecode stream = mClient->GetTimecode();
+  // A label the rate does not have is refused by the host and the last good
+  // timecode stays.
+  timecode.SetTimeCode(ToTimecodeField(stream.Hours), ToTimecodeField(stream.Minutes),
+                       ToTimecodeField(stream.Seconds), static_cast<float>(stream.Frames));
+}

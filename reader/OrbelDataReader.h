@@ -1,0 +1,246 @@
+// OrbelDataReader: the device's one link to the capture server. It owns the
+// stream client, connects with retries, chooses what the server streams, reads
+// the scene description into records and refreshes those records frame by
+// frame. The records are the device's only sample buffers.
+//
+// Callers and threads
+// - Device operations and the panel (connect, options, ReadDescription,
+//   ResetFrameTime, ReadTimecodeStandard) run on one side; the device's
+//   per-sample input (NextFrame, ReadFrame) on another, possibly at the same
+//   time. The data lock guards the containers and records and the frame-time
+//   line; the pause lock guards the paused flag. The data lock is always taken
+//   first, and no wait lasts longer than kLockWaitMs.
+// - A lock wait that expires makes the operation answer as when it has
+//   nothing to do (false, records and times unchanged); it never touches
+//   guarded state unguarded.
+// - Code outside the reader that walks the containers while frames may
+//   arrive holds a ScopedDataLock for the walk.
+//
+// Every operation answers false (or nothing) without a client, and nothing
+// here throws.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include <OrbelDataStreamSDK/Client.h>
+#include <fbsdk/fbstring.h>
+#include <fbsdk/fbsystem.h>
+#include <fbsdk/fbtime.h>
+#include <fbsdk/fbtimecode.h>
+
+#include "orbel_platform.h"
+
+class OrbelDataReader;
+
+// One segment of a subject, and the last frame's local pose for it.
+struct SegmentRecord {
+  FBString subject;
+  FBString name;
+  double translation[3] = {0, 0, 0};
+  double rotation[3] = {0, 0, 0};  // Euler degrees, rotation order XYZ
+  FBString parentKey;              // equals the record's own key for a root
+  bool root = false;
+
+ private:
+  friend class OrbelDataReader;
+  // The names as the client library's text, built once rather than on every
+  // frame; rebuilt when subject or name no longer match (records may also be
+  // made outside the reader, e.g. from a stored scene).
+  OrbelDataStreamSDK::CPP::String mClientSubject;
+  OrbelDataStreamSDK::CPP::String mClientName;
+};
+
+// One labelled or unlabelled marker, and the last frame's global position.
+struct MarkerRecord {
+  FBString subject;  // "Unlabeled" for an unlabelled marker
+  FBString name;     // an unlabelled marker's number in decimal
+  double position[3] = {0, 0, 0};
+
+ private:
+  friend class OrbelDataReader;
+  OrbelDataStreamSDK::CPP::String mClientSubject;
+  OrbelDataStreamSDK::CPP::String mClientName;
+};
+
+// The reader's source of elapsed time while connecting. Tests replace it to
+// drive the retry loop by hand; an empty function means the default
+// (monotonic milliseconds, real sleep).
+struct OrbelReaderClock {
+  std::function<std::int64_t()> nowMs;
+  std::function<void(std::uint32_t)> sleepMs;
+};
+
+class OrbelDataReader {
+ public:
+  using Client = OrbelDataStreamSDK::CPP::Client;
+  // Keys compare byte by byte (FBString's order), so Unlabeled:10 sorts
+  // before Unlabeled:2 and every consumer walks the same order.
+  using SegmentMap = std::map<FBString, SegmentRecord>;
+  using MarkerMap = std::map<FBString, MarkerRecord>;
+
+  static constexpr std::uint32_t kLockWaitMs = 500;
+  static constexpr std::uint32_t kConnectRetryMs = 200;
+  // unlabeledMarkerCount above this is read as this. Real stages track a few
+  // hundred unlabelled markers; the bound keeps a corrupt setting from asking
+  // for billions of records.
+  static constexpr int kMaxUnlabeledMarkerCount = 100000;
+  static constexpr const char* kUnlabeledSubject = "Unlabeled";
+
+  OrbelDataReader();
+  virtual ~OrbelDataReader();
+  OrbelDataReader(const OrbelDataReader&) = delete;
+  OrbelDataReader& operator=(const OrbelDataReader&) = delete;
+
+  // ---- connection and stream options ----
+  void SetServerHost(const FBString& host) { mHostName = host; }
+  void SetServerPort(const FBString& port) { mPort = port; }
+  FBString ServerHost() const { return mHostName; }
+  FBString ServerPort() const { return mPort; }
+
+  // Tries to connect for up to timeoutSeconds, one attempt every
+  // kConnectRetryMs; on success applies the wanted data kinds, stream mode 0
+  // and the "Y-Up" axis mapping. Blocks the calling thread meanwhile.
+  bool ConnectToServer(int timeoutSeconds);
+  // True exactly when the client reports success. The connected flag stays.
+  bool DisconnectFromServer();
+
+  // Tell the client at once and remember the wish for the next connect.
+  bool SetSegmentData(bool wanted);
+  bool SetMarkerData(bool wanted);
+  bool SetUnlabeledMarkerData(bool wanted);
+  // What the client reports, not the stored wish.
+  bool SegmentDataEnabled() const;
+  bool MarkerDataEnabled() const;
+  bool UnlabeledMarkerDataEnabled() const;
+
+  // 0 is "Y-Up", anything else "Z-Up". Not remembered: a connect resets it
+  // to "Y-Up".
+  bool SetAxisMapping(int choice);
+
+  void SetUseTimecode(bool use) { mUseTimecode.store(use); }
+  bool UseTimecode() const { return mUseTimecode.load(); }
+
+  // Answers false, leaving the flag as it was, when the pause lock cannot be
+  // had within kLockWaitMs.
+  bool SetPaused(bool paused);
+  bool Paused() const;
+
+  // Connected, and the client streams exactly the wanted data kinds.
+  bool StreamOptionsApplied() const;
+  // One GetFrame; true when the client took a new frame.
+  bool RequestFrame();
+
+  // ---- scene description ----
+  // Replaces the whole description; false (old records kept) when the
+  // options are not applied, no frame is available or the data lock cannot
+  // be had.
+  bool ReadDescription(bool stripCharacterName);
+  // Empties every container. Takes no lock: callers hold the data lock or
+  // own the reader exclusively.
+  void ClearDescription();
+  // The key of a segment or marker name within a subject.
+  static FBString QualifiedName(const FBString& name, const FBString& subject,
+                                bool stripCharacterName);
+
+  // ---- frames ----
+  // Refreshes every record from the client's current frame; false (records
+  // unchanged) when paused, when the options are not applied or when the
+  // data lock cannot be had. time becomes the frame time.
+  bool ReadFrame(FBTime time);
+  // Fetches at most one frame per call, and only when more than one fetch
+  // interval of host time has passed since the last fetch. On true, time is
+  // overwritten with the sample's time on the device's time line.
+  bool NextFrame(FBTime& time);
+  // Restarts the device's time line at time (or at the timecode's time when
+  // timecode is used). False, nothing changed, when the data lock cannot be
+  // had.
+  bool ResetFrameTime(FBTime time);
+
+  // ---- timecode ----
+  // Sets the timecode's rate from the stream's standard; false for a standard
+  // the host does not know (the rate is then NTSC_DROP).
+  bool ReadTimecodeStandard();
+  // Copies the stream's timecode into timecode. Called by ReadFrame under
+  // the data lock.
+  void UpdateTimecode();
+
+  // Holds the data lock for a scope, waiting at most kLockWaitMs; owns()
+  // tells whether it was had. For code outside the reader that walks the
+  // records while frames may arrive.
+  class ScopedDataLock {
+   public:
+    explicit ScopedDataLock(const OrbelDataReader& reader) : mWait(reader.mDataLock, kLockWaitMs) {}
+    bool owns() const { return mWait.owns(); }
+
+   private:
+    orbel::platform::ScopedWait mWait;
+  };
+
+  // ---- seams for tests and for failure paths ----
+  // Replaces the connect loop's clock; empty functions restore the default.
+  void SetConnectClock(OrbelReaderClock clock);
+  // Destroys the client (disconnecting first when connected); every
+  // operation then answers false.
+  void ReleaseClient();
+  bool HasClient() const { return mClient != nullptr; }
+
+ private:
+  friend class ScopedDataLock;
+
+  std::int64_t NowMs() const;
+  void SleepMs(std::uint32_t ms) const;
+  void ReadSegments();
+  void ReadMarkers();
+  void ReadUnlabeledMarkers();
+
+  FBString mHostName;
+  FBString mPort;
+  bool mConnected = false;
+  // Atomic: the panel changes the wishes and the use-timecode flag while the
+  // input callback reads them.
+  std::atomic<bool> mSegmentDataWanted{true};
+  std::atomic<bool> mMarkerDataWanted{true};
+  std::atomic<bool> mUnlabeledMarkerDataWanted{true};
+  // Monotonic milliseconds; 64 bits so that a long-running machine's clock
+  // cannot wrap it.
+  std::int64_t mConnectStart = 0;
+  std::unique_ptr<Client> mClient;
+  FBTime mBaseTime;
+  FBTime mPollTime;
+  FBTime mLastFetchTime;
+  FBTime mPreviousFrameTime;
+  FBTime mFrameTime;
+  FBSystem mSystem;
+  int mFetchRate = 90;
+
+ public:
+  // Number of unlabelled marker records ReadDescription makes; read as 0 when
+  // negative and as kMaxUnlabeledMarkerCount above it.
+  int unlabeledMarkerCount = 100;
+
+ private:
+  std::atomic<bool> mUseTimecode{false};
+
+ public:
+  // The stream's last timecode; its rate follows ReadTimecodeStandard.
+  FBTimeCode timecode{FBTimeCode::NTSC_DROP};
+
+ private:
+  orbel::platform::MutexHandle mPauseLock = nullptr;
+  bool mPaused = false;
+  orbel::platform::MutexHandle mDataLock = nullptr;
+
+ public:
+  std::vector<FBString> subjectNames;  // the server's order
+  SegmentMap segments;
+  MarkerMap markers;
+  MarkerMap unlabeledMarkers;
+
+ private:
+  OrbelReaderClock mClock;
+};

@@ -1,0 +1,65 @@
+#include "orbel_platform.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <thread>
+
+namespace orbel {
+namespace platform {
+
+struct MutexObject {
+  std::mutex guard;  // protects owner and depth
+  std::condition_variable released;
+  std::thread::id owner;  // default id: nobody
+  std::uint32_t depth = 0;
+};
+
+MutexHandle CreateMutexA(const void* securityAttributes, bool initialOwner, const char* name) {
+  if (securityAttributes != nullptr || initialOwner || (name != nullptr && name[0] != '\0')) {
+    return nullptr;
+  }
+  return new (std::nothrow) MutexObject();
+}
+
+bool WaitForSingleObject(MutexHandle mutex, std::uint32_t timeoutMs) {
+  if (mutex == nullptr) return false;
+  const std::thread::id self = std::this_thread::get_id();
+  std::unique_lock<std::mutex> lock(mutex->guard);
+  if (mutex->depth > 0 && mutex->owner == self) {
+    ++mutex->depth;
+    return true;
+  }
+  const bool free = mutex->released.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                             [mutex] { return mutex->depth == 0; });
+  if (!free) return false;
+  mutex->owner = self;
+  mutex->depth = 1;
+  return true;
+}
+
+bool ReleaseMutex(MutexHandle mutex) {
+  if (mutex == nullptr) return false;
+  std::unique_lock<std::mutex> lock(mutex->guard);
+  if (mutex->depth == 0 || mutex->owner != std::this_thread::get_id()) return false;
+  if (--mutex->depth == 0) {
+    mutex->owner = std::thread::id();
+    lock.unlock();
+    mutex->released.notify_one();
+  }
+  return true;
+}
+
+void CloseHandle(MutexHandle mutex) { delete mutex; }
+
+void Sleep(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+std::int64_t MonotonicMilliSeconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace platform
+}  // namespace orbel
