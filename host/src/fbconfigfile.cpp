@@ -11,6 +11,7 @@
 #include "fbhost/config.h"
 #include "fbhost/messages.h"
 #include "host_files.h"
+#include "host_text.h"
 
 namespace {
 
@@ -73,67 +74,18 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// A quoted value starting at text[pos] == '"'. Answers false with *why set
-// when the quotes or escapes are bad, or something follows the closing quote.
+// A quoted value starting at text[pos] == '"', with nothing but blanks
+// after its closing quote.
 bool ParseQuoted(const std::string& text, std::size_t pos, std::string* value, std::string* why) {
-  value->clear();
-  for (std::size_t i = pos + 1; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '"') {
-      for (std::size_t j = i + 1; j < text.size(); ++j) {
-        if (!IsBlank(text[j])) {
-          *why = "text after the closing quote";
-          return false;
-        }
-      }
-      return true;
-    }
-    if (c != '\\') {
-      value->push_back(c);
-      continue;
-    }
-    if (++i >= text.size()) break;
-    switch (text[i]) {
-      case '"':
-        value->push_back('"');
-        break;
-      case '\\':
-        value->push_back('\\');
-        break;
-      case 'n':
-        value->push_back('\n');
-        break;
-      case 'r':
-        value->push_back('\r');
-        break;
-      case 't':
-        value->push_back('\t');
-        break;
-      case 'x': {
-        const int high = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
-        const int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
-        if (high < 0 || low < 0) {
-          *why = "\\x is not followed by two hex digits";
-          return false;
-        }
-        value->push_back(static_cast<char>(high * 16 + low));
-        i += 2;
-        break;
-      }
-      default:
-        *why = std::string("unknown escape \\") + text[i];
-        return false;
+  std::size_t end = 0;
+  if (!fbhost_internal::UnquoteText(text, pos, value, &end, why)) return false;
+  for (std::size_t j = end; j < text.size(); ++j) {
+    if (!IsBlank(text[j])) {
+      *why = "text after the closing quote";
+      return false;
     }
   }
-  *why = "the closing quote is missing";
-  return false;
+  return true;
 }
 
 void AddEntry(Section* section, Entry entry) {
@@ -225,25 +177,6 @@ Document Parse(const std::string& contents, std::vector<Problem>* problems) {
   return doc;
 }
 
-std::string Quote(const std::string& value) {
-  std::string out = "\"";
-  for (const char c : value) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(c);
-    } else if (IsControl(u)) {
-      char escape[5];
-      std::snprintf(escape, sizeof escape, "\\x%02X", u);
-      out += escape;
-    } else {
-      out.push_back(c);
-    }
-  }
-  out.push_back('"');
-  return out;
-}
-
 const char* const kHeader[] = {
     "; Orbel host settings. A \"[Section]\" line opens a section; each line below it",
     "; is Key = \"value\", the value being exactly the text between the quotes",
@@ -258,7 +191,7 @@ std::string Serialize(const Document& doc) {
     out += "[" + section.name + "]\n";
     for (const auto& e : section.entries) {
       for (const auto& c : e.comments) out += c + "\n";
-      out += e.key + " = " + Quote(e.value) + "\n";
+      out += e.key + " = " + fbhost_internal::QuoteText(e.value) + "\n";
     }
   }
   for (const auto& c : doc.trailingComments) out += c + "\n";
@@ -318,8 +251,8 @@ std::string DescribeProblems(const std::string& path, const std::vector<Problem>
   const std::size_t shown = std::min<std::size_t>(problems.size(), 5);
   for (std::size_t i = 0; i < shown; ++i) {
     if (i > 0) text += "; ";
-    text += "line " + std::to_string(problems[i].line) + " '" + problems[i].text +
-            "': " + problems[i].why;
+    text += "line " + std::to_string(problems[i].line) + " '" +
+            fbhost_internal::Excerpt(problems[i].text) + "': " + problems[i].why;
   }
   if (problems.size() > shown) {
     text += "; and " + std::to_string(problems.size() - shown) + " more bad lines";
