@@ -98,6 +98,7 @@ class Cursor {
     const std::size_t start = linePos_;
     while (linePos_ < line_.size() && !isBlank(line_[linePos_])) ++linePos_;
     token = line_.substr(start, linePos_ - start);
+    lastToken_ = token;
     return true;
   }
 
@@ -115,6 +116,9 @@ class Cursor {
     }
   }
 
+  // The token most recently taken from the current line.
+  void lastToken(std::string_view& token) const { token = lastToken_; }
+
   void pushBack(std::string_view token) {
     pending_ = token;
     pushedBack_ = true;
@@ -131,6 +135,7 @@ class Cursor {
   bool started_ = false;
   bool pushedBack_ = false;
   std::string_view pending_;
+  std::string_view lastToken_;
 };
 
 class Parser {
@@ -302,8 +307,9 @@ class Parser {
     if (!expectKeyword("Frame") || !expectKeyword("Time:")) return false;
     if (!number(clip_.frameTimeSeconds, "Frame Time")) return false;
     if (!(clip_.frameTimeSeconds >= 1e-4 && clip_.frameTimeSeconds <= 60)) {
-      return fail("Frame Time " + std::to_string(clip_.frameTimeSeconds) +
-                  " is not between 0.0001 and 60 seconds");
+      std::string_view written;
+      cursor_.lastToken(written);
+      return fail("Frame Time " + quote(written) + " is not between 0.0001 and 60 seconds");
     }
     if (cursor_.tokenInLine(token)) return fail("unexpected " + quote(token) + " after Frame Time");
     return true;

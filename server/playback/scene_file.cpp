@@ -894,6 +894,14 @@ std::unique_ptr<Scene> parseSceneText(std::string_view text, const std::string& 
   } catch (const json::parse_error& e) {
     error = parseErrorMessage(name, text, e);
     return nullptr;
+  } catch (const json::exception& e) {
+    // Other parse failures (a number too large for a double) carry no
+    // position; the quoted token still points the user at it.
+    std::string what = e.what();
+    const std::size_t tag = what.find("] ");
+    if (tag != std::string::npos) what = what.substr(tag + 2);
+    error = name + ": " + what;
+    return nullptr;
   }
   if (duplicates.found()) {
     error = name + ": " + duplicates.path() + ": this key appears twice in one object";
