@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "event_state.h"
+#include "fbhost/idle.h"
 #include "fbhost/messages.h"
 
 namespace fbsdk_detail {
@@ -126,3 +128,28 @@ void FBPropertyEvent::Fire(HISender sender, HKEvent event) {
     }
   }
 }
+
+namespace fbhost_internal {
+
+const std::shared_ptr<fbsdk_detail::EventCore>& UIIdleCore() {
+  // Never destroyed: FBSystem objects in plug-in statics may outlive main.
+  static auto* core =
+      new std::shared_ptr<fbsdk_detail::EventCore>(std::make_shared<fbsdk_detail::EventCore>());
+  return *core;
+}
+
+}  // namespace fbhost_internal
+
+namespace fbhost {
+
+void RaiseUIIdle() {
+  FBPropertyEvent idle(fbhost_internal::UIIdleCore());
+  idle.Fire(nullptr, nullptr);
+}
+
+int UIIdleHandlerCount() {
+  FBPropertyEvent idle(fbhost_internal::UIIdleCore());
+  return idle.GetCount();
+}
+
+}  // namespace fbhost

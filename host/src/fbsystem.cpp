@@ -1,8 +1,9 @@
 #include "fbsdk/fbsystem.h"
 
+#include "event_state.h"
 #include "fbhost/clock.h"
 
-FBSystem::FBSystem() {
+FBSystem::FBSystem() : OnUIIdle(fbhost_internal::UIIdleCore()) {
   SystemTime.SetGetter([] { return fbhost::Now(); });
   SystemTime.SetReadOnly(true);
 }

@@ -11,10 +11,10 @@
 // a monotonic clock that reads zero when the host started. It advances with
 // real time whatever the transport does.
 //
-// The current take, the scene and the interface-idle event join here as the
-// host grows.
+// The current take and the scene join here as the host grows.
 #pragma once
 
+#include "fbsdk/fbevent.h"
 #include "fbsdk/fbproperty.h"
 #include "fbsdk/fbsdk_api.h"
 #include "fbsdk/fbtime.h"
@@ -27,4 +27,9 @@ class FBSDK_API FBSystem {
   ~FBSystem();
 
   FBPropertyTime SystemTime;  // read-only; the host clock's current time
+
+  // The interface idle event: raised on the UI thread whenever the host's
+  // interface is idle (fbhost/idle.h). Every FBSystem shows the same one
+  // event, so a handler added through one FBSystem is removed through any.
+  FBPropertyEvent OnUIIdle;
 };
