@@ -243,6 +243,19 @@ TEST(BvhParserTest, JointsMayHaveAnySubsetOfChannelsInAnyOrder) {
   EXPECT_EQ(clip.channelsPerFrame, 6u);
 }
 
+TEST(BvhParserTest, SeveralRootsAreSeveralRootJoints) {
+  const std::string text =
+      "HIERARCHY\nROOT A\n{\nOFFSET 0 0 0\nCHANNELS 1 Xposition\n}\n"
+      "ROOT B\n{\nOFFSET 1 0 0\nCHANNELS 1 Yrotation\n}\nMOTION\nFrames: 1\nFrame Time: 0.01\n1 2\n";
+  BvhClip clip;
+  std::string error;
+  ASSERT_TRUE(parseBvh(text, "roots.bvh", BvhLimits(), clip, error)) << error;
+  ASSERT_EQ(clip.joints.size(), 2u);
+  EXPECT_EQ(clip.joints[0].parent, -1);
+  EXPECT_EQ(clip.joints[1].parent, -1);
+  EXPECT_EQ(clip.joints[1].firstValue, 1u);
+}
+
 struct BadRow {
   const char* name;
   std::string text;
