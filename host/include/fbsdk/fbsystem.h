@@ -11,13 +11,18 @@
 // a monotonic clock that reads zero when the host started. It advances with
 // real time whatever the transport does.
 //
-// The current take and the scene join here as the host grows.
+// CurrentTake and Scene: the scene's current take (fbtake.h) and the one
+// scene (fbscene.h), read-only. Both live until the host program resets the
+// scene, so a pointer read on any thread stays valid while host threads run.
 #pragma once
 
 #include "fbsdk/fbevent.h"
 #include "fbsdk/fbproperty.h"
 #include "fbsdk/fbsdk_api.h"
 #include "fbsdk/fbtime.h"
+
+class FBScene;
+class FBTake;
 
 class FBSDK_API FBSystem {
  public:
@@ -32,4 +37,7 @@ class FBSDK_API FBSystem {
   // interface is idle (fbhost/idle.h). Every FBSystem shows the same one
   // event, so a handler added through one FBSystem is removed through any.
   FBPropertyEvent OnUIIdle;
+
+  FBPropertyBase<FBTake*> CurrentTake;  // read-only
+  FBPropertyBase<FBScene*> Scene;       // read-only
 };

@@ -9,3 +9,6 @@
 #include "fbhost/plugins.h"
 #include "fbhost/progress.h"
 #include "fbhost/registry.h"
+#include "fbhost/devices.h"
+#include "fbhost/engine.h"
+#include "fbhost/scene.h"

@@ -1,0 +1,178 @@
+#include "fbsdk/fblist.h"
+
+#include <algorithm>
+#include <set>
+
+#include "fbsdk/fbmodel.h"
+#include "fbsdk/fbmodeltemplate.h"
+#include "scene_state.h"
+
+using fbhost_internal::ListAccess;
+using fbhost_internal::Scene;
+using fbhost_internal::SceneLock;
+
+namespace {
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+void EraseLink(const FBComponent* item, const FBPropertyBasicList* list) {
+  auto& links = Scene().containers;
+  auto range = links.equal_range(item);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == list) {
+      links.erase(it);
+      return;
+    }
+  }
+}
+
+// True when `target` is `from` or lies below it in the template tree.
+bool TemplateReaches(FBModelTemplate* from, const FBModelTemplate* target,
+                     std::set<const FBModelTemplate*>& seen) {
+  if (from == target) return true;
+  if (!seen.insert(from).second) return false;
+  for (FBComponent* child : ListAccess::Items(from->Children)) {
+    if (TemplateReaches(static_cast<FBModelTemplate*>(child), target, seen)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+FBPropertyBasicList::FBPropertyBasicList(FBComponent* owner, Kind kind)
+    : mOwner(owner), mKind(kind) {}
+
+FBPropertyBasicList::~FBPropertyBasicList() {
+  Guard lock(SceneLock());
+  for (FBComponent* item : mItems) EraseLink(item, this);
+  mItems.clear();
+}
+
+int FBPropertyBasicList::GetCount() const {
+  Guard lock(SceneLock());
+  return static_cast<int>(mItems.size());
+}
+
+bool FBPropertyBasicList::RemoveAt(int index) {
+  Guard lock(SceneLock());
+  if (index < 0 || static_cast<std::size_t>(index) >= mItems.size()) return false;
+  FBComponent* item = mItems[static_cast<std::size_t>(index)];
+  mItems.erase(mItems.begin() + index);
+  EraseLink(item, this);
+  return true;
+}
+
+void FBPropertyBasicList::RemoveAll() {
+  Guard lock(SceneLock());
+  while (!mItems.empty()) RemoveAt(static_cast<int>(mItems.size()) - 1);
+}
+
+int FBPropertyBasicList::AddComponent(FBComponent* item) {
+  if (item == nullptr) return -1;
+  Guard lock(SceneLock());
+  const int existing = FindComponent(item);
+  if (existing >= 0) return existing;
+  switch (mKind) {
+    case Kind::ModelChildren: {
+      auto* model = static_cast<FBModel*>(item);
+      // A model may not become its own ancestor.
+      for (const FBModel* m = static_cast<FBModel*>(mOwner); m != nullptr;
+           m = ListAccess::ParentOf(m)) {
+        if (m == model) return -1;
+      }
+      // One parent only: leave the former one.
+      for (FBPropertyBasicList* list : ListAccess::Containers(model)) {
+        if (list->mKind == Kind::ModelChildren) list->RemoveComponent(model);
+      }
+      break;
+    }
+    case Kind::TemplateChildren: {
+      std::set<const FBModelTemplate*> seen;
+      if (TemplateReaches(static_cast<FBModelTemplate*>(item),
+                          static_cast<const FBModelTemplate*>(mOwner), seen)) {
+        return -1;
+      }
+      break;
+    }
+    case Kind::AnimationNodes:
+    case Kind::Templates:
+      break;
+  }
+  mItems.push_back(item);
+  Scene().containers.emplace(item, this);
+  return static_cast<int>(mItems.size()) - 1;
+}
+
+FBComponent* FBPropertyBasicList::ComponentAt(int index) const {
+  Guard lock(SceneLock());
+  if (index < 0 || static_cast<std::size_t>(index) >= mItems.size()) return nullptr;
+  return mItems[static_cast<std::size_t>(index)];
+}
+
+int FBPropertyBasicList::FindComponent(const FBComponent* item) const {
+  if (item == nullptr) return -1;
+  Guard lock(SceneLock());
+  const auto it = std::find(mItems.begin(), mItems.end(), item);
+  return it == mItems.end() ? -1 : static_cast<int>(it - mItems.begin());
+}
+
+bool FBPropertyBasicList::RemoveComponent(const FBComponent* item) {
+  Guard lock(SceneLock());
+  return RemoveAt(FindComponent(item));
+}
+
+namespace fbhost_internal {
+
+void ListAccess::DetachEverywhere(const FBComponent* item) {
+  Guard lock(SceneLock());
+  auto& links = Scene().containers;
+  auto range = links.equal_range(item);
+  for (auto it = range.first; it != range.second; ++it) {
+    auto& items = it->second->mItems;
+    items.erase(std::remove(items.begin(), items.end(), item), items.end());
+  }
+  links.erase(item);
+}
+
+std::vector<FBPropertyBasicList*> ListAccess::Containers(const FBComponent* item) {
+  Guard lock(SceneLock());
+  std::vector<FBPropertyBasicList*> lists;
+  auto range = Scene().containers.equal_range(item);
+  for (auto it = range.first; it != range.second; ++it) lists.push_back(it->second);
+  return lists;
+}
+
+std::vector<FBComponent*> ListAccess::Items(const FBPropertyBasicList& list) {
+  Guard lock(SceneLock());
+  return list.mItems;
+}
+
+bool ListAccess::IsModelChildren(const FBPropertyBasicList& list) {
+  return list.mKind == FBPropertyBasicList::Kind::ModelChildren;
+}
+
+FBModel* ListAccess::ParentOf(const FBModel* model) {
+  Guard lock(SceneLock());
+  auto range = Scene().containers.equal_range(model);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second->mKind == FBPropertyBasicList::Kind::ModelChildren) {
+      return static_cast<FBModel*>(it->second->mOwner);
+    }
+  }
+  return nullptr;
+}
+
+FBModelTemplate* ListAccess::TemplateOf(const FBAnimationNode* node) {
+  Guard lock(SceneLock());
+  auto range = Scene().containers.equal_range(node);
+  for (auto it = range.first; it != range.second; ++it) {
+    FBComponent* owner = it->second->mOwner;
+    if (it->second->mKind == FBPropertyBasicList::Kind::AnimationNodes && owner != nullptr &&
+        owner->Is(FBModelTemplate::TypeInfo)) {
+      return static_cast<FBModelTemplate*>(owner);
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace fbhost_internal

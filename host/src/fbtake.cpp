@@ -1,0 +1,109 @@
+#include "fbsdk/fbtake.h"
+
+#include <algorithm>
+
+FBClassImplementation(FBTake);
+
+FBTake::FBTake(const char* name)
+    : FBComponent(name, nullptr),
+      LocalTimeSpan(FBTimeSpan(FBTime::Zero, FBTime(10 * FBTime::kTicksPerSecond))) {}
+
+FBTake::~FBTake() {
+  std::map<std::string, FBAnimationNode*> nodes;
+  {
+    std::lock_guard<std::mutex> lock(mLock);
+    nodes.swap(mRecordNodes);
+  }
+  for (auto& entry : nodes) delete entry.second;
+}
+
+int FBTake::GetLayerCount() const {
+  std::lock_guard<std::mutex> lock(mLock);
+  return mLayerCount;
+}
+
+int FBTake::CreateNewLayer() {
+  std::lock_guard<std::mutex> lock(mLock);
+  return mLayerCount++;
+}
+
+int FBTake::GetCurrentLayer() const {
+  std::lock_guard<std::mutex> lock(mLock);
+  return mCurrentLayer;
+}
+
+void FBTake::SetCurrentLayer(int layer) {
+  std::lock_guard<std::mutex> lock(mLock);
+  ++mCurrentLayerSets;
+  if (layer >= 0 && layer < mLayerCount) mCurrentLayer = layer;
+}
+
+int FBTake::CurrentLayerSetCount() const {
+  std::lock_guard<std::mutex> lock(mLock);
+  return mCurrentLayerSets;
+}
+
+std::vector<FBTakeKey> FBTake::GetKeys(const FBAnimationNode* node, int layer) const {
+  if (node == nullptr) return {};
+  std::lock_guard<std::mutex> lock(mLock);
+  const auto curve = mCurves.find(node->GetSerial());
+  if (curve == mCurves.end()) return {};
+  const auto keys = curve->second.layers.find(layer);
+  return keys == curve->second.layers.end() ? std::vector<FBTakeKey>() : keys->second;
+}
+
+std::vector<FBTakeCurve> FBTake::GetCurves() const {
+  std::lock_guard<std::mutex> lock(mLock);
+  std::vector<FBTakeCurve> curves;
+  for (const auto& [serial, curve] : mCurves) {
+    for (const auto& [layer, keys] : curve.layers) {
+      FBTakeCurve info;
+      info.nodeSerial = serial;
+      info.nodeName = curve.nodeName;
+      info.dataType = curve.dataType;
+      info.layer = layer;
+      info.keyCount = static_cast<int>(keys.size());
+      curves.push_back(std::move(info));
+    }
+  }
+  return curves;
+}
+
+bool FBTake::AddKey(const FBAnimationNode* node, FBTime time, const double* data,
+                    FBInterpolation interpolation, FBTangentMode tangentMode) {
+  if (node == nullptr || data == nullptr) return false;
+  FBTakeKey key;
+  key.time = time;
+  std::copy(data, data + 3, key.value);
+  key.interpolation = interpolation;
+  key.tangentMode = tangentMode;
+  // Read outside the take's lock: the node's name has its own.
+  const std::string name = node->LongName.Get().str();
+  std::lock_guard<std::mutex> lock(mLock);
+  Curve& curve = mCurves[node->GetSerial()];
+  if (curve.nodeName.empty()) {
+    curve.nodeName = name;
+    curve.dataType = node->GetDataType().str();
+  }
+  auto& keys = curve.layers[mCurrentLayer];
+  const auto at = std::lower_bound(keys.begin(), keys.end(), time,
+                                   [](const FBTakeKey& k, FBTime t) { return k.time < t; });
+  if (at != keys.end() && at->time == time) {
+    *at = key;
+  } else {
+    keys.insert(at, key);
+  }
+  return true;
+}
+
+FBAnimationNode* FBTake::RecordNode(const std::string& modelLabel, const std::string& dataType) {
+  const std::string name = modelLabel + " " + dataType;
+  std::lock_guard<std::mutex> lock(mLock);
+  auto& node = mRecordNodes[name];
+  if (node == nullptr) {
+    node = new FBAnimationNode(name.c_str(), dataType.c_str(), 0);
+    node->mAllocated = true;
+    node->SetOwningTake(this);
+  }
+  return node;
+}

@@ -1,0 +1,186 @@
+#include "fbsdk/fbscene.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "fbhost/devices.h"
+#include "fbhost/engine.h"
+#include "fbhost/scene.h"
+#include "scene_state.h"
+
+namespace fbhost_internal {
+
+std::recursive_mutex& SceneLock() {
+  static std::recursive_mutex* lock = new std::recursive_mutex;
+  return *lock;
+}
+
+namespace {
+
+FBTake* MakeTake(const std::string& name) {
+  auto* take = new FBTake(name.c_str());
+  take->mAllocated = true;
+  return take;
+}
+
+}  // namespace
+
+SceneState& Scene() {
+  static SceneState* state = [] {
+    auto* made = new SceneState;
+    made->scene = new FBScene;
+    made->scene->mAllocated = true;
+    FBTake* take = MakeTake("Take 001");
+    made->takes.push_back(take);
+    made->currentTake.store(take);
+    return made;
+  }();
+  return *state;
+}
+
+namespace {
+struct Block {
+  std::uintptr_t begin = 0;
+  std::size_t size = 0;
+};
+thread_local Block tLastBlock;
+}  // namespace
+
+void NoteComponentBlock(void* block, std::size_t size) noexcept {
+  tLastBlock.begin = reinterpret_cast<std::uintptr_t>(block);
+  tLastBlock.size = size;
+}
+
+bool ClaimComponentBlock(const void* object) noexcept {
+  const auto at = reinterpret_cast<std::uintptr_t>(object);
+  const bool inside =
+      tLastBlock.size != 0 && at >= tLastBlock.begin && at < tLastBlock.begin + tLastBlock.size;
+  if (inside) tLastBlock = Block();
+  return inside;
+}
+
+}  // namespace fbhost_internal
+
+using fbhost_internal::Scene;
+using fbhost_internal::SceneLock;
+
+namespace {
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+bool NamespaceExistLocked(const std::string& name) {
+  auto& scene = Scene();
+  if (scene.namespaces.count(name) != 0) return true;
+  return std::any_of(scene.models.begin(), scene.models.end(),
+                     [&name](const FBModel* m) { return m->GetNamespace() == name.c_str(); });
+}
+}  // namespace
+
+// ---- FBScene ----
+
+FBClassImplementation(FBScene);
+
+FBScene::FBScene() : FBComponent(static_cast<HIObject>(nullptr)) { SetLabelName("Scene"); }
+
+FBScene::~FBScene() = default;
+
+bool FBScene::NamespaceExist(const char* name) const {
+  if (name == nullptr || *name == '\0') return false;
+  Guard lock(SceneLock());
+  return NamespaceExistLocked(name);
+}
+
+bool FBScene::NamespaceDelete(const char* name) {
+  if (name == nullptr || *name == '\0') return false;
+  Guard lock(SceneLock());
+  if (!NamespaceExistLocked(name)) return false;
+  auto& scene = Scene();
+  scene.namespaces.erase(name);
+  std::vector<FBModel*> doomed;
+  for (FBModel* model : scene.models) {
+    if (model->GetNamespace() == name) doomed.push_back(model);
+  }
+  for (FBModel* model : doomed) {
+    // An earlier deletion cannot end a later model (children survive their
+    // parent), but stay safe if one ever did.
+    if (std::find(scene.models.begin(), scene.models.end(), model) != scene.models.end()) {
+      model->FBDelete();
+    }
+  }
+  return true;
+}
+
+// ---- host runtime ----
+
+namespace fbhost {
+
+FBScene* CurrentScene() { return Scene().scene; }
+
+std::vector<FBModel*> SceneModels() {
+  Guard lock(SceneLock());
+  return Scene().models;
+}
+
+std::vector<std::string> SceneNamespaces() {
+  Guard lock(SceneLock());
+  std::set<std::string> names = Scene().namespaces;
+  for (const FBModel* model : Scene().models) {
+    const std::string ns = model->GetNamespace().str();
+    if (!ns.empty()) names.insert(ns);
+  }
+  return std::vector<std::string>(names.begin(), names.end());
+}
+
+FBTake* CreateTake(const std::string& name) {
+  FBTake* take = fbhost_internal::MakeTake(name);
+  Guard lock(SceneLock());
+  Scene().takes.push_back(take);
+  return take;
+}
+
+bool SetCurrentTake(FBTake* take) {
+  Guard lock(SceneLock());
+  auto& takes = Scene().takes;
+  if (std::find(takes.begin(), takes.end(), take) == takes.end()) return false;
+  Scene().currentTake.store(take);
+  return true;
+}
+
+FBTake* CurrentTake() { return Scene().currentTake.load(); }
+
+std::vector<FBTake*> Takes() {
+  Guard lock(SceneLock());
+  return Scene().takes;
+}
+
+void ResetScene() {
+  StopEngine();
+  fbhost_internal::StopTransportForReset();
+  for (FBDevice* device : Devices()) RemoveDevice(device);
+
+  // Models: FBDelete frees the ones made with new; the others only leave.
+  for (;;) {
+    std::vector<FBModel*> models = SceneModels();
+    if (models.empty()) break;
+    for (FBModel* model : models) {
+      Guard lock(SceneLock());
+      const auto& live = Scene().models;
+      if (std::find(live.begin(), live.end(), model) != live.end()) model->FBDelete();
+    }
+  }
+
+  std::vector<FBTake*> oldTakes;
+  {
+    Guard lock(SceneLock());
+    auto& scene = Scene();
+    oldTakes.swap(scene.takes);
+    scene.namespaces.clear();
+    FBTake* fresh = fbhost_internal::MakeTake("Take 001");
+    scene.takes.push_back(fresh);
+    scene.currentTake.store(fresh);
+  }
+  for (FBTake* take : oldTakes) take->FBDelete();
+  fbhost_internal::ResetReferenceTimes();
+  TransportSetTime(FBTime::Zero);
+}
+
+}  // namespace fbhost
