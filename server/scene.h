@@ -29,8 +29,8 @@ struct Description {
 };
 
 struct SegmentPose {
-  double translation[3] = {0, 0, 0};    // local, relative to the parent segment
-  double rotation[4] = {0, 0, 0, 1};    // local, quaternion x, y, z, w
+  double translation[3] = {0, 0, 0};  // local, relative to the parent segment
+  double rotation[4] = {0, 0, 0, 1};  // local, quaternion x, y, z, w
   bool occluded = false;
 };
 

@@ -1,0 +1,79 @@
+// The capture server: serves one Scene to any number of clients over the
+// stream protocol, at a fixed rate, from one thread.
+//
+// One event loop owns every socket. Each tick computes the scene's frame
+// once, encodes it once per combination of data kinds that clients want,
+// and queues it to each client. A client that does not keep up has frames
+// dropped for it (its queue is bounded) and never holds back the others; a
+// client that sends anything malformed is logged and disconnected.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "scene.h"
+#include "stream_timecode.h"
+
+namespace orbel::server {
+
+struct ServerConfig {
+  std::string bindAddress = "127.0.0.1";  // numeric IPv4 or IPv6
+  std::uint16_t port = 801;               // 0 picks a free port
+  double framesPerSecond = 0;             // 0: the scene's own rate
+  // The timecode stamped on frames when the scene serves none of its own.
+  TimecodeStandard timecode = TimecodeStandard::None;
+
+  // A client's queue may hold this many bytes before its frames are dropped,
+  std::size_t queueSoftLimitBytes = 256 * 1024;
+  // and this many before it is disconnected for not reading.
+  std::size_t queueHardLimitBytes = 64u << 20;
+  std::chrono::milliseconds heartbeatInterval{250};
+  std::chrono::milliseconds greetingTimeout{5000};
+
+  // Receives every log line (connections, errors), without a newline.
+  // Called from the server's thread. Default: standard error.
+  std::function<void(const std::string&)> log;
+};
+
+class CaptureServer {
+ public:
+  CaptureServer(std::shared_ptr<const Scene> scene, ServerConfig config);
+  ~CaptureServer();
+  CaptureServer(const CaptureServer&) = delete;
+  CaptureServer& operator=(const CaptureServer&) = delete;
+
+  // Binds, listens and starts serving. False with a message a user can act
+  // on (naming the address and port) when that fails.
+  bool start(std::string& error);
+  // Says goodbye to every client, closes everything and joins the thread.
+  // Safe to call more than once.
+  void stop();
+
+  // The port actually bound (useful after asking for port 0).
+  std::uint16_t port() const { return boundPort_; }
+  double framesPerSecond() const { return fps_; }
+
+  // Counters for tests and logs.
+  std::uint64_t framesProduced() const { return framesProduced_.load(); }
+  std::size_t clientCount() const { return clientCount_.load(); }
+
+ private:
+  class Loop;
+
+  std::shared_ptr<const Scene> scene_;
+  ServerConfig config_;
+  double fps_ = 0;
+  std::uint16_t boundPort_ = 0;
+  std::unique_ptr<Loop> loop_;
+  std::thread thread_;
+  std::atomic<std::uint64_t> framesProduced_{0};
+  std::atomic<std::size_t> clientCount_{0};
+};
+
+}  // namespace orbel::server
