@@ -246,7 +246,8 @@ TEST(BvhParserTest, JointsMayHaveAnySubsetOfChannelsInAnyOrder) {
 TEST(BvhParserTest, SeveralRootsAreSeveralRootJoints) {
   const std::string text =
       "HIERARCHY\nROOT A\n{\nOFFSET 0 0 0\nCHANNELS 1 Xposition\n}\n"
-      "ROOT B\n{\nOFFSET 1 0 0\nCHANNELS 1 Yrotation\n}\nMOTION\nFrames: 1\nFrame Time: 0.01\n1 2\n";
+      "ROOT B\n{\nOFFSET 1 0 0\nCHANNELS 1 Yrotation\n}\nMOTION\nFrames: 1\nFrame Time: 0.01\n1 "
+      "2\n";
   BvhClip clip;
   std::string error;
   ASSERT_TRUE(parseBvh(text, "roots.bvh", BvhLimits(), clip, error)) << error;
