@@ -9,6 +9,7 @@
 #include "event_state.h"
 #include "fbhost/idle.h"
 #include "fbhost/messages.h"
+#include "panel_state.h"
 
 namespace fbsdk_detail {
 
@@ -143,6 +144,8 @@ const std::shared_ptr<fbsdk_detail::EventCore>& UIIdleCore() {
 namespace fbhost {
 
 void RaiseUIIdle() {
+  // A panel whose device is gone must not run its idle handler.
+  fbhost_internal::DetachOrphanPanels();
   FBPropertyEvent idle(fbhost_internal::UIIdleCore());
   idle.Fire(nullptr, nullptr);
 }
