@@ -100,13 +100,14 @@ FBString FBComponent::GetName() const {
 
 FBString FBComponent::GetLabelName() const {
   std::lock_guard<std::mutex> lock(mNameLock);
-  return mNamespace.empty() ? FBString(mName) : FBString(mNamespace + ":" + mName);
+  return mHasNamespace ? FBString(mNamespace + ":" + mName) : FBString(mName);
 }
 
 void FBComponent::SetLabelName(const char* labelName) {
   const std::string label = labelName ? labelName : "";
   const auto colon = label.find(':');
   std::lock_guard<std::mutex> lock(mNameLock);
+  mHasNamespace = colon != std::string::npos;
   if (colon == std::string::npos) {
     mNamespace.clear();
     mName = label;

@@ -99,6 +99,9 @@ class FBSDK_API FBComponent : public FBPlug {
   mutable std::mutex mNameLock;
   std::string mName;
   std::string mNamespace;
+  // The label carried a ':' (":RootNode" has an empty namespace, yet its
+  // label must read back as written to be found by it again).
+  bool mHasNamespace = false;
   std::atomic<int> mStatus{0};
 };
 
