@@ -1,0 +1,133 @@
+// Takes (layers, keyed curves, time span), the reference-time table, and the
+// plug-in's read-only views of them.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "fbhost/scene.h"
+#include "fbsdk/fbsdk.h"
+
+namespace {
+
+class TakeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fbhost::ResetScene(); }
+  void TearDown() override { fbhost::ResetScene(); }
+
+  FBBox mBox{"box"};
+};
+
+FBTime Ms(long long ms) { return FBTime::FromMilliSeconds(ms); }
+
+TEST_F(TakeTest, KeysGoToTheCurrentLayerInTimeOrderOnePerTime) {
+  FBTake* take = fbhost::CurrentTake();
+  ASSERT_NE(take, nullptr);
+  FBAnimationNode* node = mBox.AnimationNodeOutCreate(0, "n", kFBDataTypeTranslation);
+  const double a[3] = {1, 2, 3};
+  const double b[3] = {4, 5, 6};
+  const double c[3] = {7, 8, 9};
+  EXPECT_TRUE(node->KeyAdd(Ms(20), a));
+  EXPECT_TRUE(node->KeyAdd(Ms(10), b, kFBInterpolationLinear, kFBTangentModeUser));
+  EXPECT_TRUE(node->KeyAdd(Ms(20), c));  // replaces the key at 20 ms
+  EXPECT_FALSE(node->KeyAdd(Ms(30), nullptr));
+
+  const std::vector<FBTakeKey> keys = take->GetKeys(node, 0);
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0].time, Ms(10));
+  EXPECT_EQ(keys[0].value[2], 6);
+  EXPECT_EQ(keys[0].interpolation, kFBInterpolationLinear);
+  EXPECT_EQ(keys[0].tangentMode, kFBTangentModeUser);
+  EXPECT_EQ(keys[1].time, Ms(20));
+  EXPECT_EQ(keys[1].value[0], 7);
+  EXPECT_EQ(keys[1].interpolation, kFBInterpolationCubic);
+
+  EXPECT_EQ(take->CreateNewLayer(), 1);
+  take->SetCurrentLayer(1);
+  node->KeyAdd(Ms(40), a);
+  EXPECT_EQ(take->GetKeys(node, 0).size(), 2u);
+  EXPECT_EQ(take->GetKeys(node, 1).size(), 1u);
+  const auto curves = take->GetCurves();
+  ASSERT_EQ(curves.size(), 2u);
+  EXPECT_EQ(curves[0].nodeName, "n");
+  EXPECT_EQ(curves[0].layer, 0);
+  EXPECT_EQ(curves[1].layer, 1);
+}
+
+TEST_F(TakeTest, SetCurrentLayerIgnoresLayersThatDoNotExist) {
+  FBTake* take = fbhost::CurrentTake();
+  take->CreateNewLayer();
+  take->CreateNewLayer();
+  struct Case {
+    int asked;
+    int current;
+  };
+  for (const Case& c : {Case{2, 2}, Case{3, 2}, Case{-1, 2}, Case{0, 0}, Case{1, 1}}) {
+    SCOPED_TRACE(c.asked);
+    take->SetCurrentLayer(c.asked);
+    EXPECT_EQ(take->GetCurrentLayer(), c.current);
+  }
+  EXPECT_EQ(take->CurrentLayerSetCount(), 5);
+}
+
+TEST_F(TakeTest, TheSystemShowsTheCurrentTakeAndSceneReadOnly) {
+  FBSystem system;
+  FBTake* first = system.CurrentTake;
+  EXPECT_EQ(first, fbhost::CurrentTake());
+  EXPECT_EQ(first->LocalTimeSpan.Get(), FBTimeSpan(FBTime::Zero, Ms(10000)));
+  FBTake* second = fbhost::CreateTake("Take 002");
+  EXPECT_EQ(system.CurrentTake.Get(), first) << "a new take is not current";
+  EXPECT_TRUE(fbhost::SetCurrentTake(second));
+  EXPECT_EQ(system.CurrentTake.Get(), second);
+  EXPECT_FALSE(system.CurrentTake.Set(first));
+  EXPECT_EQ(system.CurrentTake.Get(), second);
+  FBTake stranger("not in the scene");
+  EXPECT_FALSE(fbhost::SetCurrentTake(&stranger));
+  EXPECT_EQ(system.Scene.Get(), fbhost::CurrentScene());
+
+  // Keys follow the current take.
+  FBAnimationNode* node = mBox.AnimationNodeOutCreate(0, "n", kFBDataTypeRotation);
+  const double v[3] = {1, 1, 1};
+  node->KeyAdd(Ms(1), v);
+  EXPECT_TRUE(first->GetKeys(node, 0).empty());
+  EXPECT_EQ(second->GetKeys(node, 0).size(), 1u);
+}
+
+TEST_F(TakeTest, PlayerFlagsAreReadOnlyViews) {
+  FBPlayerControl one;
+  FBPlayerControl two;
+  EXPECT_FALSE(one.IsRecording.Set(true));
+  EXPECT_FALSE(two.IsPlaying.Set(true));
+  EXPECT_FALSE(one.IsRecording.Get());
+  EXPECT_FALSE(two.IsPlaying.Get());
+}
+
+TEST_F(TakeTest, ReferenceTimeStampsOnlyLiveEntries) {
+  FBReferenceTime reference;
+  const int first = reference.Add("OrbelOpticalTimecode");
+  const int second = reference.Add(nullptr);
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, 1);
+  EXPECT_TRUE(reference.Remove(first));
+  EXPECT_FALSE(reference.Remove(first));
+  EXPECT_EQ(reference.Add("again"), 2) << "a removed number is not given out again";
+
+  struct Case {
+    int index;
+    bool stamped;
+  };
+  for (const Case& c : {Case{-1, false}, Case{first, false}, Case{second, true}, Case{3, false},
+                        Case{1 << 30, false}}) {
+    SCOPED_TRACE(c.index);
+    EXPECT_EQ(reference.SetTime(c.index, Ms(100), Ms(200)), c.stamped);
+  }
+  EXPECT_EQ(fbhost::RefusedReferenceTimeStamps(), 4);
+  const auto records = fbhost::ReferenceTimes();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].name, "OrbelOpticalTimecode");
+  EXPECT_TRUE(records[0].removed);
+  EXPECT_EQ(records[1].stampCount, 1);
+  EXPECT_EQ(records[1].lastReferenceTime, Ms(100));
+  EXPECT_EQ(records[1].lastSystemTime, Ms(200));
+}
+
+}  // namespace
