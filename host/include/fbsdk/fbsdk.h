@@ -28,3 +28,8 @@
 #include "fbsdk/fbreferencetime.h"
 #include "fbsdk/fbfbxstore_fwd.h"
 #include "fbsdk/fbdevice.h"
+#include "fbsdk/fbevent.h"
+#include "fbsdk/fbconfigfile.h"
+#include "fbsdk/fbfbxobject.h"
+#include "fbsdk/fblayout.h"
+#include "fbsdk/fbcontrols.h"

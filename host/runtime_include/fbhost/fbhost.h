@@ -12,3 +12,8 @@
 #include "fbhost/devices.h"
 #include "fbhost/engine.h"
 #include "fbhost/scene.h"
+#include "fbhost/messages.h"
+#include "fbhost/config.h"
+#include "fbhost/fieldstore.h"
+#include "fbhost/idle.h"
+#include "fbhost/panel.h"
