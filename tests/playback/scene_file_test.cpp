@@ -516,6 +516,12 @@ INSTANTIATE_TEST_SUITE_P(
                 R"({"segments": {"Hips": {"translation": [0, 0, 0], "translation": [1, 0, 0]}}})"),
             "s.json: /keyframes/0/subjects/Bob/segments/Hips/translation: this key appears "
             "twice in one object"},
+        BadRow{
+            "duplicate_key_in_later_element",
+            withSubjects(
+                "",
+                R"(, "keyframes": [{"frame": 0}, {"unlabeled": [[1, 2, 3]]}, {"frame": 4, "frame": 5}])"),
+            "s.json: /keyframes/2/frame: this key appears twice in one object"},
         // Shape of the document.
         BadRow{"not_an_object", "[]", "s.json: /: expected an object, found an array of 0"},
         BadRow{"no_subjects", "{}", "s.json: /: missing 'subjects' (an array, possibly empty)"},

@@ -65,7 +65,9 @@ class Served {
                     client_.IsMarkerDataEnabled().Enabled &&
                     client_.IsUnlabeledMarkerDataEnabled().Enabled;
            }) &&
-           nextFrame();
+           // A frame received before the acknowledgement may lack the newly
+           // enabled data; the one after it cannot.
+           nextFrame() && nextFrame();
   }
 
   bool nextFrame() {
