@@ -344,6 +344,14 @@ bool Client::Impl::handleMessage(const protocol::MessageView& m) {
       if (protocol::decode(m.body, m.bodyBytes, ack, decodeDetail) != protocol::Error::None) {
         return corrupt("acknowledgement: " + decodeDetail);
       }
+      // A frame that arrived before the acknowledgement may lack a kind the
+      // caller has just been told is on; it must not be the next one taken.
+      const std::uint8_t needed = ack.kinds & (protocol::Kind::Segments | protocol::Kind::Markers |
+                                               protocol::Kind::Unlabeled);
+      {
+        std::lock_guard<std::mutex> lock(pending);
+        if (pendingFresh && (pendingFrame.frame.kinds & needed) != needed) pendingFresh = false;
+      }
       {
         std::lock_guard<std::mutex> lock(state);
         acked = ack.kinds;

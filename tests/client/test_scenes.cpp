@@ -1,0 +1,81 @@
+#include "test_scenes.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace orbel::testing {
+
+std::shared_ptr<const server::Description> FixedScene::makeDescription() {
+  auto d = std::make_shared<server::Description>();
+  server::SubjectDescription rig;
+  rig.name = "Rig";
+  rig.segments = {{"Root", ""}, {"Child", "Root"}};
+  rig.markers = {"Tip"};
+  d->subjects.push_back(rig);
+  return d;
+}
+
+std::shared_ptr<const server::Description> FixedScene::descriptionAt(std::uint64_t) const {
+  return description_;
+}
+
+void FixedScene::frameAt(std::uint64_t n, server::Frame& out) const {
+  out.number = n;
+  out.timecode = {};
+  out.segments.assign(1, std::vector<server::SegmentPose>(2));
+  server::SegmentPose& root = out.segments[0][0];
+  root.translation[0] = 1;
+  root.translation[1] = 2;
+  root.translation[2] = 3;
+  std::memcpy(root.rotation, kRootRotation, sizeof root.rotation);
+  server::SegmentPose& child = out.segments[0][1];
+  child.translation[0] = 0.5;
+  child.translation[1] = -1;
+  child.translation[2] = 2;
+  out.markers.assign(1, std::vector<server::MarkerPosition>(1));
+  out.markers[0][0].position[0] = 1;
+  out.markers[0][0].position[1] = 2;
+  out.markers[0][0].position[2] = 3;
+  out.unlabeled.assign(4, server::MarkerPosition{});
+  const double points[4][3] = {{1, 2, 3}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  for (int u = 0; u < 4; ++u) std::memcpy(out.unlabeled[u].position, points[u], sizeof points[u]);
+}
+
+RunningServer::RunningServer(std::shared_ptr<const server::Scene> scene,
+                             server::ServerConfig config)
+    : scene_(std::move(scene)) {
+  config.port = 0;
+  config.bindAddress = "127.0.0.1";
+  config.log = [this](const std::string& line) {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    log_.push_back(line);
+  };
+  server_ = std::make_unique<server::CaptureServer>(scene_, std::move(config));
+  std::string error;
+  if (!server_->start(error)) ADD_FAILURE() << "server did not start: " << error;
+}
+
+RunningServer::~RunningServer() { server_->stop(); }
+
+std::string RunningServer::address() const { return "127.0.0.1:" + std::to_string(port()); }
+
+std::vector<std::string> RunningServer::log() const {
+  std::lock_guard<std::mutex> lock(logMutex_);
+  return log_;
+}
+
+bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds deadline) {
+  const auto end = std::chrono::steady_clock::now() + deadline;
+  for (;;) {
+    if (predicate()) return true;
+    if (std::chrono::steady_clock::now() > end) return predicate();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+bool takeFrame(sdk::Client& client, std::chrono::milliseconds deadline) {
+  return waitUntil([&] { return client.GetFrame().Result == sdk::Result::Success; }, deadline);
+}
+
+}  // namespace orbel::testing
