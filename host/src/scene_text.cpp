@@ -122,8 +122,8 @@ class Reader {
       return false;
     }
     if (tokens->size() != count) {
-      Fail(std::string("a '") + word + "' line has " + std::to_string(count) + " items, not " +
-           std::to_string(tokens->size()));
+      Fail(std::string("a '") + word + "' line must have " + std::to_string(count) +
+           " items; this one has " + std::to_string(tokens->size()));
       return false;
     }
     return true;
@@ -191,7 +191,7 @@ bool ReadModel(Reader& reader, long long index, SceneModelRecord* model) {
   // model <i> <kind> "<label>" parent <p> show <0|1> color <r g b> shading <s>
   //   translation <x y z> rotation <x y z>
   std::vector<Token> t;
-  if (!reader.Expect("model", 21, &t)) return false;
+  if (!reader.Expect("model", 22, &t)) return false;
   model->line = reader.LineNumber();
   long long value = 0;
   if (!ToInteger(t[1], index, index, &value)) {
