@@ -17,3 +17,4 @@
 #include "fbhost/fieldstore.h"
 #include "fbhost/idle.h"
 #include "fbhost/panel.h"
+#include "fbhost/scenefile.h"
