@@ -1,23 +1,30 @@
-// The two factories the host calls to create a device and its panel
-// (Part 1.1).
+// The two factories the host calls to create a device and its panel.
 //
-// Device factory, once the device class (device/, Part 3.1) exists: allocate
-// with the component allocator (`new OrbelSimpleDeviceOptical(name)`: the
-// class inherits FBComponent's operator new), set mAllocated = true, set the
-// device's registered class-name text to "OrbelDeviceOptical", call FBCreate;
-// on true answer GetHIObject(), otherwise delete the object and answer null.
-// Only `name` is used.
-//
-// Layout factory, once the panel class (layout/, Part 4.1) exists: allocate,
+// Layout factory, once the panel class (layout/) exists: allocate,
 // take the device with FBGetFBObject(data, false), construct the layout for
 // it, set mAllocated = true, call FBCreate; on true answer its handle,
-// otherwise delete it and answer null. Only `data` is used.
-//
-// Until those classes are linked into the plug-in, both factories answer no
-// handle and create nothing.
+// otherwise delete it and answer null. Only `data` is used. Until the panel
+// class is linked into the plug-in, it answers no handle and creates nothing.
+#include <exception>
+
+#include "OrbelSimpleDeviceOptical.h"
 #include "orbel_registration.h"
 
-HIObject OrbelDeviceFactory(HIObject /*owner*/, const char* /*name*/, void* /*data*/) noexcept {
+// Only `name` is used. The device comes from the host's component allocator
+// (the class inherits FBComponent's operator new), so the host frees it at
+// FBDelete; one that refuses creation is deleted here and the host gets no
+// handle.
+HIObject OrbelDeviceFactory(HIObject /*owner*/, const char* name, void* /*data*/) noexcept {
+  OrbelSimpleDeviceOptical* device = nullptr;
+  try {
+    device = new OrbelSimpleDeviceOptical(name);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+  device->mAllocated = true;
+  device->mRegisteredClassName = OrbelSimpleDeviceOptical::kRegisteredClassName;
+  if (device->FBCreate()) return device->GetHIObject();
+  delete device;
   return nullptr;
 }
 

@@ -1,0 +1,175 @@
+#include "device_fixture.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include <fbhost/messages.h>
+
+#include "capture_server.h"
+#include "loaders.h"
+#include "orbel_defaults.h"
+
+namespace orbel::device_testing {
+
+namespace fs = std::filesystem;
+namespace server = orbel::server;
+
+std::string SceneFile(const std::string& name) {
+  const fs::path own = fs::path(ORBEL_DEVICE_SCENES_DIR) / name;
+  if (fs::exists(own)) return own.string();
+  return (fs::path(ORBEL_SERVER_SCENES_DIR) / name).string();
+}
+
+TemporaryFolder::TemporaryFolder() {
+  std::string pattern = (fs::temp_directory_path() / "orbel-device-XXXXXX").string();
+  if (mkdtemp(pattern.data()) != nullptr) mPath = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+  std::error_code ignored;
+  if (!mPath.empty()) fs::remove_all(mPath, ignored);
+}
+
+struct ServedScene::Impl {
+  std::shared_ptr<server::Scene> scene;
+  std::unique_ptr<server::CaptureServer> server;
+};
+
+ServedScene::ServedScene() : mImpl(std::make_unique<Impl>()) {}
+ServedScene::~ServedScene() { Stop(); }
+
+bool ServedScene::Start(const std::string& sceneFile, std::string& error) {
+  Stop();
+  std::unique_ptr<server::Scene> scene = server::loadSceneFile(sceneFile, error);
+  if (!scene) return false;
+  mImpl->scene = std::move(scene);
+  server::ServerConfig config;
+  config.port = 0;
+  config.log = [](const std::string&) {};
+  mImpl->server = std::make_unique<server::CaptureServer>(mImpl->scene, config);
+  if (!mImpl->server->start(error)) {
+    mImpl->server.reset();
+    return false;
+  }
+  return true;
+}
+
+void ServedScene::Stop() {
+  if (mImpl->server) mImpl->server->stop();
+  mImpl->server.reset();
+}
+
+std::uint16_t ServedScene::port() const { return mImpl->server ? mImpl->server->port() : 0; }
+
+void ServedScene::RequestSwitch() {
+  if (mImpl->scene) mImpl->scene->requestSwitch();
+}
+
+std::uint16_t ClosedPort() {
+  // Bound and closed again: nothing listens there for the test's short life.
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  std::uint16_t port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+bool Eventually(const std::function<bool()>& f) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (f()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
+bool BuildFromFreshDescription(OrbelSimpleDeviceOptical& device) {
+  OrbelDataReader* reader = Access::Reader(device);
+  if (reader == nullptr) return false;
+  static const FBString kUnread("\x01 not read from the server");
+  return Eventually([&] {
+    {
+      OrbelDataReader::ScopedDataLock lock(*reader);
+      auto& names = reader->subjectNames;
+      if (std::find(names.begin(), names.end(), kUnread) == names.end()) names.push_back(kUnread);
+    }
+    device.BuildTemplateHierarchy();
+    OrbelDataReader::ScopedDataLock lock(*reader);
+    const auto& names = reader->subjectNames;
+    return std::find(names.begin(), names.end(), kUnread) == names.end();
+  });
+}
+
+OrbelSimpleDeviceOptical* AsOrbelDevice(FBDevice* device) {
+  if (device == nullptr || !device->Is(gOrbelDeviceTypeInfo)) return nullptr;
+  return static_cast<OrbelSimpleDeviceOptical*>(device);
+}
+
+std::vector<FBModelTemplate*> Children(const FBModelTemplate& modelTemplate) {
+  std::vector<FBModelTemplate*> children;
+  for (int i = 0; i < modelTemplate.Children.GetCount(); ++i) {
+    children.push_back(modelTemplate.Children[i]);
+  }
+  return children;
+}
+
+std::vector<std::string> ChildNames(const FBModelTemplate& modelTemplate) {
+  std::vector<std::string> names;
+  for (FBModelTemplate* child : Children(modelTemplate)) {
+    names.push_back(child->GetLabelName().str());
+  }
+  return names;
+}
+
+void DeviceTest::SetUp() {
+  ASSERT_FALSE(mConfig.path().empty()) << "no temporary folder";
+  fbhost::SetConfigFolder(mConfig.path());
+  fbhost::SetFlushToDisk(false);
+  fbhost::SetProgressEcho(false);
+  fbhost::SetMessageEcho(false);
+  fbhost::ResetScene();
+}
+
+void DeviceTest::TearDown() {
+  fbhost::ResetScene();
+  mServer.Stop();
+  fbhost::SetConfigFolder("");
+}
+
+void DeviceTest::Serve(const std::string& sceneName) {
+  std::string error;
+  ASSERT_TRUE(mServer.Start(SceneFile(sceneName), error)) << error;
+}
+
+OrbelSimpleDeviceOptical* DeviceTest::AddDevice() {
+  std::string error;
+  OrbelSimpleDeviceOptical* device =
+      AsOrbelDevice(fbhost::AddDevice("Orbel Stream Device", &error));
+  EXPECT_NE(device, nullptr) << error;
+  if (device == nullptr) return nullptr;
+  device->SetHostAddress("127.0.0.1");
+  device->SetHostPort(std::to_string(mServer.port()).c_str());
+  device->SetStreamBones(true);
+  device->SetStreamMarkers(true);
+  return device;
+}
+
+bool DeviceTest::GoOnline(OrbelSimpleDeviceOptical* device) {
+  return fbhost::SetDeviceOnline(device, true);
+}
+
+}  // namespace orbel::device_testing

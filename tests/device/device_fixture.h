@@ -1,0 +1,146 @@
+// Shared set-up for the device tests: a temporary configuration folder, a
+// capture server in this process serving an exact scene file, devices made
+// through the plug-in's registered factory, and a look at the device's
+// private state.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fbhost/clock.h>
+#include <fbhost/components.h>
+#include <fbhost/config.h>
+#include <fbhost/devices.h>
+#include <fbhost/engine.h>
+#include <fbhost/progress.h>
+#include <fbhost/scene.h>
+#include <fbsdk/fbdevice.h>
+#include <fbsdk/fbmodeltemplate.h>
+
+#include "OrbelSimpleDeviceOptical.h"
+
+// The device's private state, for checks that its public face cannot show.
+struct OrbelSimpleDeviceOpticalTestAccess {
+  using Device = OrbelSimpleDeviceOptical;
+  static OrbelDataReader* Reader(Device& d) { return d.mReader.get(); }
+  static void DropReader(Device& d) { d.mReader.reset(); }
+  static const Device::TemplateMap& SubjectTemplates(const Device& d) {
+    return d.mSubjectTemplates;
+  }
+  static const Device::TemplateMap& SegmentTemplates(const Device& d) {
+    return d.mSegmentTemplates;
+  }
+  static const Device::TemplateMap& MarkerTemplates(const Device& d) { return d.mMarkerTemplates; }
+  static const Device::NodeMap& TranslationNodes(const Device& d) { return d.mTranslationNodes; }
+  static const Device::NodeMap& RotationNodes(const Device& d) { return d.mRotationNodes; }
+  static const Device::NodeMap& MarkerNodes(const Device& d) { return d.mMarkerNodes; }
+  static FBModelTemplate* RootTemplate(const Device& d) { return d.mRootTemplate; }
+  static int RootTemplateIndex(const Device& d) { return d.mRootTemplateIndex; }
+  static int NodeCounter(const Device& d) { return d.mNodeCounter; }
+  static const FBString& ModelName(const Device& d) { return d.mModelName; }
+  static void SetModelName(Device& d, const char* name) { d.mModelName = name; }
+  static bool RestoredFromScene(const Device& d) { return d.mRestoredFromScene; }
+  static void SetRestoredFromScene(Device& d, bool restored) { d.mRestoredFromScene = restored; }
+  static bool ModelBound(const Device& d) { return d.mModelBound.load(); }
+  static int ReferenceTimeIndex(const Device& d) { return d.mReferenceTimeIndex.load(); }
+  static FBTime SpanStart(const Device& d) { return d.mSpanStart; }
+  static FBTime SpanEnd(const Device& d) { return d.mSpanEnd; }
+  static bool SpanOpen(const Device& d) { return d.mSpanOpen; }
+  static std::vector<FBModel*> BindingRoots(const Device& d) {
+    std::vector<FBModel*> roots;
+    for (const FBPropertyModel& root : d.mBindingRoots) roots.push_back(root.Get());
+    return roots;
+  }
+  static std::size_t MapEntryCount(const Device& d) {
+    return d.mSubjectTemplates.size() + d.mSegmentTemplates.size() + d.mMarkerTemplates.size() +
+           d.mTranslationNodes.size() + d.mRotationNodes.size() + d.mMarkerNodes.size();
+  }
+};
+
+namespace orbel::device_testing {
+
+using Access = OrbelSimpleDeviceOpticalTestAccess;
+
+// A scene file of tests/device/scenes, or of server/scenes when the name is
+// not found there.
+std::string SceneFile(const std::string& name);
+
+// A folder that is removed with everything in it.
+class TemporaryFolder {
+ public:
+  TemporaryFolder();
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  const std::string& path() const { return mPath; }
+
+ private:
+  std::string mPath;
+};
+
+// A capture server in this process, on a free port of 127.0.0.1.
+class ServedScene {
+ public:
+  ServedScene();
+  ~ServedScene();
+  ServedScene(const ServedScene&) = delete;
+  ServedScene& operator=(const ServedScene&) = delete;
+  // False with a message when the scene cannot be read or served.
+  bool Start(const std::string& sceneFile, std::string& error);
+  void Stop();
+  std::uint16_t port() const;
+  // The second description of a scene that switches on request.
+  void RequestSwitch();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> mImpl;
+};
+
+// A port on 127.0.0.1 that nothing listens on.
+std::uint16_t ClosedPort();
+
+// Polls until f answers true or a generous deadline passes. Only a broken
+// build waits the whole time.
+bool Eventually(const std::function<bool()>& f);
+
+// Builds the device's templates from a description read afresh from the
+// server. A build needs a frame newer than the last one the client took, so
+// it may do nothing when called right after another; this repeats it until
+// the reader has really read a new description (seen through a marker
+// record that only a fresh description removes).
+bool BuildFromFreshDescription(OrbelSimpleDeviceOptical& device);
+
+// The device behind a host handle made by the plug-in's factory.
+OrbelSimpleDeviceOptical* AsOrbelDevice(FBDevice* device);
+
+// Child templates of a template, in list order.
+std::vector<FBModelTemplate*> Children(const FBModelTemplate& modelTemplate);
+std::vector<std::string> ChildNames(const FBModelTemplate& modelTemplate);
+
+class DeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Serves the scene file; fails the test when it cannot.
+  void Serve(const std::string& sceneName);
+  // Adds a device through the plug-in's factory (the host initialises it),
+  // points it at the served scene and, through its settings, asks for
+  // bones and labelled markers. Fails the test when no device is made.
+  OrbelSimpleDeviceOptical* AddDevice();
+  // The online check box; answers the start's answer.
+  bool GoOnline(OrbelSimpleDeviceOptical* device);
+
+  TemporaryFolder mConfig;
+  ServedScene mServer;
+};
+
+}  // namespace orbel::device_testing
