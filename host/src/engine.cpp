@@ -89,9 +89,7 @@ void CarryNodes(FBDevice* device) {
     if (FBModel* model = modelTemplate->Model.Get()) {
       for (FBComponent* item : ListAccess::Items(modelTemplate->AnimationNodes)) {
         auto* node = static_cast<FBAnimationNode*>(item);
-        bool userData = false;
-        device->OwnsNode(node, nullptr, &userData);
-        if (userData || !node->IsWritten()) continue;
+        if (node->IsUserData() || !node->IsWritten()) continue;
         double values[3];
         node->ReadData(values);
         if (node->GetDataType() == kFBDataTypeTranslation) {

@@ -33,6 +33,7 @@ FBAnimationNode* FBBox::AnimationNodeOutCreate(kULongLong userId, const char* na
   auto* node = new FBAnimationNode(name, dataType, userId);
   node->mAllocated = true;
   node->SetRange(minimum, maximum);
+  node->SetBoxFlags(recordable, userData);
   std::lock_guard<std::mutex> lock(mNodesLock);
   mNodes.push_back(OwnedNode{node, recordable, userData});
   return node;

@@ -87,7 +87,7 @@ TEST_F(EngineThreadTest, StressBindingAndSwitchingWhileTheThreadsRun) {
   ASSERT_TRUE(WaitFor([device] { return fbhost::GetDeviceStatistics(device).inputCalls > 0; }));
 
   // A fixed amount of work, each round touching every path the threads read.
-  for (int round = 0; round < 60; ++round) {
+  for (int round = 0; round < 250; ++round) {
     ASSERT_TRUE(
         fbhost::BindTemplate(device, 0, round % 2 == 0 ? nullptr : device->root->Model.Get()));
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

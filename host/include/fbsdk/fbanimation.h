@@ -122,8 +122,15 @@ class FBSDK_API FBAnimationNode : public FBComponent {
   // curves in takes.
   std::uint64_t GetSerial() const noexcept { return mSerial; }
 
-  // Host side: clamping range, record target, the take that owns the node.
+  // Host side: clamping range, the flags its box made it with, record
+  // target, the take that owns the node.
   void SetRange(const double* minimum, const double* maximum);
+  void SetBoxFlags(bool recordable, bool userData) noexcept {
+    mRecordable = recordable;
+    mUserData = userData;
+  }
+  bool IsRecordable() const noexcept { return mRecordable; }
+  bool IsUserData() const noexcept { return mUserData; }
   void SetRecordTarget(FBAnimationNode* target) noexcept { mRecordTarget.store(target); }
   FBTake* GetOwningTake() const noexcept { return mOwningTake; }
   void SetOwningTake(FBTake* take) noexcept { mOwningTake = take; }
@@ -142,6 +149,8 @@ class FBSDK_API FBAnimationNode : public FBComponent {
   std::atomic<bool> mBuffered{true};
   std::atomic<FBAnimationNode*> mRecordTarget{nullptr};
   FBTake* mOwningTake = nullptr;
+  bool mRecordable = true;  // set by the box before the node is shared
+  bool mUserData = false;
 
   mutable std::mutex mDataLock;
   double mValue[3] = {0.0, 0.0, 0.0};
