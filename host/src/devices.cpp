@@ -142,9 +142,14 @@ FBModel* MakeModelFor(FBModelTemplate* modelTemplate) {
 }  // namespace
 
 FBDevice* AddDevice(const std::string& entry, std::string* error) {
+  return AddDeviceWith("Boxes/Devices", entry, nullptr, error);
+}
+
+FBDevice* AddDeviceWith(const std::string& group, const std::string& entry,
+                        const std::function<void(FBDevice&)>& restore, std::string* error) {
   Registration registration;
-  if (!FindRegistration("Boxes/Devices", entry, &registration)) {
-    SetError(error, "no device is registered as '" + entry + "' in \"Boxes/Devices\"");
+  if (!FindRegistration(group, entry, &registration)) {
+    SetError(error, "no device is registered as '" + entry + "' in \"" + group + "\"");
     return nullptr;
   }
   HIObject handle = nullptr;
@@ -175,6 +180,11 @@ FBDevice* AddDevice(const std::string& entry, std::string* error) {
     registry.entries.push_back(DeviceRegistry::Entry{device, 0, false});
   }
   device->SetObjectStatus(kFBStatusCreating, true);
+  if (restore) {
+    device->SetObjectStatus(kFBStatusRetrieving, true);
+    restore(*device);
+    device->SetObjectStatus(kFBStatusRetrieving, false);
+  }
   device->DeviceOperation(kFBDeviceInitialize);
   device->SetObjectStatus(kFBStatusCreating, false);
   return device;

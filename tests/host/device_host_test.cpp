@@ -70,6 +70,28 @@ TEST_F(DeviceHostTest, AddingByLabelInitialisesTheDeviceWhileCreating) {
   EXPECT_FALSE(device->Online.Get());
 }
 
+TEST_F(DeviceHostTest, ASceneLoadRestoresTheDeviceBeforeInitialising) {
+  std::string error;
+  EXPECT_EQ(fbhost::AddDeviceWith("FbxStorable/Device", "NoSuchClass", nullptr, &error), nullptr);
+  EXPECT_NE(error.find("'NoSuchClass'"), std::string::npos) << error;
+
+  int restores = 0;
+  FBDevice* device = fbhost::AddDeviceWith(
+      "FbxStorable/Device", "HostTestDevice",
+      [&restores](FBDevice& restored) {
+        ++restores;
+        EXPECT_TRUE(restored.GetObjectStatus(kFBStatusRetrieving));
+        EXPECT_TRUE(restored.GetObjectStatus(kFBStatusCreating));
+        EXPECT_EQ(static_cast<TestDevice&>(restored).initCount.load(), 0);
+      },
+      &error);
+  ASSERT_NE(device, nullptr) << error;
+  EXPECT_EQ(restores, 1);
+  EXPECT_EQ(static_cast<TestDevice*>(device)->initCount.load(), 1);
+  EXPECT_TRUE(device->GetObjectStatus(kFBStatusNone));
+  EXPECT_EQ(fbhost::Devices(), std::vector<FBDevice*>{device});
+}
+
 TEST_F(DeviceHostTest, TheOnlineSwitchRunsStartAndStop) {
   struct Case {
     const char* name;

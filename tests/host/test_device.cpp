@@ -36,7 +36,9 @@ SampleValues ValuesOfSample(int n) {
 
 void TestDevice::Register() {
   static const bool registered =
-      FBObject_Register("Boxes/Devices", kEntry, "host test device", CreateTestDevice, true, "");
+      FBObject_Register("Boxes/Devices", kEntry, "host test device", CreateTestDevice, true, "") &&
+      FBObject_Register("FbxStorable/Device", "HostTestDevice", "host test device",
+                        CreateTestDevice, true, "");
   (void)registered;
 }
 

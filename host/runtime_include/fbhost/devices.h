@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,17 @@ namespace fbhost {
 // Null when nothing is registered under that label, when the factory made
 // nothing, or when what it made is no FBDevice (it is deleted again).
 FBSDK_API FBDevice* AddDevice(const std::string& entry, std::string* error = nullptr);
+
+// Adds a device as a scene load does: through the factory registered as
+// `entry` in `group` (a scene names the class it stored, registered in
+// "FbxStorable/Device"), then `restore(device)` (the loader's FbxRetrieve
+// calls) with the object statuses kFBStatusCreating and kFBStatusRetrieving
+// set, then the initialise operation with kFBStatusCreating still set. The
+// device is in the scene from the moment the factory made it. Null as for
+// AddDevice.
+FBSDK_API FBDevice* AddDeviceWith(const std::string& group, const std::string& entry,
+                                  const std::function<void(FBDevice&)>& restore,
+                                  std::string* error = nullptr);
 
 // Removes a device of the scene: waits until no input or evaluation
 // callback of it is running and starts none after; finishes its part of a
