@@ -346,7 +346,13 @@ bool OrbelDataReader::NextFrame(FBTime& time) {
     mPollTime = mSystem.SystemTime.Get();
     return false;
   }
-  if (!ReadFrame(mPollTime)) return false;
+  if (!ReadFrame(mPollTime)) {
+    // Keep the poll time current while nothing can be fetched (paused, say):
+    // otherwise the first sample afterwards would be stamped with the time
+    // the refusals began, however long ago that was.
+    mPollTime = mSystem.SystemTime.Get();
+    return false;
+  }
   mLastFetchTime = mPollTime;
   mPollTime.SetMilliSeconds(mPollTime.GetMilliSeconds() + intervalMs);
 

@@ -190,8 +190,6 @@ class OrbelDataReader {
   bool HasClient() const { return mClient != nullptr; }
 
  private:
-  friend class ScopedDataLock;
-
   std::int64_t NowMs() const;
   void SleepMs(std::uint32_t ms) const;
   void ReadSegments();
