@@ -5,6 +5,7 @@
 
 #include "ClientImpl.h"
 #include "ClientTesting.h"
+#include "DiagnosticsRecord.h"
 
 namespace OrbelDataStreamSDK::CPP {
 
@@ -185,6 +186,8 @@ Output_GetFrame Client::GetFrame() {
   std::lock_guard<std::mutex> takenLock(impl_->taken);
   std::lock_guard<std::mutex> pendingLock(impl_->pending);
   if (!impl_->pendingFresh) return withResult<Output_GetFrame>(Result::NoFrame);
+  const bool hadPrevious = impl_->haveTaken;
+  const std::uint64_t previousNumber = impl_->takenFrame.frame.number;
   // Swapping hands the old frame's buffers back to the receive thread, so
   // taking frames allocates nothing.
   std::swap(impl_->takenFrame.frame, impl_->pendingFrame.frame);
@@ -192,6 +195,9 @@ Output_GetFrame Client::GetFrame() {
   std::swap(impl_->takenFrame.receiveTimeNs, impl_->pendingFrame.receiveTimeNs);
   impl_->pendingFresh = false;
   impl_->haveTaken = true;
+  orbel::client::RecordFrameTaken(impl_->takenFrame.frame.number,
+                                  impl_->takenFrame.frame.serverSendTimeNs,
+                                  impl_->takenFrame.receiveTimeNs, hadPrevious, previousNumber);
   return withResult<Output_GetFrame>(Result::Success);
 }
 

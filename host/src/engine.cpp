@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
+#include <memory>
 #include <set>
 #include <thread>
 #include <utility>
@@ -104,10 +105,31 @@ void CarryNodes(FBDevice* device) {
   }
 }
 
-void EvaluateDevice(FBDevice* device, FBEvaluateInfo& info) {
+// The evaluation observer, copied once per pass so that the UI thread may
+// replace it while a pass runs.
+struct ObserverSlot {
+  std::mutex lock;
+  std::shared_ptr<const fbhost::EvaluationObserver> observer;
+};
+
+ObserverSlot& Observer() {
+  static ObserverSlot* slot = new ObserverSlot;
+  return *slot;
+}
+
+std::shared_ptr<const fbhost::EvaluationObserver> CurrentObserver() {
+  auto& slot = Observer();
+  std::lock_guard<std::mutex> lock(slot.lock);
+  return slot.observer;
+}
+
+void EvaluateDevice(FBDevice* device, FBEvaluateInfo& info,
+                    const fbhost::EvaluationObserver* observer) {
   auto& host = device->HostState();
   host.evaluationCalls.fetch_add(1);
+  if (observer != nullptr) (*observer)(device, fbhost::EvaluationPoint::BeforeNotify);
   if (device->NodeEvaluateNotify(nullptr, &info)) host.evaluationTrue.fetch_add(1);
+  if (observer != nullptr) (*observer)(device, fbhost::EvaluationPoint::AfterNotify);
   CarryNodes(device);
 }
 
@@ -115,9 +137,10 @@ int EvaluationPass() {
   auto& engine = Engine();
   std::lock_guard<std::mutex> pass(engine.evaluationPass);
   const std::vector<FBDevice*> devices = fbhost_internal::PinOnlineDevices();
+  const auto observer = CurrentObserver();
   FBEvaluateInfo info(fbhost::Now(), fbhost::TransportTime(), ++engine.evaluationId);
   for (FBDevice* device : devices) {
-    EvaluateDevice(device, info);
+    EvaluateDevice(device, info, observer.get());
     fbhost_internal::Unpin(device);
   }
   engine.evaluationPasses.fetch_add(1);
@@ -340,6 +363,14 @@ bool NotifySampleInput(FBDevice* device, int action) {
 }
 
 int StepEvaluation() { return EvaluationPass(); }
+
+void SetEvaluationObserver(EvaluationObserver observer) {
+  std::shared_ptr<const EvaluationObserver> next;
+  if (observer) next = std::make_shared<const EvaluationObserver>(std::move(observer));
+  auto& slot = Observer();
+  std::lock_guard<std::mutex> lock(slot.lock);
+  slot.observer = std::move(next);
+}
 
 std::int64_t InputPassCount() { return Engine().inputPasses.load(); }
 std::int64_t EvaluationPassCount() { return Engine().evaluationPasses.load(); }

@@ -416,3 +416,40 @@ bool FBConfigFile::Set(const char* section, const char* key, const char* value,
   }
   return true;
 }
+
+namespace fbhost {
+
+bool ReadConfigSettings(const std::string& name, std::vector<ConfigSetting>* settings,
+                        std::string* error, std::string* problems) {
+  if (settings == nullptr) return false;
+  settings->clear();
+  if (problems != nullptr) problems->clear();
+  std::string path, why;
+  if (!ResolveConfigName(name, &path, &why)) {
+    if (error != nullptr) *error = why;
+    return false;
+  }
+  std::string contents;
+  const auto status = fbhost_internal::ReadWholeFile(path, kMaxConfigBytes, &contents, &why);
+  switch (status) {
+    case fbhost_internal::ReadStatus::Missing:
+      return true;
+    case fbhost_internal::ReadStatus::TooLarge:
+    case fbhost_internal::ReadStatus::Failed:
+      if (error != nullptr) *error = "settings file: " + why;
+      return false;
+    case fbhost_internal::ReadStatus::Ok:
+      break;
+  }
+  std::vector<Problem> found;
+  const Document doc = Parse(contents, &found);
+  if (!found.empty() && problems != nullptr) *problems = DescribeProblems(path, found);
+  for (const auto& section : doc.sections) {
+    for (const auto& entry : section.entries) {
+      settings->push_back(ConfigSetting{section.name, entry.key, entry.value});
+    }
+  }
+  return true;
+}
+
+}  // namespace fbhost

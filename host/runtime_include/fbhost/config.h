@@ -22,6 +22,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "fbsdk/fbsdk_api.h"
 
@@ -37,6 +38,22 @@ FBSDK_API void SetConfigFolder(const std::string& folder);
 // (with a message quoting the name) for an empty name, or an "@" name that is
 // not a plain file name (empty, ".", "..", or containing '/').
 FBSDK_API bool ResolveConfigName(const std::string& name, std::string* path, std::string* error);
+
+// One setting of a configuration file, as FBConfigFile::Get answers it.
+struct ConfigSetting {
+  std::string section;
+  std::string key;
+  std::string value;
+};
+// Every setting of the configuration file `name` ("@Name" or a path), in
+// file order (a key given twice in a section once, with the value that
+// counts), for a host program that shows a settings file. A missing file
+// answers true and no settings. Lines that fit no item of the format are
+// skipped; *problems (when given) then describes them, quoting the file and
+// the lines, and is emptied otherwise. False, with *error quoting the name
+// or the file, for an invalid name or a file that cannot be read.
+FBSDK_API bool ReadConfigSettings(const std::string& name, std::vector<ConfigSetting>* settings,
+                                  std::string* error, std::string* problems = nullptr);
 
 // Test seam for the safe write: called after the temporary file is complete
 // and flushed, before the rename. Answering false stops the write there, as a

@@ -37,6 +37,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "fbsdk/fbdevice.h"
 #include "fbsdk/fbsdk_api.h"
@@ -64,6 +65,17 @@ FBSDK_API bool NotifySampleInput(FBDevice* device, int action);
 // One evaluation pass on the caller's thread; answers the number of devices
 // evaluated.
 FBSDK_API int StepEvaluation();
+
+// Watching evaluation, for a host program that measures it (the delay from
+// a capture server's send to the node write, say). The observer runs on the
+// evaluating thread (the evaluation thread, or the caller of
+// StepEvaluation), right before and right after each device's
+// NodeEvaluateNotify, with no host lock held; it must be quick and must not
+// throw. Setting it is safe while the threads run: a pass already under way
+// may still call the observer it started with. An empty function removes it.
+enum class EvaluationPoint { BeforeNotify, AfterNotify };
+using EvaluationObserver = std::function<void(FBDevice* device, EvaluationPoint point)>;
+FBSDK_API void SetEvaluationObserver(EvaluationObserver observer);
 
 // Passes run since the process started (any thread).
 FBSDK_API std::int64_t InputPassCount();
