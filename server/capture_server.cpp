@@ -393,12 +393,13 @@ void CaptureServer::Loop::handle(Client& c, const protocol::MessageView& m) {
 
 void CaptureServer::Loop::fail(Client& c, const std::string& reason) {
   log("client " + c.peer + " " + reason + "; closing the connection");
-  // Best effort: tell the client why, without waiting for it.
-  scratch_.clear();
-  protocol::encode(protocol::Goodbye{reason}, scratch_);
-  if (c.queued() == 0) {
-    [[maybe_unused]] const ssize_t n =
-        send(c.fd, scratch_.data(), scratch_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  // Best effort: tell the client why, after whatever it is owed already,
+  // without waiting for a client that does not read.
+  if (c.queued() <= config_.queueHardLimitBytes) {
+    scratch_.clear();
+    protocol::encode(protocol::Goodbye{reason}, scratch_);
+    c.out.insert(c.out.end(), scratch_.begin(), scratch_.end());
+    flush(c);
   }
   c.closing = true;
 }
@@ -477,6 +478,13 @@ void CaptureServer::Loop::tick(std::uint64_t n) {
     }
   }
   if (!descriptionUsable_) return;
+  // A frame is meaningless without its description, so the description is
+  // queued first and even past a client's soft limit.
+  for (auto& c : clients_) {
+    if (c->closing || !c->greeted || c->descriptionSent == descriptionId_) continue;
+    queue(*c, descriptionBytes_);
+    c->descriptionSent = descriptionId_;
+  }
 
   scene_.frameAt(n, sceneFrame_);
   const std::string problem = misfit(*description_, sceneFrame_);
@@ -528,12 +536,6 @@ void CaptureServer::Loop::tick(std::uint64_t n) {
 
   for (auto& c : clients_) {
     if (c->closing || !c->greeted) continue;
-    if (c->descriptionSent != descriptionId_) {
-      // A frame is meaningless without its description, so the description
-      // is queued even past the soft limit.
-      queue(*c, descriptionBytes_);
-      c->descriptionSent = descriptionId_;
-    }
     if (c->queued() > config_.queueSoftLimitBytes) {
       ++c->framesDropped;
       continue;
