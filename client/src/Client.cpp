@@ -458,6 +458,10 @@ std::uint64_t ClientTestAccess::bytesReceived(const Client& client) {
   return client.impl_->bytesReceived.load();
 }
 
+std::uint64_t ClientTestAccess::framesReceived(const Client& client) {
+  return client.impl_->framesReceived.load();
+}
+
 std::string ClientTestAccess::lastErrorText(const Client& client) {
   std::lock_guard<std::mutex> lock(client.impl_->state);
   return client.impl_->lastErrorText;

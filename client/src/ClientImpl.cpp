@@ -329,6 +329,7 @@ bool Client::Impl::handleMessage(const protocol::MessageView& m) {
         swapSnapshots(decoding, pendingFrame);
         pendingFresh = true;
       }
+      framesReceived.fetch_add(1, std::memory_order_relaxed);
       return true;
     }
     case protocol::MessageType::Description: {

@@ -96,6 +96,7 @@ struct Client::Impl {
   std::atomic<bool> connected{false};
   std::atomic<bool> stopRequested{false};
   std::atomic<std::uint64_t> bytesReceived{0};
+  std::atomic<std::uint64_t> framesReceived{0};
 
   // Owned by the receive thread while it runs.
   int fd = -1;

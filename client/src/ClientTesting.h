@@ -12,6 +12,8 @@ namespace OrbelDataStreamSDK::CPP {
 struct ORBEL_CLIENT_API ClientTestAccess {
   // Bytes read from the server since the client was created.
   static std::uint64_t bytesReceived(const Client& client);
+  // Frames decoded by the receive thread, taken or not.
+  static std::uint64_t framesReceived(const Client& client);
   // Why the last connection ended or failed, as a user would read it.
   static std::string lastErrorText(const Client& client);
   static Result::Enum lastError(const Client& client);

@@ -1,0 +1,138 @@
+// The client library against a local capture server serving the "stage"
+// scene (10 subjects of 60 segments, 600 labelled and 1000 unlabelled
+// markers): how many frames a second it takes in, and what one GetFrame
+// plus every query of the scene costs.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ClientTesting.h"
+#include "OrbelDataStreamSDK/Client.h"
+#include "capture_server.h"
+#include "synthetic_scene.h"
+
+namespace {
+
+namespace sdk = OrbelDataStreamSDK::CPP;
+using orbel::server::CaptureServer;
+using orbel::server::SyntheticScene;
+using orbel::server::SyntheticSceneConfig;
+
+struct Stage {
+  std::unique_ptr<CaptureServer> server;
+  sdk::Client client;
+
+  explicit Stage(double fps) {
+    SyntheticSceneConfig config;
+    SyntheticSceneConfig::preset("stage", config);
+    config.framesPerSecond = fps;
+    orbel::server::ServerConfig serverConfig;
+    serverConfig.port = 0;
+    serverConfig.log = [](const std::string&) {};
+    server =
+        std::make_unique<CaptureServer>(std::make_shared<SyntheticScene>(config), serverConfig);
+    std::string error;
+    if (!server->start(error)) return;
+    client.Connect("127.0.0.1:" + std::to_string(server->port()));
+    client.EnableSegmentData();
+    client.EnableMarkerData();
+    client.EnableUnlabeledMarkerData();
+    while (client.GetFrame().Result != sdk::Result::Success) std::this_thread::yield();
+  }
+  bool ready() const { return client.IsConnected().Connected; }
+};
+
+// The server runs as fast as it can compute and send; each iteration waits
+// for a frame newer than the last one taken.
+void BM_StageFramesTakenPerSecond(benchmark::State& state) {
+  Stage stage(100000);
+  if (!stage.ready()) {
+    state.SkipWithError("no server");
+    return;
+  }
+  const std::uint64_t received0 = sdk::ClientTestAccess::framesReceived(stage.client);
+  const std::uint64_t bytes0 = sdk::ClientTestAccess::bytesReceived(stage.client);
+  const auto start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    // Give the core back while waiting, as a polling caller would; on two
+    // cores a hard spin would compete with the receive thread it waits for.
+    while (stage.client.GetFrame().Result != sdk::Result::Success) std::this_thread::yield();
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  state.SetItemsProcessed(state.iterations());
+  state.counters["frames_received_per_s"] =
+      static_cast<double>(sdk::ClientTestAccess::framesReceived(stage.client) - received0) /
+      seconds;
+  state.counters["MB_per_s"] =
+      static_cast<double>(sdk::ClientTestAccess::bytesReceived(stage.client) - bytes0) / seconds /
+      1e6;
+}
+BENCHMARK(BM_StageFramesTakenPerSecond)->UseRealTime()->MinTime(2.0);
+
+// What the plug-in does once per sample: take the frame, then ask for every
+// name-addressed value of the scene, building each name argument afresh.
+void BM_StageGetFramePlusEveryQuery(benchmark::State& state) {
+  Stage stage(1000);
+  if (!stage.ready()) {
+    state.SkipWithError("no server");
+    return;
+  }
+  struct Subject {
+    std::string name;
+    std::vector<std::string> segments;
+    std::vector<std::string> markers;
+  };
+  std::vector<Subject> subjects;
+  const unsigned subjectCount = stage.client.GetSubjectCount().SubjectCount;
+  for (unsigned s = 0; s < subjectCount; ++s) {
+    Subject subject;
+    subject.name = stage.client.GetSubjectName(s).SubjectName;
+    const unsigned segments = stage.client.GetSegmentCount(subject.name).SegmentCount;
+    for (unsigned k = 0; k < segments; ++k) {
+      subject.segments.push_back(stage.client.GetSegmentName(subject.name, k).SegmentName);
+    }
+    const unsigned markers = stage.client.GetMarkerCount(subject.name).MarkerCount;
+    for (unsigned k = 0; k < markers; ++k) {
+      subject.markers.push_back(stage.client.GetMarkerName(subject.name, k).MarkerName);
+    }
+    subjects.push_back(std::move(subject));
+  }
+  const unsigned unlabeled = stage.client.GetUnlabeledMarkerCount().MarkerCount;
+  std::int64_t queries = 0;
+  std::int64_t fresh = 0;
+  for (auto _ : state) {
+    fresh += stage.client.GetFrame().Result == sdk::Result::Success;
+    double sum = 0;
+    for (const Subject& subject : subjects) {
+      for (const std::string& segment : subject.segments) {
+        sum += stage.client.GetSegmentLocalTranslation(subject.name, segment).Translation[0];
+        sum += stage.client.GetSegmentLocalRotationQuaternion(subject.name, segment).Rotation[3];
+      }
+      for (const std::string& marker : subject.markers) {
+        sum += stage.client.GetMarkerGlobalTranslation(subject.name, marker).Translation[0];
+      }
+    }
+    for (unsigned u = 0; u < unlabeled; ++u) {
+      sum += stage.client.GetUnlabeledMarkerGlobalTranslation(u).Translation[0];
+    }
+    sum += stage.client.GetTimecode().Frames;
+    benchmark::DoNotOptimize(sum);
+  }
+  for (const Subject& subject : subjects) {
+    queries += static_cast<std::int64_t>(2 * subject.segments.size() + subject.markers.size());
+  }
+  queries += unlabeled + 1;
+  state.SetItemsProcessed(state.iterations() * queries);
+  state.counters["queries_per_frame"] = static_cast<double>(queries);
+  state.counters["fresh_frames"] = static_cast<double>(fresh);
+}
+BENCHMARK(BM_StageGetFramePlusEveryQuery)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
