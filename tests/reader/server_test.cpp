@@ -9,8 +9,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +22,20 @@
 #include "OrbelDataReader.h"
 #include "capture_server.h"
 #include "scene.h"
+
+// Allocations made by the calling thread, to see that a frame allocates
+// nothing on the host's input thread. The replacement pairs malloc with free
+// on purpose, which the compiler cannot see across the replaced operators.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+thread_local std::uint64_t tAllocations = 0;
+
+void* operator new(std::size_t size) {
+  ++tAllocations;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -82,7 +98,8 @@ bool Eventually(const std::function<bool()>& f) {
 
 class ServerReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override { StartServer(BobScene()); }
+  void SetUp() override { StartServer(Scene()); }
+  virtual std::shared_ptr<const server::Scene> Scene() { return BobScene(); }
 
   void StartServer(std::shared_ptr<const server::Scene> scene) {
     server::ServerConfig config;
@@ -147,6 +164,37 @@ TEST_F(ServerReaderTest, DescriptionAndFrameFromTheServer) {
   ASSERT_TRUE(FreshFrame());
   EXPECT_EQ(reader->unlabeledMarkers.at("Unlabeled:2").position[0], 4.0);
   EXPECT_EQ(reader->unlabeledMarkers.at("Unlabeled:9").position[0], 11.0);
+}
+
+// Names longer than a short string keeps inline, so that building a client
+// text per query would show up as allocations.
+class LongNameServerTest : public ServerReaderTest {
+ protected:
+  std::shared_ptr<const server::Scene> Scene() override {
+    server::Description description;
+    description.subjects.push_back(
+        {"PerformerNumberTwelveOnStage",
+         {{"PelvisRootSegmentName", ""}, {"LeftForeArmRollJointSegment", "PelvisRootSegmentName"}},
+         {"LeftWristOuterMarkerName"}});
+    server::Frame frame;
+    frame.segments = {std::vector<server::SegmentPose>(2)};
+    frame.markers = {std::vector<server::MarkerPosition>(1)};
+    frame.unlabeled.resize(100);
+    frame.timecode = {1, 2, 3, 4, 1};
+    return std::make_shared<FixedScene>(std::move(description), std::move(frame));
+  }
+};
+
+TEST_F(LongNameServerTest, FramesAllocateNothing) {
+  ConnectAndDescribe();
+  reader->SetUseTimecode(true);
+  ASSERT_TRUE(FreshFrame());
+  const std::uint64_t before = tAllocations;
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_TRUE(reader->ReadFrame(FBTime::Zero));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));  // new frames come and are taken
+  }
+  EXPECT_EQ(tAllocations - before, 0u);
 }
 
 TEST_F(ServerReaderTest, EveryConnectSetsYUp) {
