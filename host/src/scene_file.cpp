@@ -1,6 +1,5 @@
 #include "fbhost/scenefile.h"
 
-#include <exception>
 #include <functional>
 #include <utility>
 
@@ -15,7 +14,6 @@
 #include "fbsdk/fbmodel.h"
 #include "fbsdk/fbregistry.h"
 #include "host_files.h"
-#include "scene_state.h"
 #include "scene_text.h"
 
 namespace fbhost {
@@ -106,39 +104,6 @@ bool ReadDocument(const std::string& path, SceneDocument* document, std::string*
   return true;
 }
 
-// Makes one device through its storable factory and adds it to the scene;
-// null with *error when the factory makes nothing usable.
-FBDevice* MakeDevice(const SceneDeviceRecord& record, std::string* error) {
-  Registration registration;
-  FindRegistration(kStorableGroup, record.className, &registration);
-  HIObject handle = nullptr;
-  try {
-    handle = registration.factory(CurrentScene()->GetHIObject(), record.name.c_str(), nullptr);
-  } catch (const std::exception& thrown) {
-    *error = "the factory of '" + record.className + "' threw: " + thrown.what();
-    return nullptr;
-  } catch (...) {
-    *error = "the factory of '" + record.className + "' threw";
-    return nullptr;
-  }
-  FBComponent* component = FBGetFBObject(handle);
-  if (component == nullptr) {
-    *error = "the factory of '" + record.className + "' made no device for '" + record.name + "'";
-    return nullptr;
-  }
-  if (!component->Is(FBDevice::TypeInfo)) {
-    *error = "the factory of '" + record.className + "' made a '" + component->ClassName() +
-             "', not a device";
-    component->FBDelete();
-    return nullptr;
-  }
-  auto* device = static_cast<FBDevice*>(component);
-  auto& registry = fbhost_internal::Devices();
-  std::lock_guard<std::mutex> lock(registry.lock);
-  registry.entries.push_back(fbhost_internal::DeviceRegistry::Entry{device, 0, false});
-  return device;
-}
-
 }  // namespace
 
 bool SaveScene(const std::string& path, std::string* error) {
@@ -223,26 +188,22 @@ bool LoadScene(const std::string& path, std::string* error) {
 
   std::string failures;
   for (const SceneDeviceRecord& r : document.devices) {
-    std::string why;
-    FBDevice* device = MakeDevice(r, &why);
-    if (device == nullptr) {
-      failures += (failures.empty() ? "" : "; ") + ("line " + std::to_string(r.line) + ": " + why);
-      continue;
-    }
-    FBFbxObject store;
-    SetFields(store, r.fields);
-    device->SetObjectStatus(kFBStatusRetrieving, true);
-    for (const kFbxObjectStore phase : kPhases) {
-      if (!device->FbxRetrieve(&store, phase)) {
-        ReportMessage(MessageLevel::Warning, "device '" + r.name + "' of scene file '" + path +
-                                                 "' did not take its stored fields (phase " +
-                                                 std::to_string(static_cast<int>(phase)) + ")");
+    auto restore = [&](FBDevice& device) {
+      device.LongName = r.name.c_str();
+      FBFbxObject store;
+      SetFields(store, r.fields);
+      for (const kFbxObjectStore phase : kPhases) {
+        if (!device.FbxRetrieve(&store, phase)) {
+          ReportMessage(MessageLevel::Warning, "device '" + r.name + "' of scene file '" + path +
+                                                   "' did not take its stored fields (phase " +
+                                                   std::to_string(static_cast<int>(phase)) + ")");
+        }
       }
+    };
+    std::string why;
+    if (AddDeviceWith(kStorableGroup, r.className, restore, &why) == nullptr) {
+      failures += (failures.empty() ? "" : "; ") + ("line " + std::to_string(r.line) + ": " + why);
     }
-    device->SetObjectStatus(kFBStatusRetrieving, false);
-    device->SetObjectStatus(kFBStatusCreating, true);
-    device->DeviceOperation(kFBDeviceInitialize);
-    device->SetObjectStatus(kFBStatusCreating, false);
   }
   if (!failures.empty()) {
     SetError(error, "scene file '" + path + "' loaded without some devices: " + failures);
