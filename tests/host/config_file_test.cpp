@@ -323,7 +323,7 @@ TEST_F(ConfigFileTest, CorpusOfTruncatedAndMutatedFiles) {
   std::vector<std::string> corpus;
   for (std::size_t n = 0; n <= good.size(); ++n) corpus.push_back(good.substr(0, n));
   const char damages[] = {'"', '[', ']', '\\', '=', '\0', '\n', ';', 'x', '\xff'};
-  for (std::size_t at = 0; at < good.size(); at += 3) {
+  for (std::size_t at = 0; at < good.size(); at += 5) {
     for (const char d : damages) {
       std::string mutated = good;
       mutated[at] = d;

@@ -379,8 +379,16 @@ TEST_F(SceneFileTest, EveryTruncationIsRefusedAndChangesNothing) {
   const std::string good = ReadFile(path);
   const auto labels = Labels();
   const std::string cut = Path("cut.orbs");
-  // Every prefix up to the one that only lacks the final line end.
-  for (std::size_t n = 0; n + 1 < good.size(); ++n) {
+  // Cuts at, just before and in the middle of every line, up to the cut that
+  // only loses the final line end.
+  std::vector<std::size_t> cuts;
+  for (std::size_t start = 0; start < good.size();) {
+    const std::size_t end = good.find('\n', start);
+    cuts.insert(cuts.end(), {start, start + (end - start) / 2, end});
+    start = end + 1;
+  }
+  for (const std::size_t n : cuts) {
+    if (n + 1 >= good.size()) continue;
     WriteFile(cut, good.substr(0, n));
     ASSERT_FALSE(fbhost::LoadScene(cut, &error)) << "prefix of " << n << " bytes";
     ASSERT_NE(error.find("'" + cut + "'"), std::string::npos) << error;
