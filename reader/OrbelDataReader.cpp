@@ -3,6 +3,7 @@
 #include <cassert>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -70,7 +71,12 @@ void OrbelDataReader::SleepMs(std::uint32_t ms) const {
 
 bool OrbelDataReader::ConnectToServer(int timeoutSeconds) {
   if (!mClient) return false;
-  const sdk::String address(std::string(mHostName.Buffer()) + ":" + mPort.Buffer());
+  sdk::String address;
+  try {
+    address = sdk::String(std::string(mHostName.Buffer()) + ":" + mPort.Buffer());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   // A monotonic clock: the C library's processor-time clock stands still
   // while this loop sleeps, so the limit would never be reached.
   mConnectStart = NowMs();
@@ -217,6 +223,17 @@ void OrbelDataReader::ClearDescription() {
 }
 
 bool OrbelDataReader::ReadDescription(bool stripCharacterName) {
+  try {
+    return RebuildDescription(stripCharacterName);
+  } catch (const std::bad_alloc&) {
+    // A half-built description is worse than none; the caller sees false.
+    ScopedWait data(mDataLock, kLockWaitMs);
+    if (data.owns()) ClearDescription();
+    return false;
+  }
+}
+
+bool OrbelDataReader::RebuildDescription(bool stripCharacterName) {
   if (!StreamOptionsApplied()) return false;
   if (mClient->GetFrame().Result != sdk::Result::Success) return false;
   ScopedWait data(mDataLock, kLockWaitMs);

@@ -16,8 +16,9 @@
 // - Code outside the reader that walks the containers while frames may
 //   arrive holds a ScopedDataLock for the walk.
 //
-// Every operation answers false (or nothing) without a client, and nothing
-// here throws.
+// Every operation answers false (or nothing) without a client. Operations
+// answer false rather than throw; only the text helpers (QualifiedName, the
+// host and port accessors) can let an out-of-memory exception through.
 #pragma once
 
 #include <atomic>
@@ -190,6 +191,7 @@ class OrbelDataReader {
   bool HasClient() const { return mClient != nullptr; }
 
  private:
+  bool RebuildDescription(bool stripCharacterName);
   std::int64_t NowMs() const;
   void SleepMs(std::uint32_t ms) const;
   void ReadSegments();
