@@ -1,4 +1,4 @@
-// orbel_defaults.h: the plug-in's load-time constants (Part 1.1).
+// orbel_defaults.h: the plug-in's load-time constants.
 //
 // Defined in orbel_plugin.cpp, built by the library's static initialisers in
 // this order: default port, default host, device type number, layout type
@@ -9,14 +9,14 @@
 
 #include <fbsdk/fbstring.h>
 
-// The capture server's default address; the reader's constructor copies them
-// (Part 2.2). The port is text, not a number.
+// The capture server's default address; the reader's constructor copies them.
+// The port is text, not a number.
 extern const FBString gOrbelDefaultServerPort;  // "801"
 extern const FBString gOrbelDefaultServerHost;  // "localhost"
 
 // The two class type numbers, taken from FBPlug::mGlobalTypeInfo at load,
 // the device's first (so it is the smaller). The device answers
 // gOrbelDeviceTypeInfo from its type-number query and includes it in its
-// membership query (Part 3.1); the layout likewise (Part 4.1).
+// membership query; the layout likewise.
 extern const int gOrbelDeviceTypeInfo;
 extern const int gOrbelLayoutTypeInfo;

@@ -1,8 +1,8 @@
 // The plug-in library: its static objects, its load notification and its two
-// exported entry points (Part 1.1).
+// exported entry points.
 //
 // Load order. The static initialisers of this file run in definition order,
-// which is the order Part 1.1 fixes: library object, default port, default
+// which is the order the host relies on: library object, default port, default
 // host, device type number, layout type number. No other file of the plug-in
 // may take a type number or build a static that reads these.
 //

@@ -24,7 +24,7 @@ bool Claim(std::atomic<unsigned>& word, unsigned bit) noexcept {
 }  // namespace
 
 void OrbelRegisterDeviceClass() noexcept {
-  // FBObject_Register's answer is not acted on (Part 1.1).
+  // FBObject_Register's answer is not acted on: a refused registration is not retried.
   if (Claim(gDeviceRegistered, kBoxesDevicesBit)) {
     FBObject_Register("Boxes/Devices", "Orbel Stream Device", "Orbel Mocap Device",
                       OrbelDeviceFactory, true, kIcon);

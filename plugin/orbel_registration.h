@@ -1,4 +1,4 @@
-// orbel_registration.h: class registration and the two factories (Part 1.1).
+// orbel_registration.h: class registration and the two factories.
 //
 // Private to the plug-in library.
 #pragma once
