@@ -7,8 +7,8 @@ namespace {
 
 // SMPTE drop-frame at 30 labels per second: two labels dropped per minute,
 // except every tenth minute.
-constexpr kLongLong kDropFramesPerMinute = 30 * 60 - 2;                    // 1 798
-constexpr kLongLong kDropFramesPer10Minutes = 10 * 30 * 60 - 9 * 2;        // 17 982
+constexpr kLongLong kDropFramesPerMinute = 30 * 60 - 2;              // 1 798
+constexpr kLongLong kDropFramesPer10Minutes = 10 * 30 * 60 - 9 * 2;  // 17 982
 
 bool ValidLabel(FBTimeCode::Rate rate, int hours, int minutes, int seconds, int frames) {
   if (hours < 0 || hours > FBTimeCode::kMaxHours) return false;

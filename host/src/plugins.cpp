@@ -32,7 +32,8 @@ std::vector<FBLibraryBase*> LibrarySnapshot() {
 }
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 }  // namespace
@@ -131,7 +132,10 @@ std::vector<PluginLoadResult> LoadPluginDirectory(const std::string& directory,
   closedir(dir);
   std::sort(names.begin(), names.end());
   for (const auto& name : names) {
-    results.push_back(LoadPlugin(directory + "/" + name, entryPoint));
+    std::string path = directory;
+    path += '/';
+    path += name;
+    results.push_back(LoadPlugin(path, entryPoint));
   }
   return results;
 }

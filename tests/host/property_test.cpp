@@ -82,6 +82,7 @@ TEST(FBPropertyTest, ConcurrentStringReadsNeverTear) {
   std::atomic<bool> stop{false};
   std::atomic<int> bad{0};
   std::vector<std::thread> readers;
+  readers.reserve(3);
   for (int t = 0; t < 3; ++t) {
     readers.emplace_back([&] {
       while (!stop.load()) {

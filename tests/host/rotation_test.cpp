@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include <Eigen/Geometry>
 #include <gtest/gtest.h>
+#include <Eigen/Geometry>
 
 #include <fbsdk/fbrotation.h>
 
@@ -21,14 +21,14 @@ constexpr double kMatrixTolerance = 1e-12;
 constexpr double kAngleToleranceDegrees = 1e-9;
 
 struct OrderInfo {
-  FBRotationOrder order;
   const char* name;
   std::array<int, 3> axes;  // first applied, middle, last applied
+  FBRotationOrder order;
 };
 
 const OrderInfo kOrders[] = {
-    {kFBXYZ, "XYZ", {0, 1, 2}}, {kFBXZY, "XZY", {0, 2, 1}}, {kFBYZX, "YZX", {1, 2, 0}},
-    {kFBYXZ, "YXZ", {1, 0, 2}}, {kFBZXY, "ZXY", {2, 0, 1}}, {kFBZYX, "ZYX", {2, 1, 0}},
+    {"XYZ", {0, 1, 2}, kFBXYZ}, {"XZY", {0, 2, 1}, kFBXZY}, {"YZX", {1, 2, 0}, kFBYZX},
+    {"YXZ", {1, 0, 2}, kFBYXZ}, {"ZXY", {2, 0, 1}, kFBZXY}, {"ZYX", {2, 1, 0}, kFBZYX},
 };
 
 Eigen::Vector3d Axis(int a) { return Eigen::Vector3d::Unit(a); }

@@ -38,7 +38,7 @@ TEST(FBTimeTest, MilliSecondsSetExactly) {
 }
 
 TEST(FBTimeTest, MilliSecondsTruncateTowardZero) {
-  EXPECT_EQ(FBTime(705600 * 2 - 1).GetMilliSeconds(), 1);   // 1.999... ms
+  EXPECT_EQ(FBTime(705600 * 2 - 1).GetMilliSeconds(), 1);  // 1.999... ms
   EXPECT_EQ(FBTime(-(705600 * 2 - 1)).GetMilliSeconds(), -1);
   EXPECT_EQ(FBTime(705599).GetMilliSeconds(), 0);
 }

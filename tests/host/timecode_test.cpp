@@ -226,8 +226,8 @@ TEST(FBTimeCodeTest, FractionalFramesKeepTheirFraction) {
 
 TEST(FBTimeCodeTest, LastTickOfFrameStaysInItsFrame) {
   // A fraction just below one would round to the next frame in a float.
-  for (Rate rate : {FBTimeCode::FILM_24, FBTimeCode::PAL_25, FBTimeCode::NTSC_FULL,
-                    FBTimeCode::NTSC_DROP}) {
+  for (Rate rate :
+       {FBTimeCode::FILM_24, FBTimeCode::PAL_25, FBTimeCode::NTSC_FULL, FBTimeCode::NTSC_DROP}) {
     const kLongLong frame = FBTimeCode::FrameDuration(rate).Get();
     FBTimeCode tc(rate);
     ASSERT_TRUE(tc.SetTime(FBTime(29 * frame + frame - 1)));
@@ -259,9 +259,10 @@ TEST_P(TimeCodeSweepTest, ConsecutiveFramesConsecutiveLabels) {
   const Rate rate = GetParam();
   const int labels = FBTimeCode::LabelsPerSecond(rate);
   const kLongLong perHour = FBTimeCode::IsDropFrame(rate) ? 107892 : 3600LL * labels;
-  const kLongLong ranges[][2] = {{0, 25 * 60 * 30},
-                                 {perHour - 3 * 60 * 30, perHour + 12 * 60 * 30},
-                                 {10 * perHour - 60 * 30, 10 * perHour + 60 * 30}};
+  constexpr kLongLong kMinute = 60LL * 30;  // about a minute of frames, at any rate
+  const kLongLong ranges[][2] = {{0, 25 * kMinute},
+                                 {perHour - 3 * kMinute, perHour + 12 * kMinute},
+                                 {10 * perHour - kMinute, 10 * perHour + kMinute}};
   const kLongLong duration = FBTimeCode::FrameDuration(rate).Get();
   for (const auto& range : ranges) {
     int ph = -1, pm = -1, ps = -1, pf = -1;

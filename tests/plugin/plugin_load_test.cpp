@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,9 +13,12 @@
 #include <gtest/gtest.h>
 
 #include <fbhost/components.h>
+#include <fbhost/config.h>
 #include <fbhost/registry.h>
+#include <fbsdk/fbcomponent.h>
 #include <fbsdk/fblibrary.h>
 #include <fbsdk/fbplug.h>
+#include <fbsdk/fbregistry.h>
 
 namespace {
 
@@ -98,14 +103,47 @@ TEST_F(PluginLoadTest, OtherCodesRegisterNothing) {
   ExpectEachRegisteredOnce();
 }
 
-TEST_F(PluginLoadTest, FactoriesAnswerNoHandleYetAndLeaveNothing) {
+// Creates one device through the named registration and checks it is the
+// plug-in's device, with the first type number the load took (so the
+// device's number is the smaller), then ends it with FBDelete and checks
+// that nothing is left behind.
+void ExpectDeviceFactoryRoundTrip(const char* group, const char* entry, int deviceTypeNumber) {
+  SCOPED_TRACE(group);
   const auto live = fbhost::LiveComponentCount();
   const auto allocations = fbhost::OutstandingComponentAllocations();
-  EXPECT_EQ(fbhost::CallFactory("Boxes/Devices", "Orbel Stream Device", nullptr, "Orbel", nullptr),
-            nullptr);
-  EXPECT_EQ(fbhost::CallFactory("FbxStorable/Device", "OrbelDeviceOptical", nullptr, "Orbel",
-                                nullptr),
-            nullptr);
+  const HIObject handle = fbhost::CallFactory(group, entry, nullptr, "Orbel", nullptr);
+  ASSERT_NE(handle, nullptr);
+  FBComponent* device = FBGetFBObject(handle, false);
+  ASSERT_NE(device, nullptr);
+  EXPECT_STREQ(device->ClassName(), "OrbelSimpleDeviceOptical");
+  EXPECT_EQ(device->GetTypeId(), deviceTypeNumber);
+  EXPECT_TRUE(device->Is(deviceTypeNumber));
+  EXPECT_FALSE(device->Is(deviceTypeNumber + 1));  // the layout's number
+  EXPECT_TRUE(device->Is(FBComponent::TypeInfo));
+  EXPECT_TRUE(device->mAllocated);
+  device->FBDelete();
+  EXPECT_EQ(FBGetFBObject(handle, false), nullptr);
+  EXPECT_EQ(fbhost::LiveComponentCount(), live);
+  EXPECT_EQ(fbhost::OutstandingComponentAllocations(), allocations);
+}
+
+TEST_F(PluginLoadTest, DeviceFactoryMakesTheDeviceWithTheSmallerTypeNumber) {
+  // Any settings file the device touches goes to a scratch folder.
+  char folder[] = "/tmp/orbel-plugin-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  fbhost::SetConfigFolder(folder);
+  ExpectDeviceFactoryRoundTrip("Boxes/Devices", "Orbel Stream Device", counterBefore);
+  ExpectDeviceFactoryRoundTrip("FbxStorable/Device", "OrbelDeviceOptical", counterBefore);
+  fbhost::SetConfigFolder("");
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+}
+
+// The layout factory answers no handle until the panel class is linked in
+// (Part 4.1); then this test becomes a round trip like the device's.
+TEST_F(PluginLoadTest, LayoutFactoryAnswersNoHandleYet) {
+  const auto live = fbhost::LiveComponentCount();
+  const auto allocations = fbhost::OutstandingComponentAllocations();
   EXPECT_EQ(fbhost::CallFactory("UI_Associated_ClassName", "OrbelDeviceOptical", nullptr, nullptr,
                                 nullptr),
             nullptr);
@@ -117,14 +155,16 @@ TEST_F(PluginLoadTest, FactoriesAnswerNoHandleYetAndLeaveNothing) {
 bool IsToolchainSymbol(const std::string& name) {
   static const std::set<std::string> kNames = {"_init", "_fini", "_edata", "_end", "__bss_start"};
   if (kNames.count(name) != 0) return true;
-  for (const char* prefix : {"__asan", "__odr_asan", "__ubsan", "__tsan", "__sanitizer", "__lsan"}) {
+  for (const char* prefix :
+       {"__asan", "__odr_asan", "__ubsan", "__tsan", "__sanitizer", "__lsan"}) {
     if (name.rfind(prefix, 0) == 0) return true;
   }
   return false;
 }
 
 TEST(PluginExportsTest, ExportsExactlyItsTwoEntryFunctions) {
-  const std::string command = std::string(ORBEL_NM) + " -D --defined-only '" + ORBEL_PLUGIN_PATH + "'";
+  const std::string command =
+      std::string(ORBEL_NM) + " -D --defined-only '" + ORBEL_PLUGIN_PATH + "'";
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr) << command;
   std::set<std::string> exported;

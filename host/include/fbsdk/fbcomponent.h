@@ -43,11 +43,11 @@
 // Life-cycle states a component can be in; several may be set at once.
 enum FBObjectStatus {
   kFBStatusNone = 0,
-  kFBStatusCreating = 1,     // the host is creating the object (factory or scene load running)
-  kFBStatusStoring = 2,      // the host is writing the object to a scene file
-  kFBStatusRetrieving = 4,   // the host is reading the object from a scene file
-  kFBStatusDestroying = 8,   // FBDelete has begun on the object
-  kFBStatusMerging = 16,     // the host is merging a scene file into the object
+  kFBStatusCreating = 1,    // the host is creating the object (factory or scene load running)
+  kFBStatusStoring = 2,     // the host is writing the object to a scene file
+  kFBStatusRetrieving = 4,  // the host is reading the object from a scene file
+  kFBStatusDestroying = 8,  // FBDelete has begun on the object
+  kFBStatusMerging = 16,    // the host is merging a scene file into the object
 };
 
 class FBSDK_API FBComponent : public FBPlug {
@@ -104,4 +104,3 @@ class FBSDK_API FBComponent : public FBPlug {
   bool mHasNamespace = false;
   std::atomic<int> mStatus{0};
 };
-

@@ -39,13 +39,13 @@ class FBSDK_API FBPlug {
 // Put it first in the class body; pair it with FBClassImplementation(Name) in
 // one .cpp. A plug-in class whose type number must be taken at a precise
 // point of the load (Part 1.1) writes the three overrides by hand instead.
-#define FBClassDeclare(Name, Parent)                                               \
- public:                                                                           \
-  static int TypeInfo;                                                             \
-  const char* ClassName() override { return #Name; }                               \
-  int GetTypeId() override { return Name::TypeInfo; }                              \
+#define FBClassDeclare(Name, Parent)                                                      \
+ public:                                                                                  \
+  static int TypeInfo;                                                                    \
+  const char* ClassName() override { return #Name; }                                      \
+  int GetTypeId() override { return Name::TypeInfo; }                                     \
   bool Is(int typeId) override { return typeId == Name::TypeInfo || Parent::Is(typeId); } \
-                                                                                   \
+                                                                                          \
  private:
 
 #define FBClassImplementation(Name) int Name::TypeInfo = FBPlug::mGlobalTypeInfo++

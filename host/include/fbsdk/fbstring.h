@@ -18,13 +18,16 @@
 class FBSDK_API FBString {
  public:
   FBString() = default;
-  FBString(const char* text) : mText(text ? text : "") {}  // NOLINT(google-explicit-constructor)
-  FBString(std::string text) : mText(std::move(text)) {}   // NOLINT(google-explicit-constructor)
+  // NOLINTNEXTLINE(google-explicit-constructor): used like a text
+  FBString(const char* text) : mText(text ? text : "") {}
+  // NOLINTNEXTLINE(google-explicit-constructor)
+  FBString(std::string text) : mText(std::move(text)) {}
   // The two texts joined, as the real SDK's two-argument constructor (null = empty).
   FBString(const char* first, const char* second)
       : mText(std::string(first ? first : "") + (second ? second : "")) {}
 
-  operator const char*() const noexcept { return mText.c_str(); }  // NOLINT(google-explicit-constructor)
+  // NOLINTNEXTLINE(google-explicit-constructor): reads like a C text
+  operator const char*() const noexcept { return mText.c_str(); }
   const char* Buffer() const noexcept { return mText.c_str(); }
   const std::string& str() const noexcept { return mText; }
 
@@ -45,9 +48,9 @@ class FBSDK_API FBString {
   FBString Mid(int start, int count = -1) const {
     if (start < 0) start = 0;
     if (static_cast<std::size_t>(start) >= mText.size()) return FBString();
-    return FBString(count < 0 ? mText.substr(static_cast<std::size_t>(start))
-                              : mText.substr(static_cast<std::size_t>(start),
-                                             static_cast<std::size_t>(count)));
+    return FBString(
+        count < 0 ? mText.substr(static_cast<std::size_t>(start))
+                  : mText.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count)));
   }
 
   FBString& operator+=(const FBString& other) {
@@ -59,13 +62,23 @@ class FBSDK_API FBString {
     return *this;
   }
 
-  friend FBString operator+(const FBString& a, const FBString& b) { return FBString(a.mText + b.mText); }
-  friend FBString operator+(const FBString& a, const char* b) { return FBString(a.mText + (b ? b : "")); }
-  friend FBString operator+(const char* a, const FBString& b) { return FBString((a ? a : "") + b.mText); }
+  friend FBString operator+(const FBString& a, const FBString& b) {
+    return FBString(a.mText + b.mText);
+  }
+  friend FBString operator+(const FBString& a, const char* b) {
+    return FBString(a.mText + (b ? b : ""));
+  }
+  friend FBString operator+(const char* a, const FBString& b) {
+    return FBString((a ? a : "") + b.mText);
+  }
 
   // Exact, byte-wise comparisons.
-  friend bool operator==(const FBString& a, const FBString& b) noexcept { return a.mText == b.mText; }
-  friend bool operator==(const FBString& a, const char* b) noexcept { return a.mText == (b ? b : ""); }
+  friend bool operator==(const FBString& a, const FBString& b) noexcept {
+    return a.mText == b.mText;
+  }
+  friend bool operator==(const FBString& a, const char* b) noexcept {
+    return a.mText == (b ? b : "");
+  }
   friend bool operator==(const char* a, const FBString& b) noexcept { return b == a; }
   friend bool operator!=(const FBString& a, const FBString& b) noexcept { return !(a == b); }
   friend bool operator!=(const FBString& a, const char* b) noexcept { return !(a == b); }

@@ -37,7 +37,7 @@ FBSDK_API bool FindRegistration(const std::string& group, const std::string& ent
 // Calls the factory of the first registration of (group, entry) with the
 // given arguments, marking nothing. Answers the factory's handle, or null when
 // no such registration exists or the factory made nothing.
-FBSDK_API HIObject CallFactory(const std::string& group, const std::string& entry,
-                               HIObject owner, const char* name, void* data);
+FBSDK_API HIObject CallFactory(const std::string& group, const std::string& entry, HIObject owner,
+                               const char* name, void* data);
 
 }  // namespace fbhost
