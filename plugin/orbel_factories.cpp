@@ -1,12 +1,9 @@
 // The two factories the host calls to create a device and its panel.
-//
-// Layout factory, once the panel class (layout/) exists: allocate,
-// take the device with FBGetFBObject(data, false), construct the layout for
-// it, set mAllocated = true, call FBCreate; on true answer its handle,
-// otherwise delete it and answer null. Only `data` is used. Until the panel
-// class is linked into the plug-in, it answers no handle and creates nothing.
 #include <exception>
 
+#include <fbsdk/fbregistry.h>
+
+#include "OrbelDeviceOpticalLayout.h"
 #include "OrbelSimpleDeviceOptical.h"
 #include "orbel_registration.h"
 
@@ -28,6 +25,20 @@ HIObject OrbelDeviceFactory(HIObject /*owner*/, const char* name, void* /*data*/
   return nullptr;
 }
 
-HIObject OrbelLayoutFactory(HIObject /*owner*/, const char* /*name*/, void* /*data*/) noexcept {
+// Only `data` is used: the handle of the device the panel is for. The panel
+// comes from the host's component allocator too; one that refuses creation
+// (its device is of another class, or there is none) is deleted here and the
+// host gets no handle.
+HIObject OrbelLayoutFactory(HIObject /*owner*/, const char* /*name*/, void* data) noexcept {
+  FBComponent* object = FBGetFBObject(static_cast<HIObject>(data), false);
+  OrbelDeviceOpticalLayout* layout = nullptr;
+  try {
+    layout = new OrbelDeviceOpticalLayout(dynamic_cast<FBDevice*>(object));
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+  layout->mAllocated = true;
+  if (layout->FBCreate()) return layout->GetHIObject();
+  delete layout;
   return nullptr;
 }
