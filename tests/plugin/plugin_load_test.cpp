@@ -140,7 +140,7 @@ TEST_F(PluginLoadTest, DeviceFactoryMakesTheDeviceWithTheSmallerTypeNumber) {
 }
 
 // The layout factory answers no handle until the panel class is linked in
-// (Part 4.1); then this test becomes a round trip like the device's.
+// (layout/); then this test becomes a round trip like the device's.
 TEST_F(PluginLoadTest, LayoutFactoryAnswersNoHandleYet) {
   const auto live = fbhost::LiveComponentCount();
   const auto allocations = fbhost::OutstandingComponentAllocations();

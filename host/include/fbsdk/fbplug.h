@@ -38,7 +38,7 @@ class FBSDK_API FBPlug {
 // Declares the type machinery of a host class derived (directly) from Parent.
 // Put it first in the class body; pair it with FBClassImplementation(Name) in
 // one .cpp. A plug-in class whose type number must be taken at a precise
-// point of the load (Part 1.1) writes the three overrides by hand instead.
+// point of the load writes the three overrides by hand instead.
 #define FBClassDeclare(Name, Parent)                                                      \
  public:                                                                                  \
   static int TypeInfo;                                                                    \
