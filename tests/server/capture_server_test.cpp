@@ -405,6 +405,53 @@ class MisfitScene : public Scene {
   }();
 };
 
+// Serves its own timecode, with a standard code no table knows.
+class OwnTimecodeScene : public MisfitScene {
+ public:
+  bool providesTimecode() const override { return true; }
+  void frameAt(std::uint64_t n, Frame& out) const override {
+    out.number = n;
+    out.segments.assign(1, std::vector<SegmentPose>(2));
+    out.markers.assign(1, {});
+    out.unlabeled.clear();
+    out.timecode = {10, 20, 30, 12, 5};
+  }
+};
+
+TEST(CaptureServer, TimecodeIsTheScenesOwnOrComputedAtTheChosenStandard) {
+  struct Row {
+    bool sceneHasOne;
+    TimecodeStandard option;
+    std::uint32_t standard;
+  };
+  for (const Row& row :
+       {Row{true, TimecodeStandard::PAL, 5}, Row{true, TimecodeStandard::None, 5},
+        Row{false, TimecodeStandard::Film, 4}, Row{false, TimecodeStandard::None, 0}}) {
+    ServerConfig config;
+    config.timecode = row.option;
+    std::shared_ptr<const Scene> source;
+    if (row.sceneHasOne) {
+      source = std::make_shared<OwnTimecodeScene>();
+    } else {
+      source = scene("small", 240);
+    }
+    Served s(source, config);
+    RawClient c(s.server->port());
+    c.greet(0);
+    protocol::Frame f;
+    ASSERT_TRUE(c.nextFrame(f));
+    EXPECT_EQ(f.timecode.standard, row.standard);
+    if (row.sceneHasOne) {
+      EXPECT_EQ(f.timecode.hours, 10u);
+      EXPECT_EQ(f.timecode.frames, 12u);
+    } else {
+      const Timecode want = timecodeAtFrame(f.number, FrameRate{240, 1}, row.option);
+      EXPECT_EQ(f.timecode.seconds, want.seconds);
+      EXPECT_EQ(f.timecode.frames, want.frames);
+    }
+  }
+}
+
 TEST(CaptureServer, FramesThatDoNotFitTheirDescriptionAreLoggedNotSent) {
   Served s(std::make_shared<MisfitScene>());
   RawClient c(s.server->port());

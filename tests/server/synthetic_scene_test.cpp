@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "synthetic_scene.h"
 
@@ -73,6 +74,16 @@ SyntheticSceneConfig sized(std::uint32_t subjects, std::uint32_t segments, std::
   c.unlabeled = unlabeled;
   return c;
 }
+
+}  // namespace
+
+// Names a size in test listings, e.g. "2x22_44_markers_20_unlabeled".
+void PrintTo(const SyntheticSceneConfig& c, std::ostream* os) {
+  *os << c.subjects << "x" << c.segmentsPerSubject << "_" << c.markersPerSubject << "_markers_"
+      << c.unlabeled << "_unlabeled";
+}
+
+namespace {
 
 class SyntheticSizes : public ::testing::TestWithParam<SyntheticSceneConfig> {};
 
@@ -174,7 +185,12 @@ INSTANTIATE_TEST_SUITE_P(Sizes, SyntheticSizes,
                          ::testing::Values(sized(2, 22, 44, 20), sized(2, 20, 40, 100),
                                            sized(1, 1, 3, 0), sized(3, 15, 0, 1),
                                            sized(2, 23, 23, 5), sized(10, 60, 60, 1000),
-                                           sized(1, 100, 7, 2)));
+                                           sized(1, 100, 7, 2)),
+                         [](const auto& info) {
+                           std::ostringstream name;
+                           PrintTo(info.param, &name);
+                           return name.str();
+                         });
 
 TEST(SyntheticScene, SameFrameNumberGivesTheSameBitsInAnyOrder) {
   SyntheticSceneConfig config;
