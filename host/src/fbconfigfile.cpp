@@ -389,6 +389,12 @@ bool FBConfigFile::Set(const char* section, const char* key, const char* value,
   }
   std::vector<Problem> problems;
   Document doc = Parse(contents, &problems);
+  // Devices write back every option they load; a value already there needs
+  // no new file (and no flush).
+  if (problems.empty() && comment == nullptr) {
+    const Entry* existing = doc.Find(sectionName, keyName);
+    if (existing != nullptr && existing->value == text) return true;
+  }
   if (!problems.empty()) {
     // Keep the damaged file before replacing it with what we understood.
     std::string copy;

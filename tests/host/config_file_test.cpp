@@ -159,6 +159,26 @@ TEST_F(ConfigFileTest, TwoObjectsShareOneFile) {
   EXPECT_EQ(Get(first, "UseTimecode"), "1");
 }
 
+TEST_F(ConfigFileTest, SettingTheValueAlreadyThereWritesNothing) {
+  FBConfigFile file("@Settings.txt");
+  int writes = 0;
+  fbhost::SetBeforeRenameHook([&](const std::string&, const std::string&) {
+    ++writes;
+    return true;
+  });
+  ASSERT_TRUE(file.Set("DataStream", "StreamBones", "1"));
+  ASSERT_TRUE(file.Set("DataStream", "StreamBones", "1"));
+  EXPECT_EQ(writes, 1);
+  ASSERT_TRUE(file.Set("DataStream", "StreamBones", "0"));
+  ASSERT_TRUE(file.Set("DataStream", "StreamBones", "0", "with a comment"));
+  EXPECT_EQ(writes, 3);
+  // A hand-written unquoted value is the same text: no rewrite either.
+  WriteFile(FilePath(), "[DataStream]\nStreamBones = 1\n");
+  ASSERT_TRUE(file.Set("DataStream", "StreamBones", "1"));
+  EXPECT_EQ(writes, 3);
+  EXPECT_EQ(ReadFile(FilePath()), "[DataStream]\nStreamBones = 1\n");
+}
+
 TEST_F(ConfigFileTest, AnsweredTextsStayValidAcrossLaterCalls) {
   FBConfigFile file("@Settings.txt");
   ASSERT_TRUE(file.Set("DataStream", "HostAddress", "first.example"));

@@ -77,7 +77,9 @@ class FBSDK_API FBConfigFile {
   // Stores `value` (null: "") as the text of `key` in `section`, adding the
   // section and key when missing. A comment, when given (not null), is written
   // as "; comment" lines right above the setting, replacing its old comment.
-  // Answers true once the file on disk holds the new value. Answers false, and
+  // Answers true once the file on disk holds the new value (a file that
+  // already holds it, with no comment asked for, is not rewritten). Answers
+  // false, and
   // changes nothing, when: the object is read-only or its name invalid; the
   // section or key is null, empty, has surrounding blanks or control
   // characters, or is not a valid name (a section may not hold '[' or ']'; a
