@@ -79,12 +79,11 @@ class FBSDK_API FBConfigFile {
   // as "; comment" lines right above the setting, replacing its old comment.
   // Answers true once the file on disk holds the new value (a file that
   // already holds it, with no comment asked for, is not rewritten). Answers
-  // false, and
-  // changes nothing, when: the object is read-only or its name invalid; the
-  // section or key is null, empty, has surrounding blanks or control
-  // characters, or is not a valid name (a section may not hold '[' or ']'; a
-  // key may not hold '=' nor start with '[', ';' or '#'); the file cannot be
-  // read or written (reported on the message channel).
+  // false, and changes nothing, when: the object is read-only or its name
+  // invalid; the section or key is null, empty, has surrounding blanks or
+  // control characters, or is not a valid name (a section may not hold '['
+  // or ']'; a key may not hold '=' nor start with '[', ';' or '#'); the file
+  // cannot be read or written (reported on the message channel).
   bool Set(const char* section, const char* key, const char* value, const char* comment = nullptr);
 
   // The file this object works on ("" for an in-memory object or an invalid name).
