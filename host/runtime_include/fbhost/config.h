@@ -17,7 +17,9 @@
 // flushes it to disk (fsync), renames it over the file and flushes the folder.
 // A crash at any point leaves either the old file or the new one, never a
 // truncated one; a crash before the rename may leave the temporary file
-// behind, which nothing reads.
+// behind, which nothing reads. A read-modify-write of a settings file also
+// holds an advisory lock on ".<name>.lock" beside it, so that host processes
+// sharing the folder take turns.
 #pragma once
 
 #include <functional>
