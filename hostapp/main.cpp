@@ -1,44 +1,99 @@
 // orbel-host: the headless host program. It loads plug-ins as the real host
-// does at start-up (dlopen, LIBRARY_INIT, entry point with kFBDllLoad,
-// library stages) and, for now, lists what they registered.
+// does at start-up (dlopen, LIBRARY_INIT, the entry point with kFBDllLoad,
+// the library stages), then runs commands: typed at its prompt, listed in a
+// script file, or given with -c. hostapp/COMMANDS.md describes them.
 //
-//   orbel-host --plugins DIR [--list]
-//
-// Exit status: 0 when every plug-in candidate loaded, 1 when one failed (each
-// failure is reported on stderr), 2 for a usage error.
+// Exit status: 0 when every plug-in candidate loaded and every command
+// succeeded, 1 when one did not (each failure is reported on stderr), 2 for
+// a usage error.
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include <fbhost/fbhost.h>
 
+#include "shell.h"
+
 namespace {
 
 struct Options {
   std::vector<std::string> pluginDirs;
+  std::string configDir;
+  std::string script;
+  std::string commands;
+  bool haveCommands = false;
   bool list = false;
+  bool quiet = false;
+  orbel::hostapp::ShellOptions shell;
 };
 
 void PrintUsage(std::FILE* to) {
-  std::fprintf(to,
-               "usage: orbel-host --plugins DIR [--plugins DIR ...] [--list]\n"
-               "  --plugins DIR  load every lib*.so in DIR that exports the plug-in entry points\n"
-               "  --list         print the registrations and the type numbers taken\n");
+  std::fprintf(
+      to,
+      "usage: orbel-host [options]\n"
+      "  --plugins DIR      load every lib*.so in DIR that exports the plug-in entry points\n"
+      "                     (repeatable; default: the lib folder beside this program's bin)\n"
+      "  --list             print the plug-ins, their registrations and type numbers\n"
+      "  --script FILE      run the commands in FILE (one per line, '#' comments)\n"
+      "  -c \"CMD; CMD\"      run these commands\n"
+      "  --set NAME=VALUE   give ${NAME} in commands a value (repeatable)\n"
+      "  --config-dir DIR   keep settings files in DIR (default ~/.config/orbel-host)\n"
+      "  --step-mode        no host threads: a clock that moves only at 'step' (tests)\n"
+      "  --no-status        no live status line during 'wait' and 'record'\n"
+      "  --quiet            do not echo the devices' progress boxes\n"
+      "  --help             show this text\n"
+      "Without --script or -c (and without --list alone), commands are read from the\n"
+      "standard input; type 'help' for the list.\n");
 }
 
 // Answers false (after a message) for a bad command line.
 bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--plugins") {
+    auto value = [&](std::string* out) {
       if (i + 1 >= argc) {
-        std::fprintf(stderr, "orbel-host: '--plugins' needs a folder\n");
+        std::fprintf(stderr, "orbel-host: '%s' needs a value\n", arg.c_str());
         return false;
       }
-      options->pluginDirs.emplace_back(argv[++i]);
+      *out = argv[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "--plugins") {
+      if (!value(&text)) return false;
+      options->pluginDirs.push_back(text);
     } else if (arg == "--list") {
       options->list = true;
+    } else if (arg == "--script") {
+      if (!value(&options->script)) return false;
+    } else if (arg == "-c") {
+      if (!value(&options->commands)) return false;
+      options->haveCommands = true;
+    } else if (arg == "--set") {
+      if (!value(&text)) return false;
+      const std::size_t equals = text.find('=');
+      if (equals == std::string::npos || equals == 0) {
+        std::fprintf(stderr, "orbel-host: --set wants NAME=VALUE, not '%s'\n", text.c_str());
+        return false;
+      }
+      options->shell.variables[text.substr(0, equals)] = text.substr(equals + 1);
+    } else if (arg == "--config-dir") {
+      if (!value(&options->configDir)) return false;
+      if (options->configDir.empty()) {
+        std::fprintf(stderr, "orbel-host: --config-dir needs a folder\n");
+        return false;
+      }
+    } else if (arg == "--step-mode") {
+      options->shell.stepMode = true;
+    } else if (arg == "--no-status") {
+      options->shell.statusLine = false;
+    } else if (arg == "--quiet") {
+      options->quiet = true;
     } else if (arg == "--help" || arg == "-h") {
       *help = true;
     } else {
@@ -46,25 +101,27 @@ bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
       return false;
     }
   }
+  if (!options->script.empty() && options->haveCommands) {
+    std::fprintf(stderr, "orbel-host: give --script or -c, not both\n");
+    return false;
+  }
   return true;
 }
 
-void PrintList(const std::vector<fbhost::PluginLoadResult>& loaded) {
-  std::printf("plug-ins loaded: %zu\n", loaded.size());
-  for (const auto& p : loaded) {
-    const int taken = p.endTypeNumber - p.firstTypeNumber;
-    std::printf("  %s\n    type numbers taken: %d", p.path.c_str(), taken);
-    if (taken > 0) std::printf(" (%d to %d)", p.firstTypeNumber, p.endTypeNumber - 1);
-    std::printf("\n    library objects: %d\n", p.libraryObjects);
-  }
-  const auto registrations = fbhost::Registrations();
-  std::printf("registrations: %zu\n", registrations.size());
-  std::printf("  %-26s %-22s %-34s %s\n", "group", "entry", "description", "icon");
-  for (const auto& r : registrations) {
-    std::printf("  %-26s %-22s %-34s %s\n", r.group.c_str(), r.entry.c_str(),
-                r.description.c_str(), r.icon.c_str());
-  }
+// The build puts programs in bin/ and libraries, the plug-in among them,
+// in lib/ beside it.
+std::string DefaultPluginDir() {
+  char path[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return std::string();
+  std::string exe(path, static_cast<std::size_t>(n));
+  const std::size_t slash = exe.find_last_of('/');
+  if (slash == std::string::npos) return std::string();
+  const std::string lib = exe.substr(0, slash) + "/../lib";
+  return access(lib.c_str(), R_OK | X_OK) == 0 ? lib : std::string();
 }
+
+void PrintList(orbel::hostapp::Shell& shell) { shell.Run("list"); }
 
 }  // namespace
 
@@ -80,10 +137,16 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.pluginDirs.empty()) {
-    std::fprintf(stderr, "orbel-host: no plug-in folder given\n");
-    PrintUsage(stderr);
-    return 2;
+    const std::string fallback = DefaultPluginDir();
+    if (fallback.empty()) {
+      std::fprintf(stderr, "orbel-host: no plug-in folder given (--plugins DIR)\n");
+      PrintUsage(stderr);
+      return 2;
+    }
+    options.pluginDirs.push_back(fallback);
   }
+  if (!options.configDir.empty()) fbhost::SetConfigFolder(options.configDir);
+  if (options.quiet) fbhost::SetProgressEcho(false);
 
   bool failed = false;
   for (const auto& dir : options.pluginDirs) {
@@ -96,6 +159,19 @@ int main(int argc, char** argv) {
       }
     }
   }
-  if (options.list) PrintList(fbhost::LoadedPlugins());
-  return failed ? 1 : 0;
+
+  const bool listOnly = options.list && options.script.empty() && !options.haveCommands;
+  bool ok = true;
+  {
+    orbel::hostapp::Shell shell(options.shell, stdout, stderr);
+    if (options.list) PrintList(shell);
+    if (!options.script.empty()) {
+      ok = shell.RunScript(options.script);
+    } else if (options.haveCommands) {
+      ok = shell.RunCommands(options.commands);
+    } else if (!listOnly) {
+      ok = shell.RunInteractive(stdin);
+    }
+  }
+  return failed || !ok ? 1 : 0;
 }

@@ -1,0 +1,58 @@
+#include "take_curves.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace orbel::hostapp {
+
+std::set<std::string> CurveNames(const FBTake& take, int layer) {
+  std::set<std::string> names;
+  for (const FBTakeCurve& curve : take.GetCurves()) {
+    if (curve.layer == layer && curve.keyCount > 0) names.insert(curve.nodeName);
+  }
+  return names;
+}
+
+std::vector<FBTakeKey> RecordedKeys(FBTake& take, const std::set<std::string>& curveNames,
+                                    const std::string& modelLabel, const char* dataType,
+                                    int layer) {
+  const std::string name = modelLabel + " " + dataType;
+  if (curveNames.count(name) == 0) return {};
+  // The take lists the curve, so it made this node when recording began;
+  // asking for it again makes nothing.
+  FBAnimationNode* node = take.RecordNode(modelLabel, dataType);
+  return take.GetKeys(node, layer);
+}
+
+const FBTakeKey& KeyAt(const std::vector<FBTakeKey>& keys, FBTime time, bool* exact) {
+  const auto after = std::upper_bound(keys.begin(), keys.end(), time,
+                                      [](FBTime t, const FBTakeKey& k) { return t < k.time; });
+  if (after == keys.begin()) {
+    *exact = keys.front().time == time;
+    return keys.front();
+  }
+  const FBTakeKey& at = *(after - 1);
+  *exact = at.time == time;
+  return at;
+}
+
+std::string NamespaceOf(const std::string& label) {
+  const std::size_t colon = label.find(':');
+  return colon == std::string::npos ? std::string() : label.substr(0, colon);
+}
+
+std::string NameOf(const std::string& label) {
+  const std::size_t colon = label.find(':');
+  return colon == std::string::npos ? label : label.substr(colon + 1);
+}
+
+std::string FormatDouble(double value) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+}  // namespace orbel::hostapp

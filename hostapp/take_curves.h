@@ -1,0 +1,41 @@
+// What a take recorded for the scene's models, as the exporters read it.
+//
+// When the host records a device, each bound model's translation and
+// rotation are keyed on nodes of the take named after the model's label
+// and the data type ("walk:walk_Hips Lcl Rotation"). These helpers find
+// those curves without making any: the take makes such a node at its first
+// request, so a curve is only asked for once the take lists it.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include <fbsdk/fbtake.h>
+
+namespace orbel::hostapp {
+
+// The names of the curves the take holds in the layer.
+std::set<std::string> CurveNames(const FBTake& take, int layer);
+
+// The keys of the model's property (kFBDataTypeTranslation or
+// kFBDataTypeRotation) in the layer, in time order; empty when the take
+// holds no such curve (curveNames from CurveNames).
+std::vector<FBTakeKey> RecordedKeys(FBTake& take, const std::set<std::string>& curveNames,
+                                    const std::string& modelLabel, const char* dataType, int layer);
+
+// The value of a curve at a time: the key at that time, else the last key
+// before it, else the first key. *exact says whether a key sat at the time.
+// The keys must not be empty.
+const FBTakeKey& KeyAt(const std::vector<FBTakeKey>& keys, FBTime time, bool* exact);
+
+// The text before / after the first ':' of a label name; a label without
+// ':' has no namespace and is all name.
+std::string NamespaceOf(const std::string& label);
+std::string NameOf(const std::string& label);
+
+// Shortest decimal text that reads back as the same double ("0.1", "-0",
+// "1e-300"); "nan", "inf" and "-inf" for the others.
+std::string FormatDouble(double value);
+
+}  // namespace orbel::hostapp
