@@ -13,6 +13,7 @@
 #include "ClientTesting.h"
 #include "OrbelDataStreamSDK/Client.h"
 #include "capture_server.h"
+#include "orbel/protocol/messages.h"
 #include "synthetic_scene.h"
 
 namespace {
@@ -132,6 +133,38 @@ void BM_StageGetFramePlusEveryQuery(benchmark::State& state) {
   state.counters["fresh_frames"] = static_cast<double>(fresh);
 }
 BENCHMARK(BM_StageGetFramePlusEveryQuery)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The receive thread's work per frame, without the network or a competing
+// server: how many stage frames one core can decode.
+void BM_StageFrameDecode(benchmark::State& state) {
+  SyntheticSceneConfig config;
+  SyntheticSceneConfig::preset("stage", config);
+  SyntheticScene scene(config);
+  orbel::server::Frame frame;
+  scene.frameAt(42, frame);
+  orbel::protocol::Frame wire;
+  wire.kinds = orbel::protocol::Kind::All;
+  for (std::size_t s = 0; s < frame.segments.size(); ++s) {
+    wire.segmentCounts.push_back(static_cast<std::uint32_t>(frame.segments[s].size()));
+    wire.segments.resize(wire.segments.size() + frame.segments[s].size());
+    wire.markerCounts.push_back(static_cast<std::uint32_t>(frame.markers[s].size()));
+    wire.markers.resize(wire.markers.size() + frame.markers[s].size());
+  }
+  wire.unlabeled.resize(frame.unlabeled.size());
+  std::vector<std::uint8_t> bytes;
+  orbel::protocol::encode(wire, orbel::protocol::Kind::All, bytes);
+  orbel::protocol::Frame out;
+  std::string detail;
+  for (auto _ : state) {
+    orbel::protocol::MessageView m;
+    orbel::protocol::splitMessage(bytes.data(), bytes.size(), orbel::protocol::kMaxServerBodyBytes,
+                                  m);
+    benchmark::DoNotOptimize(orbel::protocol::decode(m.body, m.bodyBytes, out, detail));
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+}
+BENCHMARK(BM_StageFrameDecode)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
