@@ -10,7 +10,7 @@
 //
 //   mButton.OnClick.Add(this, &MyLayout::OnPauseClick);      // member handler
 //   mSystem.OnUIIdle.Remove(this, &MyLayout::IdleRefresh);   // that one pair
-//   mDevice->OnStatusChange.RemoveAll(this);                 // all of this owner's
+//   mDevice->OnStateChange.RemoveAll(this);                  // all of this owner's
 //
 // A member handler has the signature `void (HISender sender, HKEvent event)`:
 // sender is the handle of the object that raised the event, event is
