@@ -155,7 +155,9 @@ class OrbelDataReader {
   bool ReadFrame(FBTime time);
   // Fetches at most one frame per call, and only when more than one fetch
   // interval of host time has passed since the last fetch. On true, time is
-  // overwritten with the sample's time on the device's time line.
+  // overwritten with the sample's time on the device's time line; on false it
+  // is left alone. A refused fetch (paused, say) re-reads the host's time, so
+  // the first sample afterwards is stamped with the time it was taken.
   bool NextFrame(FBTime& time);
   // Restarts the device's time line at time (or at the timecode's time when
   // timecode is used). False, nothing changed, when the data lock cannot be
@@ -172,7 +174,8 @@ class OrbelDataReader {
 
   // Holds the data lock for a scope, waiting at most kLockWaitMs; owns()
   // tells whether it was had. For code outside the reader that walks the
-  // records while frames may arrive.
+  // records while frames may arrive. The lock is recursive for its holder, so
+  // the holder may call the reader's own operations meanwhile.
   class ScopedDataLock {
    public:
     explicit ScopedDataLock(const OrbelDataReader& reader) : mWait(reader.mDataLock, kLockWaitMs) {}

@@ -191,6 +191,14 @@ TEST_F(FrameTest, DataLockHeldElsewhereRefusesTheFrame) {
   EXPECT_TRUE(reader->ReadFrame(FBTime::Zero)) << "the lock is free again";
 }
 
+TEST_F(FrameTest, HolderOfTheDataLockMayStillUseTheReader) {
+  OrbelDataReader::ScopedDataLock lock(*reader);
+  ASSERT_TRUE(lock.owns());
+  EXPECT_TRUE(reader->ReadFrame(FBTime::Zero));
+  EXPECT_TRUE(reader->ReadDescription(true));
+  EXPECT_TRUE(reader->ResetFrameTime(FBTime::Zero));
+}
+
 TEST_F(FrameTest, RecordsMadeOutsideTheReaderAreFilledByName) {
   // As a stored scene makes them: the fields only, under the stored key.
   SegmentRecord restored;
