@@ -56,16 +56,22 @@ struct JointSource {
   std::vector<FBTakeKey> rotationKeys;
 };
 
-void AddSkeleton(FBModel* model, int parent, std::vector<JointSource>* joints) {
-  JointSource joint;
-  joint.model = model;
-  joint.parent = parent;
-  joints->push_back(std::move(joint));
-  const int index = static_cast<int>(joints->size()) - 1;
-  const int count = model->Children.GetCount();
-  for (int i = 0; i < count; ++i) {
-    FBModel* child = model->Children[i];
-    if (IsSkeleton(child)) AddSkeleton(child, index, joints);
+// Depth first, children in child-list order; iterative, because a scene
+// file may nest models as deep as it likes.
+void AddSkeleton(FBModel* root, std::vector<JointSource>* joints) {
+  std::vector<std::pair<FBModel*, int>> pending{{root, -1}};
+  while (!pending.empty()) {
+    const auto [model, parent] = pending.back();
+    pending.pop_back();
+    JointSource joint;
+    joint.model = model;
+    joint.parent = parent;
+    joints->push_back(std::move(joint));
+    const int index = static_cast<int>(joints->size()) - 1;
+    for (int i = model->Children.GetCount() - 1; i >= 0; --i) {
+      FBModel* child = model->Children[i];
+      if (IsSkeleton(child)) pending.emplace_back(child, index);
+    }
   }
 }
 
@@ -139,7 +145,7 @@ bool CollectBvhMotion(FBTake& take, const std::string& subject, BvhMotion* motio
     subjectsSeen.insert(rootSubject);
     if (!subject.empty() && rootSubject != subject) continue;
     std::vector<JointSource> skeleton;
-    AddSkeleton(model, -1, &skeleton);
+    AddSkeleton(model, &skeleton);
     bool keyed = false;
     for (JointSource& joint : skeleton) {
       const std::string label = joint.model->GetLabelName().str();

@@ -45,18 +45,32 @@ void LiveStats::Observe(FBDevice* device, fbhost::EvaluationPoint point) {
     return;
   }
   watch.lastCountedTake = before.FramesTaken;
-  const double latencyMs = static_cast<double>(writtenNs - before.ServerSendTimeNs) / 1e6;
-  if (mSamples == 0) {
-    mMinMs = mMaxMs = latencyMs;
-  } else {
-    mMinMs = std::min(mMinMs, latencyMs);
-    mMaxMs = std::max(mMaxMs, latencyMs);
-  }
-  ++mSamples;
-  mSumMs += latencyMs;
-  mLastMs = latencyMs;
-  mLatenciesMs.push_back(latencyMs);
+  mLatenciesMs.push_back(static_cast<double>(writtenNs - before.ServerSendTimeNs) / 1e6);
   if (mLatenciesMs.size() > kKeptSamples) mLatenciesMs.pop_front();
+}
+
+LatencySummary SummarizeLatencies(const std::vector<double>& samplesMs) {
+  LatencySummary summary;
+  if (samplesMs.empty()) return summary;
+  summary.samples = static_cast<std::int64_t>(samplesMs.size());
+  summary.lastMs = samplesMs.back();
+  std::vector<double> sorted = samplesMs;
+  std::sort(sorted.begin(), sorted.end());
+  double sum = 0.0;
+  for (double v : sorted) sum += v;
+  summary.meanMs = sum / static_cast<double>(sorted.size());
+  summary.minMs = sorted.front();
+  summary.maxMs = sorted.back();
+  // Nearest rank: ceil(fraction * n), counted from 1. Integer arithmetic on
+  // per-mille shares, so that 0.95 * 20 is exactly rank 19.
+  auto rank = [&sorted](std::size_t perMille) {
+    const std::size_t n = sorted.size();
+    const std::size_t r = std::max<std::size_t>(1, (perMille * n + 999) / 1000);
+    return sorted[std::min(r, n) - 1];
+  };
+  summary.medianMs = rank(500);
+  summary.p95Ms = rank(950);
+  return summary;
 }
 
 LiveFigures LiveStats::Figures() const {
@@ -64,36 +78,18 @@ LiveFigures LiveStats::Figures() const {
   LiveFigures figures;
   figures.framesFetched = taken.FramesTaken;
   figures.framesMissed = taken.FramesSkipped;
-  std::vector<double> sorted;
+  std::vector<double> samples;
   {
     std::lock_guard<std::mutex> lock(mLock);
-    auto& latency = figures.latency;
-    latency.samples = mSamples;
-    if (mSamples == 0) return figures;
-    latency.meanMs = mSumMs / static_cast<double>(mSamples);
-    latency.minMs = mMinMs;
-    latency.maxMs = mMaxMs;
-    latency.lastMs = mLastMs;
-    sorted.assign(mLatenciesMs.begin(), mLatenciesMs.end());
+    samples.assign(mLatenciesMs.begin(), mLatenciesMs.end());
   }
-  std::sort(sorted.begin(), sorted.end());
-  // Nearest rank: the smallest sample at or above the fraction of them.
-  auto rank = [&sorted](double fraction) {
-    const auto n = static_cast<double>(sorted.size());
-    auto index = static_cast<std::size_t>(fraction * n + 0.999999);
-    index = std::clamp<std::size_t>(index, 1, sorted.size());
-    return sorted[index - 1];
-  };
-  figures.latency.medianMs = rank(0.5);
-  figures.latency.p95Ms = rank(0.95);
+  figures.latency = SummarizeLatencies(samples);
   return figures;
 }
 
 void LiveStats::ResetLatency() {
   std::lock_guard<std::mutex> lock(mLock);
   mLatenciesMs.clear();
-  mSamples = 0;
-  mSumMs = mMinMs = mMaxMs = mLastMs = 0.0;
 }
 
 }  // namespace orbel::hostapp

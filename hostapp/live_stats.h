@@ -23,6 +23,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <OrbelDataStreamSDK/Diagnostics.h>
 #include <fbhost/engine.h>
@@ -49,6 +50,11 @@ struct LiveFigures {
 // CLOCK_MONOTONIC in nanoseconds, the clock the server and client stamp with.
 std::int64_t MonotonicNowNs();
 
+// Count, mean, extremes and nearest-rank percentiles (the smallest sample
+// with at least that share of the samples at or below it) of latencies in
+// milliseconds, in the order measured (lastMs is the last one).
+LatencySummary SummarizeLatencies(const std::vector<double>& samplesMs);
+
 class LiveStats {
  public:
   // Installs the evaluation observer for as long as the object lives. Only
@@ -59,7 +65,8 @@ class LiveStats {
   LiveStats& operator=(const LiveStats&) = delete;
 
   // The figures since the library loaded (frames) and since the last
-  // ResetLatency (latency). Any thread.
+  // ResetLatency (latency: the most recent 65536 frames of that window).
+  // Any thread.
   LiveFigures Figures() const;
   // Starts a new latency window (the host program does so when a recording
   // starts, so its summary describes the take).
@@ -80,11 +87,6 @@ class LiveStats {
   mutable std::mutex mLock;
   std::map<const FBDevice*, DeviceWatch> mWatches;
   std::deque<double> mLatenciesMs;
-  std::int64_t mSamples = 0;
-  double mSumMs = 0.0;
-  double mMinMs = 0.0;
-  double mMaxMs = 0.0;
-  double mLastMs = 0.0;
 };
 
 // Whether the device writes nodes: live with its root template bound.

@@ -1,0 +1,188 @@
+// The shell with the real plug-in (loaded with dlopen) and the real capture
+// server in process serving a hand-made scene: the panel commands must work
+// the device's panel as a user would (one click per change, refused while
+// the panel disables a control), and the dumps must show what the device
+// built.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <fbhost/fbhost.h>
+
+#include "../host/test_folder.h"
+#include "capture_server.h"
+#include "playback/loaders.h"
+#include "shell.h"
+
+namespace orbel::hostapp {
+namespace {
+
+class PluginShellTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    fbhost::SetProgressEcho(false);
+    fbhost::SetMessageEcho(false);
+    fbhost::SetFlushToDisk(false);
+    const auto loaded = fbhost::LoadPlugin(ORBEL_PLUGIN_PATH);
+    ASSERT_EQ(loaded.status, fbhost::PluginLoadStatus::Loaded) << loaded.message;
+  }
+
+  void SetUp() override {
+    fbhost::SetConfigFolder(mFolder.path() + "/config");
+    std::string error;
+    std::shared_ptr<server::Scene> scene =
+        server::loadSceneFile(std::string(ORBEL_SCENES_DIR) + "/alice_bob.json", error);
+    ASSERT_TRUE(scene) << error;
+    server::ServerConfig config;
+    config.port = 0;
+    config.log = [](const std::string&) {};
+    mServer = std::make_unique<server::CaptureServer>(scene, config);
+    ASSERT_TRUE(mServer->start(error)) << error;
+
+    ShellOptions options;
+    options.stepMode = true;
+    options.statusLine = false;
+    options.variables["PORT"] = std::to_string(mServer->port());
+    options.variables["DIR"] = mFolder.path();
+    mOut = std::tmpfile();
+    mShell = std::make_unique<Shell>(options, mOut, stderr);
+    Must("add \"Orbel Stream Device\" cam");
+  }
+  void TearDown() override {
+    mShell.reset();
+    if (mServer) mServer->stop();
+    if (mOut != nullptr) std::fclose(mOut);
+    fbhost::SetConfigFolder("");
+  }
+
+  void Must(const std::string& line) {
+    ASSERT_TRUE(mShell->Run(line)) << line << ": " << mShell->LastError();
+  }
+  std::string Output() {
+    std::fflush(mOut);
+    std::rewind(mOut);
+    std::string text;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, mOut)) > 0) text.append(buffer, n);
+    return text;
+  }
+  nlohmann::json Json(const std::string& line) {
+    const std::size_t before = Output().size();
+    EXPECT_TRUE(mShell->Run(line)) << mShell->LastError();
+    return nlohmann::json::parse(Output().substr(before), nullptr, false);
+  }
+  std::string Setting(const std::string& key) {
+    const auto settings = Json("dump settings");
+    const auto& value = settings["settings"]["DataStream"][key];
+    return value.is_string() ? value.get<std::string>() : "<missing>";
+  }
+
+  TestFolder mFolder;
+  std::unique_ptr<server::CaptureServer> mServer;
+  std::FILE* mOut = nullptr;
+  std::unique_ptr<Shell> mShell;
+};
+
+TEST_F(PluginShellTest, PanelCommandsChangeTheDevicesOptionsAsAUserWould) {
+  Must("panel cam show");
+  EXPECT_NE(Output().find("localhost"), std::string::npos) << Output();
+
+  Must("panel cam set-address 127.0.0.1");
+  Must("panel cam set-port ${PORT}");
+  EXPECT_EQ(Setting("HostAddress"), "127.0.0.1");
+  EXPECT_EQ(Setting("HostPort"), std::to_string(mServer->port()));
+
+  Must("panel cam axis z-up");  // any letter case
+  EXPECT_EQ(Setting("AxisMapping"), "1");
+  Must("panel cam axis Y-Up");
+  EXPECT_EQ(Setting("AxisMapping"), "0");
+
+  Must("panel cam bones on");
+  Must("panel cam bones on");  // already on: no second click
+  EXPECT_EQ(Setting("StreamBones"), "1");
+  Must("panel cam markers on");
+  Must("panel cam markers off");
+  EXPECT_EQ(Setting("StreamMarkers"), "0");
+
+  // The panel turns what it was typed into a number; letters become 0.
+  Must("panel cam count 250");
+  EXPECT_EQ(Setting("UnlabeledMarkerCount"), "250");
+  Must("panel cam count abc");
+  EXPECT_NE(Output().find("count: the panel shows '0'"), std::string::npos);
+
+  Must("panel cam render ${DIR}/panel.png");
+  Must("panel cam render ${DIR}/panel.svg");
+  EXPECT_EQ(ReadFile(mFolder.path() + "/panel.png").substr(1, 3), "PNG");
+  EXPECT_NE(ReadFile(mFolder.path() + "/panel.svg").find("<svg"), std::string::npos);
+  EXPECT_FALSE(mShell->Run("panel cam render ${DIR}/panel.gif"));
+  EXPECT_NE(mShell->LastError().find("panel.gif"), std::string::npos);
+}
+
+TEST_F(PluginShellTest, OnlineTheControlsThePanelDisablesRefuseInput) {
+  Must("panel cam set-address 127.0.0.1");
+  Must("panel cam set-port ${PORT}");
+  Must("online cam on");
+  EXPECT_FALSE(mShell->Run("panel cam unlabeled on"));
+  EXPECT_NE(mShell->LastError().find("ButtonEnableUnlabeledMarkers"), std::string::npos)
+      << mShell->LastError();
+  EXPECT_FALSE(mShell->Run("panel cam count 5"));
+  // Address, port, frame, bones and markers stay editable.
+  Must("panel cam bones on");
+}
+
+TEST_F(PluginShellTest, BindingShowsTheDevicesTemplatesAndModels) {
+  Must("panel cam set-address 127.0.0.1");
+  Must("panel cam set-port ${PORT}");
+  Must("panel cam bones on");
+  Must("panel cam markers on");
+  Must("online cam on");
+  Must("bind cam");
+
+  const auto dump = Json("dump templates cam");
+  const auto& root = dump["templates"][0];
+  EXPECT_EQ(root["prefix"], "Orbel");
+  EXPECT_EQ(root["name"], "Optical");
+  EXPECT_EQ(root["model"], "Orbel");
+  ASSERT_EQ(root["children"].size(), 2u);
+  EXPECT_EQ(root["children"][0]["prefix"], "Alice");
+  const auto& bob = root["children"][1];
+  EXPECT_EQ(bob["prefix"], "Bob");
+  EXPECT_EQ(bob["model"], "Bob:RootNode");
+  ASSERT_EQ(bob["children"].size(), 3u);
+  EXPECT_EQ(bob["children"][0]["name"], "Bob:Bob_LFHD");
+  EXPECT_EQ(bob["children"][0]["nodes"][0]["id"], 0);
+  const auto& hips = bob["children"][2];
+  EXPECT_EQ(hips["name"], "Bob:Bob_Hips");
+  EXPECT_EQ(hips["styleName"], "skeleton");
+  EXPECT_EQ(hips["nodes"][1]["name"], "Bob:Bob_Hips_Rotation");
+  EXPECT_EQ(hips["nodes"][1]["id"], 3);
+  EXPECT_EQ(hips["children"][0]["name"], "Bob:Bob_Spine");
+
+  // After a pass, the models stand where the server put them (times 0.1).
+  Must("step 3");
+  const auto scene = Json("dump scene");
+  const auto& orbel = scene["models"][0];
+  EXPECT_EQ(orbel["class"], "Root");
+  const auto& bobModel = orbel["children"][1];
+  EXPECT_EQ(bobModel["label"], "Bob:RootNode");
+  bool sawHips = false;
+  for (const auto& child : bobModel["children"]) {
+    if (child["label"] != "Bob:Bob_Hips") continue;
+    sawHips = true;
+    EXPECT_EQ(child["class"], "Skeleton");
+    EXPECT_EQ(child["show"], true);
+    // Y-up: the scene file's Z-up (0.1, -2.5, 95.25) comes as (0.1, 95.25, 2.5).
+    EXPECT_NEAR(child["translation"][1].get<double>(), 9.525, 1e-12);
+  }
+  EXPECT_TRUE(sawHips);
+
+  Must("panel cam pause");
+  EXPECT_NE(Output().find("'Resume Live Streaming'"), std::string::npos);
+  Must("panel cam pause");
+  EXPECT_NE(Output().find("'Pause Live Streaming'"), std::string::npos);
+  Must("panel cam remove-unused");
+}
+
+}  // namespace
+}  // namespace orbel::hostapp

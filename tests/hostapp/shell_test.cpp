@@ -1,0 +1,374 @@
+// The host program's shell, driven as a user drives it, on the host's own
+// small test device (deterministic samples, no network): every command's
+// happy path once, and the mistakes users make, each of which must come
+// back as one error that quotes the bad input, leaving the scene as it was.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include <fbhost/fbhost.h>
+#include <fbsdk/fbsdk.h>
+
+#include "../e2e/bvh_reference.h"
+#include "../host/test_device.h"
+#include "../host/test_folder.h"
+#include "shell.h"
+
+namespace orbel::hostapp {
+namespace {
+
+using hosttest::TestDevice;
+
+// Everything written to a FILE*, for the assertions.
+class Capture {
+ public:
+  Capture() : mFile(std::tmpfile()) {}
+  ~Capture() {
+    if (mFile != nullptr) std::fclose(mFile);
+  }
+  std::FILE* file() const { return mFile; }
+  std::string Text() const {
+    std::fflush(mFile);
+    std::string text;
+    std::rewind(mFile);
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, mFile)) > 0) text.append(buffer, n);
+    std::fseek(mFile, 0, SEEK_END);
+    return text;
+  }
+
+ private:
+  std::FILE* mFile;
+};
+
+class ShellTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    TestDevice::Register();
+    fbhost::SetProgressEcho(false);
+    fbhost::SetMessageEcho(false);
+    fbhost::SetFlushToDisk(false);
+  }
+
+  void SetUp() override {
+    fbhost::SetConfigFolder(mFolder.path() + "/config");
+    ShellOptions options;
+    options.stepMode = true;
+    options.statusLine = false;
+    options.variables["DIR"] = mFolder.path();
+    mShell = std::make_unique<Shell>(options, mOut.file(), mErr.file());
+  }
+  void TearDown() override {
+    mShell.reset();
+    fbhost::SetConfigFolder("");
+  }
+
+  bool Run(const std::string& line) { return mShell->Run(line); }
+  void Must(const std::string& line) {
+    ASSERT_TRUE(mShell->Run(line)) << line << ": " << mShell->LastError();
+  }
+  nlohmann::json Json(const std::string& line) {
+    const std::size_t before = mOut.Text().size();
+    EXPECT_TRUE(mShell->Run(line)) << mShell->LastError();
+    return nlohmann::json::parse(mOut.Text().substr(before), nullptr, false);
+  }
+  // add, online, bind, arm: a device ready to record.
+  void ReadyDevice() {
+    Must("add \"Host Test Device\" dev");
+    Must("online dev on");
+    Must("bind dev");
+    Must("arm dev on");
+  }
+
+  TestFolder mFolder;
+  Capture mOut, mErr;
+  std::unique_ptr<Shell> mShell;
+};
+
+struct Mistake {
+  const char* name;
+  const char* line;
+  const char* quoted;  // what the error must contain
+};
+
+class ShellMistakeTest : public ShellTest, public ::testing::WithParamInterface<Mistake> {};
+
+TEST_P(ShellMistakeTest, FailsWithAMessageThatQuotesTheInput) {
+  Must("add \"Host Test Device\" dev");
+  const std::size_t models = fbhost::SceneModels().size();
+  EXPECT_FALSE(Run(GetParam().line));
+  EXPECT_NE(mShell->LastError().find(GetParam().quoted), std::string::npos) << mShell->LastError();
+  EXPECT_NE(mErr.Text().find("orbel-host: error: "), std::string::npos);
+  EXPECT_EQ(fbhost::SceneModels().size(), models);
+  EXPECT_EQ(fbhost::Devices().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, ShellMistakeTest,
+    ::testing::Values(
+        Mistake{"unknown_command", "frobnicate now", "'frobnicate'"},
+        Mistake{"too_few_words", "online dev", "usage: online DEVICE on|off"},
+        Mistake{"too_many_words", "stop now please", "usage: stop"},
+        Mistake{"unknown_device", "online nobody on", "'nobody' (devices: 'dev')"},
+        Mistake{"bad_switch", "online dev maybe", "'maybe'"},
+        Mistake{"unknown_label", "add \"No Such Device\"", "'No Such Device'"},
+        Mistake{"name_taken", "add \"Host Test Device\" dev", "'dev'"},
+        Mistake{"name_with_colon", "add \"Host Test Device\" a:b", "'a:b'"},
+        Mistake{"bad_operation", "op dev frob", "'frob'"},
+        Mistake{"bad_seconds", "wait 5s", "'5s'"}, Mistake{"negative_seconds", "record -1", "'-1'"},
+        Mistake{"nothing_armed", "record 1", "no online device is armed"},
+        Mistake{"stop_when_stopped", "stop", "not running"},
+        Mistake{"bind_unknown_model", "bind dev NoSuchModel", "'NoSuchModel'"},
+        Mistake{"no_panel_class", "panel dev show", "HostTestDevice"},
+        Mistake{"unknown_panel_action", "panel dev frob", "'frob'"},
+        Mistake{"panel_missing_value", "panel dev bones", "needs a value"},
+        Mistake{"unknown_take", "export-bvh ${DIR}/a.bvh NoTake", "'NoTake'"},
+        Mistake{"unknown_option", "export-csv ${DIR}/a.csv --frob x", "'--frob'"},
+        Mistake{"option_without_value", "export-bvh ${DIR}/a.bvh --subject", "'--subject'"},
+        Mistake{"nothing_recorded", "export-bvh ${DIR}/a.bvh", "no skeleton model has keys"},
+        Mistake{"unknown_dump", "dump widgets", "'widgets'"},
+        Mistake{"keys_on_scene", "dump scene --keys", "--keys"},
+        Mistake{"unknown_variable", "echo ${NOPE}", "'NOPE'"},
+        Mistake{"unclosed_quote", "echo \"abc", "'\"abc'"},
+        Mistake{"missing_scene_file", "load ${DIR}/none.orbs", "none.orbs"},
+        Mistake{"step_count", "step 0", "'0'"},
+        Mistake{"take_usage", "take rename x", "usage: take"},
+        Mistake{"unknown_take_use", "take use Missing", "'Missing'"},
+        Mistake{"render_extension", "panel dev render ${DIR}/p.txt", "HostTestDevice"}),
+    [](const ::testing::TestParamInfo<Mistake>& info) { return info.param.name; });
+
+TEST_F(ShellTest, ADeviceThatRefusesToStartShowsWhy) {
+  Must("add \"Host Test Device\" dev");
+  auto* device = static_cast<TestDevice*>(fbhost::Devices().front());
+  device->failStart = true;
+  EXPECT_FALSE(Run("online dev on"));
+  EXPECT_NE(mShell->LastError().find("Cannot start."), std::string::npos) << mShell->LastError();
+  EXPECT_FALSE(device->Online.Get());
+}
+
+TEST_F(ShellTest, RecordsATakeAndExportsIt) {
+  ReadyDevice();
+  Must("step 3");
+  // 0.1 s in steps of 20 ms: five samples, each keyed.
+  Must("record 0.1");
+  EXPECT_NE(mOut.Text().find("recorded take 'Take 001': 5 samples keyed"), std::string::npos)
+      << mOut.Text();
+  Must("export-bvh ${DIR}/out/take.bvh");
+  Must("export-csv ${DIR}/out/take.csv");
+
+  orbel::testing::ReferenceBvh bvh;
+  std::string error;
+  ASSERT_TRUE(
+      orbel::testing::ParseReferenceBvh(ReadFile(mFolder.path() + "/out/take.bvh"), &bvh, &error))
+      << error;
+  ASSERT_EQ(bvh.frames.size(), 5u);
+  ASSERT_EQ(bvh.joints.size(), 2u);
+  EXPECT_EQ(bvh.joints[0].name, "Hips");
+  EXPECT_EQ(bvh.joints[1].offset, Eigen::Vector3d(0, 10, 0));
+  // Samples 4 to 8 (three were taken before recording): hips at (n, 2n, -n).
+  for (int f = 0; f < 5; ++f) {
+    const double n = 4 + f;
+    EXPECT_EQ(bvh.LocalTranslation(0, f), Eigen::Vector3d(n, 2 * n, -n)) << f;
+  }
+  EXPECT_NEAR(bvh.frameTime, 0.020, 1e-12);
+
+  const std::string csv = ReadFile(mFolder.path() + "/out/take.csv");
+  EXPECT_EQ(csv.substr(0, csv.find('\n')), "time,Sub:M1 x,Sub:M1 y,Sub:M1 z");
+  EXPECT_NE(csv.find(",4,0,1\n"), std::string::npos) << csv;
+
+  // '-' prints instead of writing.
+  Must("export-bvh -");
+  EXPECT_NE(mOut.Text().find("HIERARCHY\nROOT Hips\n"), std::string::npos);
+}
+
+TEST_F(ShellTest, DumpsDescribeDeviceTemplatesSceneTakeAndStats) {
+  ReadyDevice();
+  Must("record 0.04");
+
+  const auto device = Json("dump device");
+  EXPECT_EQ(device["name"], "dev");
+  EXPECT_EQ(device["registeredClass"], "HostTestDevice");
+  EXPECT_EQ(device["online"], true);
+  EXPECT_EQ(device["live"], true);
+  EXPECT_EQ(device["recording"], true);
+  EXPECT_EQ(device["status"], "bound");
+  EXPECT_EQ(device["templates"], 1);
+
+  const auto templates = Json("dump templates dev");
+  const auto& root = templates["templates"][0];
+  EXPECT_EQ(root["prefix"], "Test");
+  EXPECT_EQ(root["styleName"], "root");
+  EXPECT_EQ(root["model"], "Test");
+  const auto& hips = root["children"][0]["children"][1];
+  EXPECT_EQ(hips["name"], "Sub:Hips");
+  EXPECT_EQ(hips["style"], 5);
+  EXPECT_EQ(hips["nodes"][0]["dataType"], "Lcl Translation");
+  EXPECT_EQ(hips["children"][0]["name"], "Sub:Spine");
+
+  const auto scene = Json("dump scene");
+  EXPECT_EQ(scene["modelCount"], 5);
+  const auto& top = scene["models"][0];
+  EXPECT_EQ(top["class"], "Root");
+  EXPECT_EQ(top["children"][0]["label"], "RootNode");  // the test device's subject model
+  const auto& marker = top["children"][0]["children"][0];
+  EXPECT_EQ(marker["class"], "Marker");
+  EXPECT_EQ(marker["color"], nlohmann::json::array({0.3, 0.9, 1.0}));
+  EXPECT_EQ(marker["shading"], 1);
+
+  const auto take = Json("dump take --keys");
+  EXPECT_EQ(take["name"], "Take 001");
+  EXPECT_EQ(take["current"], true);
+  bool sawHips = false;
+  for (const auto& curve : take["curves"]) {
+    if (curve["node"] != "Sub:Hips Lcl Translation") continue;
+    sawHips = true;
+    EXPECT_EQ(curve["keys"], 2);
+    EXPECT_EQ(curve["values"][0][1], 1.0);  // sample 1: (1, 2, -1)
+    EXPECT_EQ(curve["values"][1][3], -2.0);
+  }
+  EXPECT_TRUE(sawHips);
+
+  const auto stats = Json("dump stats dev");
+  EXPECT_EQ(stats["samplesAcknowledged"], 2);
+  EXPECT_EQ(stats["inputCalls"], 2);
+
+  Must("dump scene --out ${DIR}/scene.json");
+  EXPECT_EQ(nlohmann::json::parse(ReadFile(mFolder.path() + "/scene.json"))["modelCount"], 5);
+}
+
+TEST_F(ShellTest, DumpSettingsListsAFileByName) {
+  WriteFile(mFolder.path() + "/settings.txt",
+            "[DataStream]\nHostPort = \"801\"\nbroken line\n[Other]\nKey = \" spaced \"\n");
+  const auto settings = Json("dump settings ${DIR}/settings.txt");
+  EXPECT_EQ(settings["settings"]["DataStream"]["HostPort"], "801");
+  EXPECT_EQ(settings["settings"]["Other"]["Key"], " spaced ");
+  EXPECT_NE(settings["problems"].get<std::string>().find("'broken line'"), std::string::npos);
+
+  const auto missing = Json("dump settings");
+  EXPECT_TRUE(missing["settings"].empty());
+  EXPECT_NE(missing["file"].get<std::string>().find("OrbelOpticalDevice.txt"), std::string::npos);
+
+  EXPECT_FALSE(Run("dump settings @../escape.txt"));
+  EXPECT_NE(mShell->LastError().find("@../escape.txt"), std::string::npos);
+}
+
+TEST_F(ShellTest, SavedScenesLoadBackAndBadOnesChangeNothing) {
+  ReadyDevice();
+  Must("save ${DIR}/scene.orbs");
+  Must("remove dev");
+  EXPECT_TRUE(fbhost::Devices().empty());
+  Must("load ${DIR}/scene.orbs");
+  ASSERT_EQ(fbhost::Devices().size(), 1u);
+  EXPECT_EQ(fbhost::Devices().front()->GetLabelName().str(), "dev");
+  EXPECT_EQ(fbhost::SceneModels().size(), 5u);
+
+  WriteFile(mFolder.path() + "/bad.orbs", "orbel-scene 1\nmodels 2\n");
+  EXPECT_FALSE(Run("load ${DIR}/bad.orbs"));
+  EXPECT_NE(mShell->LastError().find("bad.orbs"), std::string::npos);
+  EXPECT_EQ(fbhost::SceneModels().size(), 5u);
+  EXPECT_EQ(fbhost::Devices().size(), 1u);
+
+  EXPECT_FALSE(Run("save ${DIR}"));  // a folder
+  EXPECT_FALSE(mShell->LastError().empty());
+}
+
+TEST_F(ShellTest, TakesCanBeMadeChosenAndExportedByName) {
+  ReadyDevice();
+  Must("record 0.02");
+  Must("take new \"Second take\"");
+  Must("record 0.06");
+  Must("take list");
+  EXPECT_NE(mOut.Text().find("  'Take 001': 5 curves, 1 samples"), std::string::npos)
+      << mOut.Text();
+  EXPECT_NE(mOut.Text().find("* 'Second take': 5 curves, 3 samples"), std::string::npos);
+  Must("export-bvh ${DIR}/first.bvh \"Take 001\"");
+  EXPECT_NE(mOut.Text().find("1 frames"), std::string::npos);
+  Must("take use \"Take 001\"");
+  EXPECT_EQ(fbhost::CurrentTake()->GetLabelName().str(), "Take 001");
+  EXPECT_FALSE(Run("take new \"Take 001\""));
+}
+
+TEST_F(ShellTest, ScriptsStopAtTheFirstFailureAndSayWhere) {
+  const std::string script = mFolder.path() + "/session.orbs";
+  WriteFile(script,
+            "# a session\r\n"
+            "echo first\n"
+            "\n"
+            "online ghost on\n"
+            "echo never\n");
+  EXPECT_FALSE(mShell->RunScript(script));
+  EXPECT_NE(mOut.Text().find("first"), std::string::npos);
+  EXPECT_EQ(mOut.Text().find("never"), std::string::npos);
+  EXPECT_NE(mErr.Text().find("session.orbs:4: no device is named 'ghost'"), std::string::npos)
+      << mErr.Text();
+
+  EXPECT_FALSE(mShell->RunScript(mFolder.path() + "/missing.orbs"));
+  EXPECT_NE(mShell->LastError().find("missing.orbs"), std::string::npos);
+}
+
+TEST_F(ShellTest, CommandListsAndInteractiveSessions) {
+  EXPECT_TRUE(mShell->RunCommands("echo a; echo \"b; c\"; echo d"));
+  EXPECT_NE(mOut.Text().find("a\nb; c\nd\n"), std::string::npos) << mOut.Text();
+  EXPECT_FALSE(mShell->RunCommands("echo e; bogus; echo f"));
+  EXPECT_EQ(mOut.Text().find("f\n"), std::string::npos);
+  EXPECT_NE(mErr.Text().find("-c command 2: unknown command 'bogus'"), std::string::npos);
+
+  char session[] = "help add\nbogus\necho still here\nquit\necho after quit\n";
+  std::FILE* in = fmemopen(session, sizeof session - 1, "r");
+  ASSERT_NE(in, nullptr);
+  EXPECT_FALSE(mShell->RunInteractive(in));  // one command failed
+  std::fclose(in);
+  EXPECT_TRUE(mShell->QuitRequested());
+  EXPECT_NE(mOut.Text().find("usage: add LABEL [NAME]"), std::string::npos);
+  EXPECT_NE(mOut.Text().find("still here"), std::string::npos);
+  EXPECT_EQ(mOut.Text().find("after quit"), std::string::npos);
+}
+
+TEST_F(ShellTest, HelpNamesEveryCommand) {
+  Must("help");
+  for (const char* name :
+       {"plugins",    "list",  "add",    "remove", "devices", "op",     "online",
+        "arm",        "panel", "bind",   "unbind", "play",    "record", "stop",
+        "wait",       "step",  "status", "take",   "save",    "load",   "export-bvh",
+        "export-csv", "dump",  "echo",   "quit"}) {
+    EXPECT_NE(mOut.Text().find(std::string("\n  ") + name), std::string::npos) << name;
+  }
+  EXPECT_FALSE(Run("help nothing"));
+}
+
+TEST_F(ShellTest, UnbindAndOperationsReachTheDevice) {
+  ReadyDevice();
+  auto* device = static_cast<TestDevice*>(fbhost::Devices().front());
+  Must("devices");
+  EXPECT_NE(mOut.Text().find("'dev' FBDevice online live armed | status 'bound'"),
+            std::string::npos)
+      << mOut.Text();
+  Must("unbind dev");
+  EXPECT_FALSE(device->bound);
+  Must("op dev stop");
+  EXPECT_EQ(device->stopCount, 1);
+  EXPECT_FALSE(Run("op dev 2"));  // the base answers false to an unknown operation
+  EXPECT_NE(mShell->LastError().find("answered false"), std::string::npos);
+  Must("remove dev");
+  EXPECT_TRUE(fbhost::Devices().empty());
+}
+
+TEST(ShellRealTime, StepIsRefusedAndWaitShowsTheStatusLine) {
+  Capture out, err;
+  ShellOptions options;
+  Shell shell(options, out.file(), err.file());
+  EXPECT_FALSE(shell.Run("step"));
+  EXPECT_NE(shell.LastError().find("step mode"), std::string::npos);
+  EXPECT_TRUE(shell.Run("wait 0.05"));
+  EXPECT_NE(err.Text().find("status: no device online | "), std::string::npos) << err.Text();
+  EXPECT_TRUE(shell.Run("play"));
+  EXPECT_FALSE(shell.Run("play"));
+  EXPECT_TRUE(shell.Run("stop"));
+}
+
+}  // namespace
+}  // namespace orbel::hostapp
