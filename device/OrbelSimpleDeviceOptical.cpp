@@ -2,8 +2,10 @@
 // operations initialise, start, stop, reset and shut down.
 #include "OrbelSimpleDeviceOptical.h"
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
+#include <thread>
 
 #include <fbsdk/fbprogress.h>
 
@@ -19,6 +21,9 @@ constexpr int kOperationReset = 4;
 constexpr int kOperationShutDown = 5;
 
 constexpr int kConnectTimeoutSeconds = 5;
+// How long a start waits for the server's first frame, and how often it asks.
+constexpr std::chrono::milliseconds kFirstFrameWait{1000};
+constexpr std::chrono::milliseconds kFirstFramePoll{5};
 // 1/120 s, as the host reads a period given in seconds.
 constexpr double kSamplingPeriodSeconds = 0.008333333333333333;
 constexpr int kVersionMajor = 1;
@@ -181,7 +186,7 @@ bool OrbelSimpleDeviceOptical::Start() {
   if (!mRestoredFromScene) Live = true;
 
   progress.Text = "Starting data stream...";
-  if (!mReader->RequestFrame()) {
+  if (!RequestFirstFrame()) {
     Information = "Could not put device in streaming mode";
     return false;
   }
@@ -204,6 +209,20 @@ bool OrbelSimpleDeviceOptical::Start() {
   mStarted = true;
   mRestoredFromScene = false;
   return true;
+}
+
+bool OrbelSimpleDeviceOptical::RequestFirstFrame() {
+  // The settings just loaded ask the server for the data kinds again, and
+  // the client takes no frame from before a kind it was told is on; a
+  // single request made at once would then fail although the server
+  // streams. The server is given a moment to send that frame.
+  const auto deadline = std::chrono::steady_clock::now() + kFirstFrameWait;
+  bool streaming = mReader->RequestFrame();
+  while (!streaming && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(kFirstFramePoll);
+    streaming = mReader->RequestFrame();
+  }
+  return streaming;
 }
 
 bool OrbelSimpleDeviceOptical::Stop() {

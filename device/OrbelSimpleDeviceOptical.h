@@ -190,6 +190,8 @@ class OrbelSimpleDeviceOptical : public FBDevice {
   bool Start();
   bool Stop();
   bool ShutDown();
+  // The start's frame request, repeated for a moment while no frame came.
+  bool RequestFirstFrame();
   // Nothing happens without a root template.
   void TeardownTemplates(bool removeRoot);
   // Adds an output node for a template, numbered from the node counter.

@@ -14,6 +14,7 @@
 #include "capture_server.h"
 #include "loaders.h"
 #include "orbel_defaults.h"
+#include "synthetic_scene.h"
 
 namespace orbel::device_testing {
 
@@ -44,20 +45,39 @@ struct ServedScene::Impl {
 ServedScene::ServedScene() : mImpl(std::make_unique<Impl>()) {}
 ServedScene::~ServedScene() { Stop(); }
 
+namespace {
+
+bool Serve(std::shared_ptr<server::Scene> scene, server::TimecodeStandard timecode,
+           std::shared_ptr<server::Scene>& held, std::unique_ptr<server::CaptureServer>& running,
+           std::string& error) {
+  held = std::move(scene);
+  server::ServerConfig config;
+  config.port = 0;
+  config.timecode = timecode;
+  config.log = [](const std::string&) {};
+  running = std::make_unique<server::CaptureServer>(held, config);
+  if (!running->start(error)) {
+    running.reset();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ServedScene::StartSynthetic(bool palTimecode, std::string& error) {
+  Stop();
+  return Serve(std::make_shared<server::SyntheticScene>(server::SyntheticSceneConfig()),
+               palTimecode ? server::TimecodeStandard::PAL : server::TimecodeStandard::None,
+               mImpl->scene, mImpl->server, error);
+}
+
 bool ServedScene::Start(const std::string& sceneFile, std::string& error) {
   Stop();
   std::unique_ptr<server::Scene> scene = server::loadSceneFile(sceneFile, error);
   if (!scene) return false;
-  mImpl->scene = std::move(scene);
-  server::ServerConfig config;
-  config.port = 0;
-  config.log = [](const std::string&) {};
-  mImpl->server = std::make_unique<server::CaptureServer>(mImpl->scene, config);
-  if (!mImpl->server->start(error)) {
-    mImpl->server.reset();
-    return false;
-  }
-  return true;
+  return Serve(std::move(scene), server::TimecodeStandard::None, mImpl->scene, mImpl->server,
+               error);
 }
 
 void ServedScene::Stop() {
@@ -168,8 +188,33 @@ OrbelSimpleDeviceOptical* DeviceTest::AddDevice() {
   return device;
 }
 
-bool DeviceTest::GoOnline(OrbelSimpleDeviceOptical* device) {
-  return fbhost::SetDeviceOnline(device, true);
+::testing::AssertionResult DeviceTest::GoOnline(OrbelSimpleDeviceOptical* device) {
+  if (fbhost::SetDeviceOnline(device, true)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "start failed: '" << device->Information.Get().Buffer() << "'";
+}
+
+bool DeviceTest::BindRoot(OrbelSimpleDeviceOptical* device, FBModel* model,
+                          const std::function<bool(const OrbelDataReader&)>& ready) {
+  OrbelDataReader& reader = *Access::Reader(*device);
+  bool bound = true;
+  const bool done = Eventually([&] {
+    {
+      OrbelDataReader::ScopedDataLock lock(reader);
+      reader.subjectNames.clear();
+    }
+    std::string error;
+    if (!fbhost::BindTemplate(device, 0, model, &error)) {
+      ADD_FAILURE() << error;
+      bound = false;
+      return true;
+    }
+    // Later tries bind the model the first one made.
+    if (model == nullptr) model = Access::RootTemplate(*device)->Model;
+    OrbelDataReader::ScopedDataLock lock(reader);
+    return !reader.subjectNames.empty() && (!ready || ready(reader));
+  });
+  return done && bound;
 }
 
 }  // namespace orbel::device_testing

@@ -94,6 +94,10 @@ class ServedScene {
   ServedScene& operator=(const ServedScene&) = delete;
   // False with a message when the scene cannot be read or served.
   bool Start(const std::string& sceneFile, std::string& error);
+  // The server's built-in synthetic scene (two subjects of 22 segments and
+  // 44 markers, 20 unlabelled markers, 120 frames per second), stamped with
+  // PAL timecode when asked.
+  bool StartSynthetic(bool palTimecode, std::string& error);
   void Stop();
   std::uint16_t port() const;
   // The second description of a scene that switches on request.
@@ -136,8 +140,15 @@ class DeviceTest : public ::testing::Test {
   // points it at the served scene and, through its settings, asks for
   // bones and labelled markers. Fails the test when no device is made.
   OrbelSimpleDeviceOptical* AddDevice();
-  // The online check box; answers the start's answer.
-  bool GoOnline(OrbelSimpleDeviceOptical* device);
+  // The online check box; answers the start's answer, with the device's
+  // information text when it failed.
+  ::testing::AssertionResult GoOnline(OrbelSimpleDeviceOptical* device);
+  // The user's bind of the root template, to a new model (model null) or to
+  // `model`, repeated until the bind has read a description that `ready`
+  // accepts (by default, any with a subject): a bind reads the description
+  // only when the server has sent a frame since the last one taken.
+  bool BindRoot(OrbelSimpleDeviceOptical* device, FBModel* model = nullptr,
+                const std::function<bool(const OrbelDataReader&)>& ready = nullptr);
 
   TemporaryFolder mConfig;
   ServedScene mServer;

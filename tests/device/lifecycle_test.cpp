@@ -139,7 +139,7 @@ TEST_F(LifecycleTest, ReferenceTimeOnlyWithTimecode) {
     ASSERT_NE(device, nullptr);
     device->SetUseTimecode(useTimecode);
 
-    ASSERT_TRUE(GoOnline(device)) << device->Information.Get().Buffer();
+    ASSERT_TRUE(GoOnline(device));
     const auto added = fbhost::ReferenceTimes();
     EXPECT_TRUE(fbhost::SetDeviceOnline(device, false));
     const auto afterStop = fbhost::ReferenceTimes();

@@ -4,10 +4,14 @@
 // standard, a disconnect that fails.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <ostream>
 #include <string>
+#include <thread>
 
 #include <fbhost/config.h>
 #include <fbhost/devices.h>
@@ -122,6 +126,34 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      "Stream does not contain time code", true}),
     [](const ::testing::TestParamInfo<StartFailure>& info) { return info.param.name; });
+
+// The settings a start loads ask for the data kinds again, and the client
+// then holds no frame until the server sends one with them: the start waits
+// for it rather than failing at once.
+TEST_F(ScriptedStartTest, StartWaitsForTheFirstFrame) {
+  OrbelSimpleDeviceOptical* device = AddDevice();
+  ASSERT_NE(device, nullptr);
+  mScript.frameResult = OrbelDataStreamSDK::CPP::Result::NoFrame;
+  std::atomic<bool> done{false};
+  std::thread server([&] {
+    // The first frame arrives once the device has asked for one.
+    while (!done) {
+      {
+        std::lock_guard<std::mutex> lock(mScript.Lock());
+        if (mScript.Count("GetFrame") > 0) {
+          mScript.frameResult = OrbelDataStreamSDK::CPP::Result::Success;
+          return;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  const bool started = fbhost::RunDeviceOperation(device, 1);
+  done = true;
+  server.join();
+  EXPECT_TRUE(started) << device->Information.Get().Buffer();
+  EXPECT_GE(mScript.Count("GetFrame"), 2);
+}
 
 TEST_F(ScriptedStartTest, ResetAnswersTheStartEvenAfterAFailedStop) {
   OrbelSimpleDeviceOptical* device = AddDevice();

@@ -21,7 +21,7 @@ class TemplatesTest : public DeviceTest {
     Serve(scene);
     OrbelSimpleDeviceOptical* device = AddDevice();
     if (device == nullptr) return nullptr;
-    EXPECT_TRUE(GoOnline(device)) << device->Information.Get().Buffer();
+    EXPECT_TRUE(GoOnline(device));
     device->SetStreamUnlabeledMarkers(unlabeled);
     device->SetUnlabeledMarkerCount(3);
     device->SetStripCharacterName(strip);
