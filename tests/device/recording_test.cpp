@@ -1,8 +1,11 @@
 // Recording the synthetic scene through the host's transport, with input and
 // evaluation passes stepped by hand on a host clock that moves only when
 // told, so that every sample's time is known exactly.
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <map>
+#include <thread>
 
 #include <fbhost/clock.h>
 #include <fbhost/engine.h>
@@ -135,6 +138,59 @@ INSTANTIATE_TEST_SUITE_P(Timecode, RecordingTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return info.param ? "On" : "Off";
                          });
+
+class ThreadedRecordingTest : public DeviceTest {};
+
+// The same through the host's own input and evaluation threads on its real
+// clock: every keyed node receives the same keys (one per sample, at the
+// same times), and no sample taken in while recording goes unkeyed but
+// those at the transport's edges.
+TEST_F(ThreadedRecordingTest, HostThreadsKeyEveryNodeAtEverySample) {
+  std::string error;
+  ASSERT_TRUE(mServer.StartSynthetic(false, error)) << error;
+  OrbelSimpleDeviceOptical* device = AddDevice();
+  ASSERT_NE(device, nullptr);
+  device->SetStreamUnlabeledMarkers(true);
+  device->SetUnlabeledMarkerCount(20);
+  ASSERT_TRUE(GoOnline(device));
+  ASSERT_TRUE(BindRoot(device));
+  device->Recording = true;
+  ASSERT_TRUE(fbhost::StartEngine());
+
+  ASSERT_TRUE(fbhost::TransportRecord());
+  std::map<FBAnimationNode*, FBAnimationNode*> keyed;
+  for (const auto* map : {&Access::TranslationNodes(*device), &Access::RotationNodes(*device),
+                          &Access::MarkerNodes(*device)}) {
+    for (const auto& entry : *map) {
+      if (entry.first.str().rfind("Unlabeled", 0) == 0) continue;
+      keyed[entry.second] = entry.second->GetAnimationToRecord();
+    }
+  }
+  const auto acksAtStart = fbhost::GetDeviceStatistics(device).samplesAcknowledged;
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  const auto acksAtStop = fbhost::GetDeviceStatistics(device).samplesAcknowledged;
+  ASSERT_TRUE(fbhost::TransportStop());
+  fbhost::StopEngine();
+
+  FBTake* take = fbhost::CurrentTake();
+  std::vector<FBTime> times;
+  for (const auto& [node, target] : keyed) {
+    SCOPED_TRACE(node->Name.Get().Buffer());
+    ASSERT_NE(target, nullptr);
+    std::vector<FBTime> nodeTimes;
+    for (const FBTakeKey& key : take->GetKeys(target, 0)) nodeTimes.push_back(key.time);
+    if (times.empty()) times = nodeTimes;
+    EXPECT_EQ(nodeTimes, times);
+  }
+  EXPECT_GT(times.size(), 0u);
+  EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+  EXPECT_EQ(std::adjacent_find(times.begin(), times.end()), times.end());
+  const auto samples = static_cast<std::size_t>(acksAtStop - acksAtStart);
+  EXPECT_GE(times.size() + 2, samples);
+  for (const FBTakeCurve& curve : take->GetCurves()) {
+    EXPECT_NE(curve.nodeName.rfind("Unlabeled", 0), 0u) << curve.nodeName;
+  }
+}
 
 class TransportTest : public DeviceTest {};
 
