@@ -153,7 +153,6 @@ class Shell {
   std::int64_t mRateSinceNs = 0;
   double mRate = 0.0;
   // Recording: the window the summary reports.
-  double mRecordSeconds = 0.0;
   std::uint64_t mRecordFramesAtStart = 0;
   std::uint64_t mRecordMissedAtStart = 0;
 };
