@@ -37,6 +37,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -239,8 +240,9 @@ TEST_P(RecordingEndToEnd, ExportGivesBackTheSourceSampleBySample) {
   // The comparison covered motion, not one pose again and again (a busy
   // machine may repeat a frame now and then; that is matched all the same).
   EXPECT_GE(distinct.size(), 8u);
-  RecordProperty("worst_rotation_angle_rad", std::to_string(worstAngle));
-  RecordProperty("worst_translation", std::to_string(worstTranslation));
+  char worst[64];
+  std::snprintf(worst, sizeof worst, "%.3g rad, %.3g", worstAngle, worstTranslation);
+  RecordProperty("worst_rotation_and_translation_error", worst);
 
   // Markers: the server puts one on every joint's world position.
   std::ifstream csv(csvPath);
