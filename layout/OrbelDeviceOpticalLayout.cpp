@@ -158,9 +158,11 @@ OrbelDeviceOpticalLayout::~OrbelDeviceOpticalLayout() = default;
 const char* OrbelDeviceOpticalLayout::ClassName() { return kClassName; }
 
 bool OrbelDeviceOpticalLayout::Is(int typeId) {
+  // The layout's own bases are answered above; everything else is the
+  // component's to answer, so the call skips the intermediate overrides.
   return typeId == gOrbelLayoutTypeInfo || typeId == FBDeviceLayout::TypeInfo ||
          typeId == FBLayout::TypeInfo || typeId == FBVisualComponent::TypeInfo ||
-         FBComponent::Is(typeId);
+         FBComponent::Is(typeId);  // NOLINT(bugprone-parent-virtual-call)
 }
 
 int OrbelDeviceOpticalLayout::GetTypeId() { return gOrbelLayoutTypeInfo; }
