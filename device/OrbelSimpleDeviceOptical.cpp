@@ -46,8 +46,11 @@ const char* OrbelSimpleDeviceOptical::ClassName() { return "OrbelSimpleDeviceOpt
 int OrbelSimpleDeviceOptical::GetTypeId() { return gOrbelDeviceTypeInfo; }
 
 bool OrbelSimpleDeviceOptical::Is(int typeId) {
+  // The device's own bases are answered above; everything else is the
+  // component's to answer, so the call skips the intermediate overrides.
   return typeId == gOrbelDeviceTypeInfo || typeId == FBDevice::TypeInfo ||
-         typeId == FBBox::TypeInfo || FBComponent::Is(typeId);
+         typeId == FBBox::TypeInfo ||
+         FBComponent::Is(typeId);  // NOLINT(bugprone-parent-virtual-call)
 }
 
 // ---- creation and destruction ----
