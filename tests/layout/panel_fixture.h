@@ -6,9 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ftw.h>
-#include <stdlib.h>
-
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -22,6 +19,7 @@
 #include <fbsdk/fbconfigfile.h>
 #include <fbsdk/fbcontrols.h>
 
+#include "../host/test_folder.h"
 #include "OrbelDeviceOpticalLayout.h"
 #include "OrbelSimpleDeviceOptical.h"
 #include "capture_server.h"
@@ -39,27 +37,7 @@ struct OrbelSimpleDeviceOpticalTestAccess {
 namespace orbel_layout_test {
 
 // A folder that lives as long as the object; the settings file goes there.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/orbel-panel-test-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) mPath = pattern;
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  ~ScratchFolder() {
-    if (mPath.empty()) return;
-    nftw(
-        mPath.c_str(),
-        [](const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); },
-        16, FTW_DEPTH | FTW_PHYS);
-  }
-  const std::string& path() const { return mPath; }
-
- private:
-  std::string mPath;
-};
+using ScratchFolder = ::TestFolder;
 
 // An in-process capture server with a small synthetic scene: two subjects
 // ("Actor1", "Actor2") of a few segments and markers, and a few unlabelled
