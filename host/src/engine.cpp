@@ -223,7 +223,12 @@ bool StartTransport(bool record) {
     transport.localAtStart = start;
     transport.systemAtStart = fbhost::Now();
   }
-  flags.playing.store(true);
+  {
+    // Devices see the transport change between two samples, never inside
+    // one: a sample is keyed whole or not at all.
+    std::lock_guard<std::mutex> pass(Engine().inputPass);
+    flags.playing.store(true);
+  }
   return true;
 }
 
@@ -385,7 +390,10 @@ bool TransportStop() {
     if (!transport.running) return false;
   }
   auto& flags = fbhost_internal::Transport();
-  flags.playing.store(false);
+  {
+    std::lock_guard<std::mutex> pass(Engine().inputPass);
+    flags.playing.store(false);
+  }
   const FBTime stopTime = TransportTime();
   std::vector<std::pair<FBDevice*, std::vector<FBAnimationNode*>>> recorded;
   {
