@@ -1,11 +1,6 @@
 #include "ClientImpl.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -39,11 +34,11 @@ void Client::Impl::joinReceiver() {
   if (receiver.joinable()) {
     stopRequested = true;
     // Wakes a receive thread blocked in poll or recv at once.
-    if (fd >= 0) shutdown(fd, SHUT_RDWR);
+    if (fd >= 0) orbel::client::shutdownSocket(fd);
     receiver.join();
   }
   if (fd >= 0) {
-    close(fd);
+    orbel::client::closeSocket(fd);
     fd = -1;
   }
   connected = false;
@@ -56,7 +51,7 @@ Result::Enum Client::Impl::connect(const std::string& address) {
 
   auto fail = [this](Result::Enum why, std::string text) {
     if (fd >= 0) {
-      close(fd);
+      orbel::client::closeSocket(fd);
       fd = -1;
     }
     std::lock_guard<std::mutex> lock(state);
@@ -142,18 +137,19 @@ Result::Enum Client::Impl::connect(const std::string& address) {
     if (readUsed == readBuffer.size()) {
       return fail(Result::ProtocolError, "server greeting is too large");
     }
-    pollfd p{fd, POLLIN, 0};
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) {
+    if (left <= 0 || orbel::client::waitReadable(fd, static_cast<int>(left), error) <= 0) {
       return fail(Result::ConnectionFailed, "server at " + address + " did not greet within 1 s");
     }
-    const ssize_t n = recv(fd, readBuffer.data() + readUsed, readBuffer.size() - readUsed, 0);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+    std::size_t n = 0;
+    const auto got = orbel::client::receiveSome(fd, readBuffer.data() + readUsed,
+                                                readBuffer.size() - readUsed, n, error);
+    if (got == orbel::client::Received::Closed || got == orbel::client::Received::Failed) {
       return fail(Result::ConnectionFailed, "server at " + address + " closed the connection");
     }
-    if (n > 0) {
-      readUsed += static_cast<std::size_t>(n);
+    if (got == orbel::client::Received::Bytes) {
+      readUsed += n;
       bytesReceived += static_cast<std::uint64_t>(n);
     }
   }
@@ -238,8 +234,8 @@ void Client::Impl::receiveLoop() {
       const std::size_t whole = protocol::kHeaderBytes + peekBodyBytes(readBuffer.data());
       readBuffer.resize(std::max(whole, readBuffer.size() + kReadChunk));
     }
-    pollfd p{fd, POLLIN, 0};
-    const int rc = poll(&p, 1, kPollMs);
+    std::string error;
+    const int rc = orbel::client::waitReadable(fd, kPollMs, error);
     if (stopRequested) return;
     if (rc == 0) {
       if (Clock::now() - lastHeard > kSilenceLimit) {
@@ -249,21 +245,22 @@ void Client::Impl::receiveLoop() {
       continue;
     }
     if (rc < 0) {
-      if (errno == EINTR) continue;
-      dropConnection(Result::NotConnected, std::string("poll: ") + std::strerror(errno));
+      dropConnection(Result::NotConnected, error);
       return;
     }
-    const ssize_t n = recv(fd, readBuffer.data() + readUsed, readBuffer.size() - readUsed, 0);
-    if (n == 0) {
+    std::size_t n = 0;
+    const auto got = orbel::client::receiveSome(fd, readBuffer.data() + readUsed,
+                                                readBuffer.size() - readUsed, n, error);
+    if (got == orbel::client::Received::Closed) {
       dropConnection(Result::NotConnected, "the server closed the connection");
       return;
     }
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-      dropConnection(Result::NotConnected, std::string("recv: ") + std::strerror(errno));
+    if (got == orbel::client::Received::Again) continue;
+    if (got == orbel::client::Received::Failed) {
+      dropConnection(Result::NotConnected, error);
       return;
     }
-    readUsed += static_cast<std::size_t>(n);
+    readUsed += n;
     bytesReceived.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
     lastHeard = Clock::now();
   }
