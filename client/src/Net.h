@@ -1,6 +1,10 @@
-// Socket plumbing for the client: address parsing, a bounded connect and a
-// bounded send. Plain POSIX; every call answers an error text rather than
-// throwing.
+// Socket plumbing for the client: address parsing, a bounded connect, a
+// bounded send, a receive and the waits between. POSIX sockets on Linux,
+// Winsock on Windows; every call answers an error text rather than throwing.
+//
+// A socket is an int on both: a Winsock SOCKET is a kernel handle, of which
+// only the low 32 bits are significant, so it survives the round trip
+// through int (and INVALID_SOCKET becomes -1).
 #pragma once
 
 #include <chrono>
@@ -33,7 +37,26 @@ int connectTo(const HostPort& where, Clock::time_point deadline, ConnectError& c
 bool sendAll(int fd, const std::uint8_t* data, std::size_t size, Clock::time_point deadline,
              std::string& error);
 
-// CLOCK_MONOTONIC in nanoseconds, the clock the server stamps frames with.
+// Waits until fd has bytes to read (or the peer closed or failed: the next
+// receiveSome tells which). Answers 1 when ready, 0 when timeoutMs passed,
+// -1 on failure with error set. A signal's interruption is waited through.
+int waitReadable(int fd, int timeoutMs, std::string& error);
+
+enum class Received { Bytes, Closed, Again, Failed };
+
+// One non-blocking receive of at most size bytes. Bytes: count is set;
+// Closed: the peer ended the connection; Again: nothing there yet (or a
+// signal interrupted); Failed: error is set.
+Received receiveSome(int fd, std::uint8_t* data, std::size_t size, std::size_t& count,
+                     std::string& error);
+
+// Ends both directions; a thread waiting in waitReadable on fd wakes.
+void shutdownSocket(int fd);
+void closeSocket(int fd);
+
+// Steady clock in nanoseconds: CLOCK_MONOTONIC on Linux, the clock the
+// server stamps frames with (so latency is measured on one machine only);
+// QueryPerformanceCounter on Windows.
 std::int64_t monotonicNowNs();
 
 }  // namespace orbel::client
