@@ -1,13 +1,63 @@
 #include "orbel_platform.h"
 
 #include <chrono>
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <condition_variable>
 #include <mutex>
 #include <new>
 #include <thread>
+#endif
 
 namespace orbel {
 namespace platform {
+
+namespace {
+bool IsSupported(const void* securityAttributes, bool initialOwner, const char* name) {
+  return securityAttributes == nullptr && !initialOwner && (name == nullptr || name[0] == '\0');
+}
+}  // namespace
+
+#if defined(_WIN32)
+
+// A MutexHandle is the kernel's HANDLE itself; MutexObject is never defined.
+namespace {
+HANDLE Kernel(MutexHandle mutex) { return reinterpret_cast<HANDLE>(mutex); }
+}  // namespace
+
+MutexHandle CreateMutexA(const void* securityAttributes, bool initialOwner, const char* name) {
+  if (!IsSupported(securityAttributes, initialOwner, name)) return nullptr;
+  // An empty name makes an unnamed mutex, as a null one does.
+  return reinterpret_cast<MutexHandle>(::CreateMutexA(nullptr, FALSE, nullptr));
+}
+
+bool WaitForSingleObject(MutexHandle mutex, std::uint32_t timeoutMs) {
+  if (mutex == nullptr) return false;
+  // WAIT_ABANDONED: a thread ended while holding it; the caller holds it now.
+  const DWORD result = ::WaitForSingleObject(Kernel(mutex), timeoutMs);
+  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+bool ReleaseMutex(MutexHandle mutex) {
+  if (mutex == nullptr) return false;
+  return ::ReleaseMutex(Kernel(mutex)) != FALSE;
+}
+
+void CloseHandle(MutexHandle mutex) {
+  if (mutex != nullptr) ::CloseHandle(Kernel(mutex));
+}
+
+void Sleep(std::uint32_t ms) { ::Sleep(ms); }
+
+#else
 
 struct MutexObject {
   std::mutex guard;  // protects owner and depth
@@ -17,9 +67,7 @@ struct MutexObject {
 };
 
 MutexHandle CreateMutexA(const void* securityAttributes, bool initialOwner, const char* name) {
-  if (securityAttributes != nullptr || initialOwner || (name != nullptr && name[0] != '\0')) {
-    return nullptr;
-  }
+  if (!IsSupported(securityAttributes, initialOwner, name)) return nullptr;
   return new (std::nothrow) MutexObject();
 }
 
@@ -55,6 +103,9 @@ void CloseHandle(MutexHandle mutex) { delete mutex; }
 
 void Sleep(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+#endif
+
+// steady_clock is QueryPerformanceCounter on Windows, CLOCK_MONOTONIC on Linux.
 std::int64_t MonotonicMilliSeconds() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())

@@ -3,9 +3,11 @@
 // the same on every platform.
 //
 // Mutexes behave like Windows mutex objects: recursive for the owning thread,
-// released only by their owner, and every wait is bounded. On Linux they are
-// built on std::mutex and std::condition_variable; a Windows build maps these
-// functions onto the kernel's own.
+// released only by their owner, and every wait is bounded. A Windows build
+// passes these calls to the kernel's own (a handle is then the kernel's
+// handle); on Linux they are built on std::mutex and std::condition_variable.
+// The header never includes <windows.h>: the names live in orbel::platform
+// and callers name them with it.
 //
 // Thread safety: every function may be called from any thread. A handle must
 // stay open while any thread waits on it or holds it.
