@@ -107,14 +107,16 @@ std::string misfit(const Description& d, const Frame& f) {
 class CaptureServer::Loop {
  public:
   Loop(const Scene& scene, const ServerConfig& config, double fps, int listenFd,
-       std::atomic<std::uint64_t>& framesProduced, std::atomic<std::size_t>& clientCount)
+       CaptureServer& counters)
       : scene_(scene),
         config_(config),
         rate_(FrameRate::fromDouble(fps)),
         period_(1.0e9 / fps),
         listenFd_(listenFd),
-        framesProduced_(framesProduced),
-        clientCount_(clientCount) {
+        framesProduced_(counters.framesProduced_),
+        clientCount_(counters.clientCount_),
+        framesDropped_(counters.framesDropped_),
+        peakQueuedBytes_(counters.peakQueuedBytes_) {
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   }
 
@@ -173,6 +175,8 @@ class CaptureServer::Loop {
   std::atomic<bool> stop_{false};
   std::atomic<std::uint64_t>& framesProduced_;
   std::atomic<std::size_t>& clientCount_;
+  std::atomic<std::uint64_t>& framesDropped_;
+  std::atomic<std::size_t>& peakQueuedBytes_;
   std::vector<std::unique_ptr<Client>> clients_;
 
   std::shared_ptr<const Description> description_;
@@ -261,6 +265,11 @@ void CaptureServer::Loop::run() {
 
     for (std::size_t i = 0; i < clients_.size();) {
       if (clients_[i]->closing) {
+        if (clients_[i]->framesDropped > 0) {
+          log("client " + clients_[i]->peer + " missed " +
+              std::to_string(clients_[i]->framesDropped) +
+              " frames because it did not read them in time");
+        }
         close(clients_[i]->fd);
         clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
       } else {
@@ -412,6 +421,10 @@ void CaptureServer::Loop::queue(Client& c, const std::vector<std::uint8_t>& byte
   }
   c.out.insert(c.out.end(), bytes.begin(), bytes.end());
   c.lastQueued = Clock::now();
+  // Only this thread writes the peak, so a plain compare and store will do.
+  if (c.queued() > peakQueuedBytes_.load(std::memory_order_relaxed)) {
+    peakQueuedBytes_.store(c.queued(), std::memory_order_relaxed);
+  }
   if (c.queued() > config_.queueHardLimitBytes) {
     c.out.clear();
     c.outSent = 0;
@@ -538,6 +551,7 @@ void CaptureServer::Loop::tick(std::uint64_t n) {
     if (c->closing || !c->greeted) continue;
     if (c->queued() > config_.queueSoftLimitBytes) {
       ++c->framesDropped;
+      framesDropped_.fetch_add(1, std::memory_order_relaxed);
       continue;
     }
     queue(*c, encodedFrame(c->kinds));
@@ -631,7 +645,7 @@ bool CaptureServer::start(std::string& error) {
       ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                         : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
 
-  loop_ = std::make_unique<Loop>(*scene_, config_, fps_, fd, framesProduced_, clientCount_);
+  loop_ = std::make_unique<Loop>(*scene_, config_, fps_, fd, *this);
   if (!loop_->ready()) {
     error = std::string("cannot create the server's wake-up event: ") + std::strerror(errno);
     loop_.reset();

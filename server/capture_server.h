@@ -62,6 +62,12 @@ class CaptureServer {
   // Counters for tests and logs.
   std::uint64_t framesProduced() const { return framesProduced_.load(); }
   std::size_t clientCount() const { return clientCount_.load(); }
+  // Frames not queued to a client because its queue was past the soft limit,
+  // over all clients since the start.
+  std::uint64_t framesDropped() const { return framesDropped_.load(); }
+  // The most bytes any one client's queue has held since the start: what a
+  // client that stops reading costs the server.
+  std::size_t peakQueuedBytes() const { return peakQueuedBytes_.load(); }
 
  private:
   class Loop;
@@ -74,6 +80,8 @@ class CaptureServer {
   std::thread thread_;
   std::atomic<std::uint64_t> framesProduced_{0};
   std::atomic<std::size_t> clientCount_{0};
+  std::atomic<std::uint64_t> framesDropped_{0};
+  std::atomic<std::size_t> peakQueuedBytes_{0};
 };
 
 }  // namespace orbel::server

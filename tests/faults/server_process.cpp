@@ -1,0 +1,94 @@
+#include "server_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+extern char** environ;
+
+namespace orbel::faults {
+
+namespace {
+
+// The server's first line, read byte by byte so that nothing after it is
+// taken from the pipe; bounded so a server that never speaks fails the test.
+bool ReadFirstLine(int fd, std::string& line) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char c = 0;
+    const ssize_t n = read(fd, &c, 1);
+    if (n <= 0) return false;
+    if (c == '\n') return true;
+    line += c;
+  }
+  return false;
+}
+
+}  // namespace
+
+ServerProcess::~ServerProcess() { Kill(); }
+
+bool ServerProcess::Start(const std::vector<std::string>& arguments, std::string& error) {
+  Kill();
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    error = "no pipe";
+    return false;
+  }
+  std::vector<std::string> words{ORBEL_CAPTURE_SERVER};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  // The server logs every connection; a pipe nobody reads would fill and
+  // stall it, so its log goes nowhere.
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  if (rc != 0) {
+    close(out[0]);
+    error = std::string("cannot run ") + argv[0];
+    return false;
+  }
+  mPid = pid;
+  mOutput = out[0];
+
+  std::string line;
+  const bool spoke = ReadFirstLine(mOutput, line);
+  unsigned port = 0;
+  if (!spoke || std::sscanf(line.c_str(), "listening on 127.0.0.1:%u", &port) != 1) {
+    Kill();
+    error = "the server did not start (its first line: '" + line + "')";
+    return false;
+  }
+  mPort = static_cast<std::uint16_t>(port);
+  return true;
+}
+
+void ServerProcess::Kill() {
+  if (mPid <= 0) return;
+  kill(mPid, SIGKILL);
+  int status = 0;
+  waitpid(mPid, &status, 0);
+  mPid = -1;
+  // Kept open while the server ran: it writes nothing more there, but a
+  // closed pipe would kill it if it did.
+  close(mOutput);
+  mOutput = -1;
+}
+
+}  // namespace orbel::faults

@@ -1,0 +1,36 @@
+// The capture server program as a child process, so that a test can kill it
+// the way a crash or a power cut would (no goodbye, sockets closed by the
+// kernel) and start it again on the same port.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orbel::faults {
+
+class ServerProcess {
+ public:
+  ServerProcess() = default;
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  // Runs the server with these arguments (add "--port", "0" for a free
+  // port) and waits for its "listening on" line. False with a message, the
+  // server's own error output included, when it does not come up.
+  bool Start(const std::vector<std::string>& arguments, std::string& error);
+  // SIGKILL, then reaps the process. Safe to call when not running.
+  void Kill();
+  bool running() const { return mPid > 0; }
+  std::uint16_t port() const { return mPort; }
+
+ private:
+  pid_t mPid = -1;
+  int mOutput = -1;  // read end of the server's standard output
+  std::uint16_t mPort = 0;
+};
+
+}  // namespace orbel::faults
