@@ -1,7 +1,10 @@
-// The client library against a local capture server serving the "stage"
-// scene (10 subjects of 60 segments, 600 labelled and 1000 unlabelled
-// markers): how many frames a second it takes in, and what one GetFrame
-// plus every query of the scene costs.
+// The client library against a local capture server serving the "small"
+// scene (argument 0: 2 subjects of 20 segments, 80 labelled and 100
+// unlabelled markers) or the "stage" scene (argument 1: 10 subjects of 60
+// segments, 600 labelled and 1000 unlabelled markers): how many frames a
+// second it takes in, whether it keeps up with 1000 a second, and what one
+// GetFrame plus every query of the scene costs. Per-frame figures carry
+// their ratio to one memcpy of the frame's payload (x_memcpy).
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -13,6 +16,7 @@
 #include "ClientTesting.h"
 #include "OrbelDataStreamSDK/Client.h"
 #include "capture_server.h"
+#include "frame_baseline.h"
 #include "orbel/protocol/messages.h"
 #include "synthetic_scene.h"
 
@@ -27,9 +31,9 @@ struct Stage {
   std::unique_ptr<CaptureServer> server;
   sdk::Client client;
 
-  explicit Stage(double fps) {
+  Stage(const std::string& preset, double fps) {
     SyntheticSceneConfig config;
-    SyntheticSceneConfig::preset("stage", config);
+    SyntheticSceneConfig::preset(preset, config);
     config.framesPerSecond = fps;
     orbel::server::ServerConfig serverConfig;
     serverConfig.port = 0;
@@ -49,8 +53,9 @@ struct Stage {
 
 // The server runs as fast as it can compute and send; each iteration waits
 // for a frame newer than the last one taken.
-void BM_StageFramesTakenPerSecond(benchmark::State& state) {
-  Stage stage(100000);
+void BM_FramesTakenPerSecond(benchmark::State& state) {
+  const char* preset = orbel::bench::PresetName(state.range(0));
+  Stage stage(preset, 100000);
   if (!stage.ready()) {
     state.SkipWithError("no server");
     return;
@@ -72,13 +77,45 @@ void BM_StageFramesTakenPerSecond(benchmark::State& state) {
   state.counters["MB_per_s"] =
       static_cast<double>(sdk::ClientTestAccess::bytesReceived(stage.client) - bytes0) / seconds /
       1e6;
+  state.SetLabel(preset);
 }
-BENCHMARK(BM_StageFramesTakenPerSecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_FramesTakenPerSecond)->Arg(0)->Arg(1)->UseRealTime()->MinTime(2.0);
+
+// The server sends 1000 frames a second; the client keeps up when it
+// receives every frame sent (received_of_sent 1) and the caller still finds
+// a fresh frame at each of its own 1000 takes a second. The server drops
+// frames for a reader that falls behind, so a backlog shows as a ratio
+// below 1 rather than as growing memory.
+void BM_KeepsUpAt1000PerSecond(benchmark::State& state) {
+  const char* preset = orbel::bench::PresetName(state.range(0));
+  Stage stage(preset, 1000);
+  if (!stage.ready()) {
+    state.SkipWithError("no server");
+    return;
+  }
+  stage.client.GetFrame();
+  const std::uint64_t received0 = sdk::ClientTestAccess::framesReceived(stage.client);
+  const unsigned first = stage.client.GetFrameNumber().FrameNumber;
+  std::int64_t fresh = 0;
+  for (auto _ : state) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    fresh += stage.client.GetFrame().Result == sdk::Result::Success;
+  }
+  const unsigned last = stage.client.GetFrameNumber().FrameNumber;
+  const double received =
+      static_cast<double>(sdk::ClientTestAccess::framesReceived(stage.client) - received0);
+  const double sent = static_cast<double>(last - first);
+  state.counters["received_of_sent"] = sent > 0 ? received / sent : 0.0;
+  state.counters["fresh_of_takes"] = static_cast<double>(fresh) / state.iterations();
+  state.SetLabel(preset);
+}
+BENCHMARK(BM_KeepsUpAt1000PerSecond)->Arg(0)->Arg(1)->UseRealTime()->Iterations(2000);
 
 // What the plug-in does once per sample: take the frame, then ask for every
 // name-addressed value of the scene, building each name argument afresh.
-void BM_StageGetFramePlusEveryQuery(benchmark::State& state) {
-  Stage stage(1000);
+void BM_GetFramePlusEveryQuery(benchmark::State& state) {
+  const char* preset = orbel::bench::PresetName(state.range(0));
+  Stage stage(preset, 1000);
   if (!stage.ready()) {
     state.SkipWithError("no server");
     return;
@@ -131,14 +168,17 @@ void BM_StageGetFramePlusEveryQuery(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * queries);
   state.counters["queries_per_frame"] = static_cast<double>(queries);
   state.counters["fresh_frames"] = static_cast<double>(fresh);
+  state.SetLabel(preset);
+  orbel::bench::ReportMemcpyRatio(state, preset);
 }
-BENCHMARK(BM_StageGetFramePlusEveryQuery)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_GetFramePlusEveryQuery)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // The receive thread's work per frame, without the network or a competing
 // server: how many stage frames one core can decode.
-void BM_StageFrameDecode(benchmark::State& state) {
+void BM_FrameDecode(benchmark::State& state) {
+  const char* preset = orbel::bench::PresetName(state.range(0));
   SyntheticSceneConfig config;
-  SyntheticSceneConfig::preset("stage", config);
+  SyntheticSceneConfig::preset(preset, config);
   SyntheticScene scene(config);
   orbel::server::Frame frame;
   scene.frameAt(42, frame);
@@ -163,8 +203,10 @@ void BM_StageFrameDecode(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
+  state.SetLabel(preset);
+  orbel::bench::ReportMemcpyRatio(state, preset);
 }
-BENCHMARK(BM_StageFrameDecode)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FrameDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -22,13 +22,16 @@ namespace orbel::device_bench {
 namespace server = orbel::server;
 
 struct Stage::Impl {
+  std::string preset;
+  std::uint32_t unlabeled = 0;
   std::string configFolder;
   std::shared_ptr<server::SyntheticScene> scene;
   std::unique_ptr<server::CaptureServer> capture;
   double framePeriodMs = 0;
 };
 
-Stage::Stage() : mImpl(std::make_unique<Impl>()) {
+Stage::Stage(const std::string& preset, double fps) : mImpl(std::make_unique<Impl>()) {
+  mImpl->preset = preset;
   std::string pattern =
       (std::filesystem::temp_directory_path() / "orbel-device-bench-XXXXXX").string();
   if (mkdtemp(pattern.data()) != nullptr) mImpl->configFolder = pattern;
@@ -38,7 +41,9 @@ Stage::Stage() : mImpl(std::make_unique<Impl>()) {
   fbhost::SetMessageEcho(false);
 
   server::SyntheticSceneConfig config;
-  if (!server::SyntheticSceneConfig::preset("stage", config)) return;
+  if (!server::SyntheticSceneConfig::preset(preset, config)) return;
+  if (fps > 0) config.framesPerSecond = fps;
+  mImpl->unlabeled = config.unlabeled;
   mImpl->scene = std::make_shared<server::SyntheticScene>(config);
   mImpl->framePeriodMs = 1000.0 / mImpl->scene->framesPerSecond();
   server::ServerConfig serverConfig;
@@ -75,7 +80,7 @@ OrbelSimpleDeviceOptical* Stage::FreshDevice() {
   device->SetStreamBones(true);
   device->SetStreamMarkers(true);
   device->SetStreamUnlabeledMarkers(true);
-  device->SetUnlabeledMarkerCount(1000);
+  device->SetUnlabeledMarkerCount(static_cast<int>(mImpl->unlabeled));
   if (!fbhost::SetDeviceOnline(device, true)) {
     std::fprintf(stderr, "start: %s\n", device->Information.Get().Buffer());
     return nullptr;
@@ -89,5 +94,7 @@ bool Stage::WaitForNewFrame() const {
       std::chrono::microseconds(static_cast<long long>(2000 * mImpl->framePeriodMs)));
   return mImpl->capture != nullptr;
 }
+
+const std::string& Stage::Preset() const { return mImpl->preset; }
 
 }  // namespace orbel::device_bench

@@ -1,7 +1,8 @@
-// A device on the stage scene (10 subjects x 60 segments, 600 labelled and
-// 1000 unlabelled markers) served by a capture server in this process,
-// made through the plug-in's factory, every kind of data streamed, for the
-// device benchmarks.
+// A device on a synthetic scene preset ("stage" by default: 10 subjects x
+// 60 segments, 600 labelled and 1000 unlabelled markers; "small": 2 x 20
+// segments, 80 labelled and 100 unlabelled) served by a capture server in
+// this process, made through the plug-in's factory, every kind of data
+// streamed, for the device, binding and end-to-end benchmarks.
 #pragma once
 
 #include <memory>
@@ -13,7 +14,8 @@ namespace orbel::device_bench {
 
 class Stage {
  public:
-  Stage();
+  // fps 0: the scene's own rate.
+  explicit Stage(const std::string& preset = "stage", double fps = 0);
   ~Stage();
   Stage(const Stage&) = delete;
   Stage& operator=(const Stage&) = delete;
@@ -25,6 +27,8 @@ class Stage {
   // bind reads no description without one. Callers keep it out of the
   // timing.
   bool WaitForNewFrame() const;
+
+  const std::string& Preset() const;
 
  private:
   struct Impl;

@@ -1,32 +1,36 @@
-// ReadFrame and ReadDescription for the stage scene (10 subjects x 60
-// segments, 600 labelled and 1000 unlabelled markers) against a local
-// capture server, through the real stream client.
+// ReadFrame and ReadDescription against a local capture server, through the
+// real stream client, on the "small" scene (argument 0: 2 subjects x 20
+// segments, 80 labelled and 100 unlabelled markers) and the "stage" scene
+// (argument 1: 10 x 60 segments, 600 labelled and 1000 unlabelled markers).
+// Each reports its ratio to one memcpy of the frame's payload (x_memcpy).
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "OrbelDataReader.h"
 #include "capture_server.h"
+#include "frame_baseline.h"
 #include "synthetic_scene.h"
 
 namespace {
 
 namespace server = orbel::server;
 
-// One server and one connected, described reader for every benchmark.
-struct Stage {
+// One server and one connected, described reader per scene.
+struct Scene {
   std::unique_ptr<server::CaptureServer> capture;
   std::unique_ptr<OrbelDataReader> reader;
   double framePeriodMs = 0;
   bool ready = false;
 
-  Stage() {
+  explicit Scene(const std::string& preset) {
     server::SyntheticSceneConfig config;
-    if (!server::SyntheticSceneConfig::preset("stage", config)) return;
+    if (!server::SyntheticSceneConfig::preset(preset, config)) return;
     auto scene = std::make_shared<server::SyntheticScene>(config);
     framePeriodMs = 1000.0 / scene->framesPerSecond();
     server::ServerConfig serverConfig;
@@ -41,7 +45,7 @@ struct Stage {
     reader = std::make_unique<OrbelDataReader>();
     reader->SetServerHost("127.0.0.1");
     reader->SetServerPort(std::to_string(capture->port()).c_str());
-    reader->unlabeledMarkerCount = 1000;
+    reader->unlabeledMarkerCount = static_cast<int>(config.unlabeled);
     if (!reader->ConnectToServer(5)) return;
     ready = DescribeWhenAFrameCame();
   }
@@ -56,47 +60,60 @@ struct Stage {
   }
 };
 
-Stage& TheStage() {
-  static Stage stage;
-  return stage;
+// One scene at a time keeps the other's server from taking a core.
+Scene& TheScene(const std::string& preset) {
+  static std::unique_ptr<Scene> scene;
+  static std::string current;
+  if (!scene || current != preset) {
+    scene.reset();
+    scene = std::make_unique<Scene>(preset);
+    current = preset;
+  }
+  return *scene;
 }
 
-void BM_ReadFrame_Stage(benchmark::State& state) {
-  Stage& stage = TheStage();
-  if (!stage.ready) {
-    state.SkipWithError("no stage server");
+void BM_ReadFrame(benchmark::State& state) {
+  const char* preset = orbel::bench::PresetName(state.range(0));
+  Scene& scene = TheScene(preset);
+  if (!scene.ready) {
+    state.SkipWithError("no server");
     return;
   }
   std::int64_t refused = 0;
   for (auto _ : state) {
-    if (!stage.reader->ReadFrame(FBTime::Zero)) ++refused;
+    if (!scene.reader->ReadFrame(FBTime::Zero)) ++refused;
   }
+  state.SetLabel(preset);
   state.counters["records"] =
-      static_cast<double>(stage.reader->segments.size() + stage.reader->markers.size() +
-                          stage.reader->unlabeledMarkers.size());
+      static_cast<double>(scene.reader->segments.size() + scene.reader->markers.size() +
+                          scene.reader->unlabeledMarkers.size());
   state.counters["refused"] = static_cast<double>(refused);
+  orbel::bench::ReportMemcpyRatio(state, preset);
 }
-BENCHMARK(BM_ReadFrame_Stage)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReadFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
-void BM_ReadDescription_Stage(benchmark::State& state) {
-  Stage& stage = TheStage();
-  if (!stage.ready) {
-    state.SkipWithError("no stage server");
+void BM_ReadDescription(benchmark::State& state) {
+  const char* preset = orbel::bench::PresetName(state.range(0));
+  Scene& scene = TheScene(preset);
+  if (!scene.ready) {
+    state.SkipWithError("no server");
     return;
   }
   const auto waitForFrame =
-      std::chrono::microseconds(static_cast<long long>(stage.framePeriodMs * 1000.0 * 1.2));
+      std::chrono::microseconds(static_cast<long long>(scene.framePeriodMs * 1000.0 * 1.2));
   std::int64_t refused = 0;
   for (auto _ : state) {
     state.PauseTiming();
     std::this_thread::sleep_for(waitForFrame);  // let a frame come that nobody took
     state.ResumeTiming();
-    if (!stage.reader->ReadDescription(true)) ++refused;
+    if (!scene.reader->ReadDescription(true)) ++refused;
   }
-  state.counters["segments"] = static_cast<double>(stage.reader->segments.size());
+  state.SetLabel(preset);
+  state.counters["segments"] = static_cast<double>(scene.reader->segments.size());
   state.counters["refused"] = static_cast<double>(refused);
+  orbel::bench::ReportMemcpyRatio(state, preset);
 }
-BENCHMARK(BM_ReadDescription_Stage)->Unit(benchmark::kMicrosecond)->Iterations(150);
+BENCHMARK(BM_ReadDescription)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Iterations(150);
 
 }  // namespace
 
