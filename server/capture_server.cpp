@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "client_requests.h"
 #include "orbel/protocol/messages.h"
 
 namespace orbel::server {
@@ -158,7 +159,7 @@ class CaptureServer::Loop {
   void log(const std::string& line) const { config_.log(line); }
   void accept();
   void readFrom(Client& c);
-  void handle(Client& c, const protocol::MessageView& m);
+  void handle(Client& c, const ClientRequest& r);
   void fail(Client& c, const std::string& reason);
   void queue(Client& c, const std::vector<std::uint8_t>& bytes);
   void flush(Client& c);
@@ -329,16 +330,10 @@ void CaptureServer::Loop::readFrom(Client& c) {
   c.inUsed += static_cast<std::size_t>(n);
   std::size_t offset = 0;
   while (!c.closing) {
-    protocol::MessageView m;
-    const protocol::Error e = protocol::splitMessage(c.in.data() + offset, c.inUsed - offset,
-                                                     protocol::kMaxClientBodyBytes, m);
-    if (e == protocol::Error::Incomplete) break;
-    if (e != protocol::Error::None) {
-      fail(c, std::string("sent a corrupt message (") + protocol::errorName(e) + ")");
-      return;
-    }
-    handle(c, m);
-    offset += m.totalBytes;
+    const ClientRequest r = nextClientRequest(c.in.data() + offset, c.inUsed - offset, c.greeted);
+    if (r.action == ClientRequest::Action::Wait) break;
+    offset += r.bytes;
+    handle(c, r);
   }
   if (offset > 0 && !c.closing) {
     std::memmove(c.in.data(), c.in.data() + offset, c.inUsed - offset);
@@ -346,19 +341,14 @@ void CaptureServer::Loop::readFrom(Client& c) {
   }
 }
 
-void CaptureServer::Loop::handle(Client& c, const protocol::MessageView& m) {
-  std::string detail;
-  switch (m.type) {
-    case protocol::MessageType::ClientHello: {
-      protocol::ClientHello hello;
-      if (c.greeted) return fail(c, "greeted twice");
-      if (protocol::decode(m.body, m.bodyBytes, hello, detail) != protocol::Error::None) {
-        return fail(c, "sent a bad greeting: " + detail);
-      }
-      if (hello.version != protocol::kVersion) {
-        return fail(c, "speaks protocol version " + std::to_string(hello.version) +
-                           "; this server speaks " + std::to_string(protocol::kVersion));
-      }
+void CaptureServer::Loop::handle(Client& c, const ClientRequest& r) {
+  switch (r.action) {
+    case ClientRequest::Action::Wait:
+    case ClientRequest::Action::Ignore:
+      return;
+    case ClientRequest::Action::Refuse:
+      return fail(c, r.text);
+    case ClientRequest::Action::Greet:
       c.greeted = true;
       scratch_.clear();
       protocol::encode(
@@ -366,37 +356,16 @@ void CaptureServer::Loop::handle(Client& c, const protocol::MessageView& m) {
           scratch_);
       queue(c, scratch_);
       return;
-    }
-    case protocol::MessageType::Want: {
-      protocol::Want want;
-      if (!c.greeted) return fail(c, "asked for data before greeting");
-      if (protocol::decode(m.body, m.bodyBytes, want, detail) != protocol::Error::None) {
-        return fail(c, "sent a bad request: " + detail);
-      }
-      c.kinds = want.kinds;
+    case ClientRequest::Action::Serve:
+      c.kinds = r.kinds;
       scratch_.clear();
-      protocol::encode(protocol::WantAck{want.sequence, want.kinds}, scratch_);
+      protocol::encode(protocol::WantAck{r.sequence, r.kinds}, scratch_);
       queue(c, scratch_);
       return;
-    }
-    case protocol::MessageType::Goodbye: {
-      protocol::Goodbye bye;
-      protocol::decode(m.body, m.bodyBytes, bye, detail);
-      log("client " + c.peer + " said goodbye" + (bye.reason.empty() ? "" : ": " + bye.reason));
+    case ClientRequest::Action::Leave:
+      log("client " + c.peer + " said goodbye" + (r.text.empty() ? "" : ": " + r.text));
       c.closing = true;
       return;
-    }
-    case protocol::MessageType::Heartbeat:
-      if (protocol::decodeHeartbeat(m.body, m.bodyBytes, detail) != protocol::Error::None) {
-        return fail(c, "sent a bad heartbeat: " + detail);
-      }
-      return;
-    case protocol::MessageType::ServerHello:
-    case protocol::MessageType::WantAck:
-    case protocol::MessageType::Description:
-    case protocol::MessageType::Frame:
-      return fail(c, "sent a message of type " + std::to_string(static_cast<int>(m.type)) +
-                         ", which only a server sends");
   }
 }
 
