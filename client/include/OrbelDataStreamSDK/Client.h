@@ -23,6 +23,9 @@
 #if defined(_WIN32)
 #if defined(ORBEL_CLIENT_BUILDING)
 #define ORBEL_CLIENT_API __declspec(dllexport)
+#elif defined(ORBEL_CLIENT_STATIC)
+// Another implementation of this header linked statically (tests).
+#define ORBEL_CLIENT_API
 #else
 #define ORBEL_CLIENT_API __declspec(dllimport)
 #endif
