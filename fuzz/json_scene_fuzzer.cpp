@@ -56,6 +56,25 @@ void checkFrame(const server::Scene& scene, std::uint64_t n) {
     const server::Timecode& tc = frame.timecode;
     check(tc.hours < 24 && tc.minutes < 60 && tc.seconds < 60,
           "a frame carries a timecode label that does not exist");
+    // Labels per second of the standards the format knows.
+    switch (tc.standard) {
+      case 1:
+        check(tc.frames < 25, "a PAL label past its 25 frames");
+        break;
+      case 2:
+        check(tc.frames < 30, "an NTSC label past its 30 frames");
+        break;
+      case 3:
+        check(tc.frames < 30, "a drop-frame label past its 30 frames");
+        check(tc.seconds != 0 || tc.minutes % 10 == 0 || tc.frames >= 2,
+              "a drop-frame label that the standard skips");
+        break;
+      case 4:
+        check(tc.frames < 24, "a film label past its 24 frames");
+        break;
+      default:
+        break;
+    }
   }
 }
 

@@ -79,9 +79,49 @@ bool frameFits(const protocol::Frame& frame, const orbel::client::DescriptionInd
   return true;
 }
 
+// Whether a body decodes as a message of that type, with fresh messages.
+bool decodesClean(protocol::MessageType type, const std::uint8_t* body, std::size_t size,
+                  std::string& detail) {
+  switch (type) {
+    case protocol::MessageType::ClientHello: {
+      protocol::ClientHello m;
+      return protocol::decode(body, size, m, detail) == protocol::Error::None;
+    }
+    case protocol::MessageType::ServerHello: {
+      protocol::ServerHello m;
+      return protocol::decode(body, size, m, detail) == protocol::Error::None;
+    }
+    case protocol::MessageType::Want: {
+      protocol::Want m;
+      return protocol::decode(body, size, m, detail) == protocol::Error::None;
+    }
+    case protocol::MessageType::WantAck: {
+      protocol::WantAck m;
+      return protocol::decode(body, size, m, detail) == protocol::Error::None;
+    }
+    case protocol::MessageType::Description: {
+      protocol::Description m;
+      return protocol::decode(body, size, m, detail) == protocol::Error::None;
+    }
+    case protocol::MessageType::Frame: {
+      protocol::Frame m;
+      return protocol::decode(body, size, m, detail) == protocol::Error::None;
+    }
+    case protocol::MessageType::Goodbye: {
+      protocol::Goodbye m;
+      return protocol::decode(body, size, m, detail) == protocol::Error::None;
+    }
+    case protocol::MessageType::Heartbeat:
+      return protocol::decodeHeartbeat(body, size, detail) == protocol::Error::None;
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // The codec's own sweep over the bytes, as either side would read them.
+  protocol::decodeAnything(data, size);
   std::shared_ptr<const orbel::client::DescriptionIndex> index;
   protocol::Frame frame;  // reused, as the client's receive thread does
   std::string detail;
@@ -95,6 +135,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(view.totalBytes == protocol::kHeaderBytes + view.bodyBytes &&
               view.totalBytes <= size - offset,
           "a split message reaches past the bytes given");
+    // Every beginning of a good message only asks for more bytes.
+    for (std::size_t cut :
+         {std::size_t{0}, std::size_t{3}, protocol::kHeaderBytes - 1, view.totalBytes - 1}) {
+      if (cut >= view.totalBytes) continue;
+      protocol::MessageView part;
+      check(protocol::splitMessage(data + offset, cut, protocol::kMaxServerBodyBytes, part) ==
+                protocol::Error::Incomplete,
+            "the beginning of a message is refused instead of awaited");
+    }
     protocol::Error e = protocol::Error::None;
     switch (view.type) {
       case protocol::MessageType::ServerHello: {
@@ -163,6 +212,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case protocol::MessageType::Want:
         // Never expected from a server; the client drops the connection.
         return 0;
+    }
+    // The same body one byte short never decodes.
+    if (e == protocol::Error::None && view.bodyBytes > 0) {
+      std::string shortDetail;
+      check(decodesClean(view.type, view.body, view.bodyBytes - 1, shortDetail) == false,
+            "a body cut by one byte still decodes");
     }
     // A failure names the field, so a user reading the log can find it.
     check(e == protocol::Error::None || !detail.empty(), "a decoding error without a detail");
