@@ -933,7 +933,15 @@ bool Shell::CmdLoad(const Words& w) {
   if (!fbhost::CheckSceneFile(w[1], &error)) return Fail(error);
   // The load replaces every device; their panels go first.
   CloseAllPanels();
-  if (!fbhost::LoadScene(w[1], &error)) return Fail(error);
+  const bool loaded = fbhost::LoadScene(w[1], &error);
+  // Replacing the scene stops the host's input and evaluation threads; without
+  // them again, devices put online after the load would never take a sample.
+  if (!mOptions.stepMode && !fbhost::EngineRunning()) {
+    fbhost::EngineOptions engine;
+    engine.evaluationPeriod = mOptions.evaluationPeriod;
+    fbhost::StartEngine(engine);
+  }
+  if (!loaded) return Fail(error);
   Say("loaded " + Quote(w[1]) + ": " + std::to_string(fbhost::SceneModels().size()) +
       " models, devices " + DeviceNames() + " (offline; put them online to stream)");
   return true;
