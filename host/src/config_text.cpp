@@ -49,6 +49,15 @@ const char* const kHeader[] = {
     "; (\\\" is a quote, \\\\ a backslash, \\xHH any byte).",
 };
 
+// A kept comment line. Carriage returns at its end would be read back as
+// part of the line end, one fewer at every write, so none are written.
+void AppendComment(std::string* out, const std::string& line) {
+  std::size_t end = line.size();
+  while (end > 0 && line[end - 1] == '\r') --end;
+  out->append(line, 0, end);
+  *out += '\n';
+}
+
 }  // namespace
 
 ConfigDocument ParseConfigText(const std::string& contents, std::vector<ConfigProblem>* problems) {
@@ -133,14 +142,14 @@ std::string WriteConfigText(const ConfigDocument& doc) {
   std::string out;
   for (const auto& section : doc.sections) {
     if (!out.empty()) out += "\n";
-    for (const auto& c : section.comments) out += c + "\n";
+    for (const auto& c : section.comments) AppendComment(&out, c);
     out += "[" + section.name + "]\n";
     for (const auto& e : section.entries) {
-      for (const auto& c : e.comments) out += c + "\n";
+      for (const auto& c : e.comments) AppendComment(&out, c);
       out += e.key + " = " + QuoteText(e.value) + "\n";
     }
   }
-  for (const auto& c : doc.trailingComments) out += c + "\n";
+  for (const auto& c : doc.trailingComments) AppendComment(&out, c);
   return out;
 }
 
