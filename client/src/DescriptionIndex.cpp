@@ -1,30 +1,71 @@
 #include "DescriptionIndex.h"
 
+#include <atomic>
+#include <chrono>
+
 namespace orbel::client {
+
+namespace {
+
+// Differs from description to description and run to run, so that a server
+// cannot pick names that all land in one probe chain.
+std::uint64_t nextSeed() {
+  static std::atomic<std::uint64_t> counter{0};
+  const auto now =
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  return NameTable::hashOf(std::string_view(), now + counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+}
+
+}  // namespace
+
+void NameTable::assign(const std::vector<std::string_view>& names, std::uint64_t seed) {
+  seed_ = seed;
+  std::size_t capacity = 8;
+  // At most half full, so that probe chains stay short.
+  while (capacity < 2 * names.size()) capacity *= 2;
+  slots_.assign(capacity, Slot{});
+  mask_ = capacity - 1;
+  for (std::uint32_t k = 0; k < names.size(); ++k) {
+    const std::string_view name = names[k];
+    const std::uint64_t hash = hashOf(name, seed_);
+    for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
+      Slot& slot = slots_[i];
+      if (slot.index == npos) {
+        slot = Slot{hash, name.data(), static_cast<std::uint32_t>(name.size()), k};
+        break;
+      }
+      if (slot.hash == hash && slot.size == name.size() &&
+          std::memcmp(slot.data, name.data(), name.size()) == 0) {
+        break;  // the first of a repeated name stays
+      }
+    }
+  }
+}
 
 std::shared_ptr<const DescriptionIndex> DescriptionIndex::build(
     protocol::Description&& description) {
   auto index = std::make_shared<DescriptionIndex>();
   index->description_ = std::move(description);
   const auto& subjects = index->description_.subjects;
-  index->subjects_.reserve(subjects.size());
   index->perSubject_.resize(subjects.size());
+  const std::uint64_t seed = nextSeed();
+  std::vector<std::string_view> names;
+  names.reserve(subjects.size());
+  for (const protocol::SubjectInfo& subject : subjects) names.emplace_back(subject.name);
+  index->subjects_.assign(names, seed);
   std::uint32_t segmentAt = 0;
   std::uint32_t markerAt = 0;
   for (std::uint32_t s = 0; s < subjects.size(); ++s) {
     const protocol::SubjectInfo& subject = subjects[s];
     SubjectIndex& entry = index->perSubject_[s];
-    index->subjects_.emplace(subject.name, s);
     entry.firstSegment = segmentAt;
     entry.firstMarker = markerAt;
-    entry.segments.reserve(subject.segments.size());
-    for (std::uint32_t k = 0; k < subject.segments.size(); ++k) {
-      entry.segments.emplace(subject.segments[k].name, k);
-    }
-    entry.markers.reserve(subject.markers.size());
-    for (std::uint32_t k = 0; k < subject.markers.size(); ++k) {
-      entry.markers.emplace(subject.markers[k], k);
-    }
+    names.clear();
+    for (const protocol::SegmentInfo& segment : subject.segments) names.emplace_back(segment.name);
+    entry.segments.assign(names, seed);
+    names.clear();
+    for (const std::string& marker : subject.markers) names.emplace_back(marker);
+    entry.markers.assign(names, seed);
     segmentAt += static_cast<std::uint32_t>(subject.segments.size());
     markerAt += static_cast<std::uint32_t>(subject.markers.size());
   }
