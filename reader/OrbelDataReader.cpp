@@ -22,7 +22,12 @@ FBString ToText(const sdk::String& text) { return FBString(text.c_str()); }
 // Keeps a record's client-side copy of a name in step with its text without
 // building a new client String on every frame.
 void SyncClientText(sdk::String& clientText, const FBString& text) {
-  if (std::strcmp(clientText.c_str(), text.Buffer()) != 0) clientText = sdk::String(text.Buffer());
+  const std::string& wanted = text.str();
+  if (clientText.size() == wanted.size() &&
+      std::memcmp(clientText.c_str(), wanted.data(), wanted.size()) == 0) {
+    return;
+  }
+  clientText = sdk::String(text.Buffer());
 }
 
 // The stream sends unsigned fields; the host takes int. Values beyond int are
