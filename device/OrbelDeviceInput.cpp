@@ -2,6 +2,7 @@
 // and its evaluation thread writes the newest sample into the animation
 // nodes, translations in host units (a tenth of the server's).
 #include "OrbelSimpleDeviceOptical.h"
+#include "orbel_bound_records.h"
 
 namespace {
 
@@ -71,37 +72,34 @@ void OrbelSimpleDeviceOptical::WriteSegmentNodes(FBEvaluateInfo* info, bool zero
   // the node maps, while they are read here.
   OrbelDataReader::ScopedDataLock lock(*mReader);
   if (!lock.owns() || mTranslationNodes.empty()) return;
-  for (const auto& entry : mReader->segments) {
-    const auto translation = mTranslationNodes.find(entry.first);
-    if (translation == mTranslationNodes.end()) continue;
-    WriteScaled(translation->second, entry.second.translation, kTranslationScale, zero, info);
-    const auto rotation = mRotationNodes.find(entry.first);
-    if (rotation != mRotationNodes.end()) {
-      WriteScaled(rotation->second, entry.second.rotation, 1.0, zero, info);
-    }
-  }
+  orbel::device::ForEachBoundRecord(
+      mReader->segments, mTranslationNodes, mRotationNodes,
+      [&](const auto& entry, FBAnimationNode* translation, FBAnimationNode* rotation) {
+        // A rotation without its translation is not written.
+        if (translation == nullptr) return;
+        WriteScaled(translation, entry.second.translation, kTranslationScale, zero, info);
+        if (rotation != nullptr) WriteScaled(rotation, entry.second.rotation, 1.0, zero, info);
+      });
 }
 
 void OrbelSimpleDeviceOptical::WriteMarkerNodes(FBEvaluateInfo* info, bool zero) {
   if (!mReader || !Live || !mModelBound) return;
   OrbelDataReader::ScopedDataLock lock(*mReader);
   if (!lock.owns() || mMarkerNodes.empty()) return;
-  for (const auto& entry : mReader->markers) {
-    const auto node = mMarkerNodes.find(entry.first);
-    if (node == mMarkerNodes.end()) continue;
-    WriteScaled(node->second, entry.second.position, kTranslationScale, zero, info);
-  }
+  orbel::device::ForEachBoundRecord(
+      mReader->markers, mMarkerNodes, [&](const auto& entry, FBAnimationNode* node) {
+        WriteScaled(node, entry.second.position, kTranslationScale, zero, info);
+      });
 }
 
 void OrbelSimpleDeviceOptical::WriteUnlabeledMarkerNodes(FBEvaluateInfo* info, bool zero) {
   if (!mReader || !Live || !mModelBound) return;
   OrbelDataReader::ScopedDataLock lock(*mReader);
   if (!lock.owns()) return;
-  for (const auto& entry : mReader->unlabeledMarkers) {
-    const auto node = mMarkerNodes.find(entry.first);
-    if (node == mMarkerNodes.end()) continue;
-    WriteScaled(node->second, entry.second.position, kTranslationScale, zero, info);
-  }
+  orbel::device::ForEachBoundRecord(
+      mReader->unlabeledMarkers, mMarkerNodes, [&](const auto& entry, FBAnimationNode* node) {
+        WriteScaled(node, entry.second.position, kTranslationScale, zero, info);
+      });
 }
 
 void OrbelSimpleDeviceOptical::ShowSegmentModels(bool show) {

@@ -4,6 +4,7 @@
 #include <fbsdk/fbtake.h>
 
 #include "OrbelSimpleDeviceOptical.h"
+#include "orbel_bound_records.h"
 
 namespace {
 
@@ -67,22 +68,21 @@ void OrbelSimpleDeviceOptical::RecordSegmentKeys(FBTime time) {
   // bind the node maps, while this walks them.
   OrbelDataReader::ScopedDataLock lock(*mReader);
   if (!lock.owns()) return;
-  for (const auto& entry : mReader->segments) {
-    const auto translation = mTranslationNodes.find(entry.first);
-    const auto rotation = mRotationNodes.find(entry.first);
-    if (translation == mTranslationNodes.end() || rotation == mRotationNodes.end()) continue;
-    KeyNode(translation->second, time);
-    KeyNode(rotation->second, time);
-  }
+  orbel::device::ForEachBoundRecord(
+      mReader->segments, mTranslationNodes, mRotationNodes,
+      [time](const auto&, FBAnimationNode* translation, FBAnimationNode* rotation) {
+        // A segment is keyed whole or not at all.
+        if (translation == nullptr || rotation == nullptr) return;
+        KeyNode(translation, time);
+        KeyNode(rotation, time);
+      });
 }
 
 void OrbelSimpleDeviceOptical::RecordMarkerKeys(FBTime time, FBDeviceNotifyInfo& /*info*/) {
   if (!KeysWanted()) return;
   OrbelDataReader::ScopedDataLock lock(*mReader);
   if (!lock.owns()) return;
-  for (const auto& entry : mReader->markers) {
-    const auto node = mMarkerNodes.find(entry.first);
-    if (node == mMarkerNodes.end()) continue;
-    KeyNode(node->second, time);
-  }
+  orbel::device::ForEachBoundRecord(
+      mReader->markers, mMarkerNodes,
+      [time](const auto&, FBAnimationNode* node) { KeyNode(node, time); });
 }
