@@ -2,9 +2,22 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <direct.h>
+#include <io.h>
+#include <process.h>
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <sys/file.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdlib>
@@ -35,7 +48,76 @@ FileState& State() {
 
 std::string SystemError(int code) { return std::strerror(code); }
 
+// The few calls that differ on Windows. Files are opened in binary mode
+// there, so that what is written is read back byte for byte.
+#if defined(_WIN32)
+constexpr int kNoInherit = O_NOINHERIT | O_BINARY;
+
+std::wstring Wide(const std::string& utf8) {
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+int MakeFolder(const std::string& folder) { return ::_mkdir(folder.c_str()); }
+int FlushFile(int fd) { return ::_commit(fd); }
+int LinkStat(const std::string& path, struct stat* info) { return ::stat(path.c_str(), info); }
+
+// rename() refuses to replace an existing file on Windows.
+int MoveOver(const std::string& from, const std::string& to) {
+  if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return 0;
+  }
+  errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+  return -1;
+}
+
+// MOVEFILE_WRITE_THROUGH made the rename durable already.
+void FlushFolder(const std::string&) {}
+
+void LockWholeFile(int fd) {
+  OVERLAPPED whole{};
+  LockFileEx(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD,
+             MAXDWORD, &whole);
+}
+#else
+constexpr int kNoInherit = O_CLOEXEC;
+
+int MakeFolder(const std::string& folder) { return ::mkdir(folder.c_str(), 0755); }
+int FlushFile(int fd) { return ::fsync(fd); }
+int LinkStat(const std::string& path, struct stat* info) { return ::lstat(path.c_str(), info); }
+int MoveOver(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str());
+}
+
+void FlushFolder(const std::string& folder) {
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+void LockWholeFile(int fd) {
+  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+#endif
+
 std::string DefaultFolder() {
+#if defined(_WIN32)
+  const char* appData = std::getenv("APPDATA");
+  if (appData != nullptr && appData[0] != '\0') {
+    std::string folder = appData;
+    for (char& c : folder) {
+      if (c == '\\') c = '/';
+    }
+    return folder + "/orbel-host";
+  }
+#endif
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/orbel-host";
   const char* home = std::getenv("HOME");
@@ -61,7 +143,7 @@ bool MakeFolders(const std::string& folder) {
   if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash))) {
     return false;
   }
-  return ::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
+  return MakeFolder(folder) == 0 || errno == EEXIST;
 }
 
 bool WriteAll(int fd, const std::string& contents) {
@@ -83,7 +165,7 @@ bool WriteAll(int fd, const std::string& contents) {
 
 bool PathExists(const std::string& path) {
   struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0;
+  return LinkStat(path, &info) == 0;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -96,7 +178,7 @@ std::string FolderOf(const std::string& path) {
 ReadStatus ReadWholeFile(const std::string& path, std::size_t limit, std::string* contents,
                          std::string* error) {
   contents->clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | kNoInherit);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return ReadStatus::Missing;
     *error = "cannot open '" + path + "': " + SystemError(errno);
@@ -152,13 +234,13 @@ bool WriteFileSafely(const std::string& path, const std::string& contents, std::
   mode_t mode = 0644;
   struct stat old {};
   if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | kNoInherit, mode);
   if (fd < 0) {
     *error = "cannot create '" + temporary + "': " + SystemError(errno);
     return false;
   }
   const bool flush = state.flush.load();
-  if (!WriteAll(fd, contents) || (flush && ::fsync(fd) != 0)) {
+  if (!WriteAll(fd, contents) || (flush && FlushFile(fd) != 0)) {
     const int code = errno;
     ::close(fd);
     ::unlink(temporary.c_str());
@@ -180,18 +262,14 @@ bool WriteFileSafely(const std::string& path, const std::string& contents, std::
     *error = "the write of '" + path + "' was interrupted before its rename";
     return false;
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (MoveOver(temporary, path) != 0) {
     const int code = errno;
     ::unlink(temporary.c_str());
     *error = "cannot replace '" + path + "': " + SystemError(code);
     return false;
   }
   // Make the rename itself durable.
-  const int dir = flush ? ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  if (flush) FlushFolder(folder);
   return true;
 }
 
@@ -207,14 +285,13 @@ FileLock::FileLock(const std::string& path) {
   const std::string folder = FolderOf(path);
   if (!MakeFolders(folder)) return;
   const std::string lockPath = folder + "/." + FileNameOf(path) + ".lock";
-  mFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  mFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | kNoInherit, 0644);
   if (mFd < 0) return;
-  while (::flock(mFd, LOCK_EX) != 0 && errno == EINTR) {
-  }
+  LockWholeFile(mFd);
 }
 
 FileLock::~FileLock() {
-  if (mFd >= 0) ::close(mFd);  // closing releases the flock
+  if (mFd >= 0) ::close(mFd);  // closing releases the lock
 }
 
 }  // namespace fbhost_internal

@@ -18,7 +18,9 @@
 
 #include "fbsdk/fbsdk_api.h"
 
-class FBSDK_API FBTime {
+// Wholly inline, so not exported: a Windows DLL cannot import a class
+// whose static constants are defined in its header.
+class FBTime {
  public:
   static constexpr kLongLong kTicksPerSecond = 705600000LL;
   static constexpr kLongLong kTicksPerMillisecond = kTicksPerSecond / 1000;  // 705 600
@@ -109,7 +111,7 @@ inline constexpr FBTime FBTime::MinusInfinity{INT64_MIN};
 
 // An interval of the time line, half-open: [start, stop). A span whose stop
 // lies before its start is a reversed span; GetDuration is then negative.
-class FBSDK_API FBTimeSpan {
+class FBTimeSpan {
  public:
   constexpr FBTimeSpan() noexcept = default;
   constexpr FBTimeSpan(FBTime start, FBTime stop) noexcept : mStart(start), mStop(stop) {}
