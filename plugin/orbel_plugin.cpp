@@ -6,15 +6,16 @@
 // host, device type number, layout type number. No other file of the plug-in
 // may take a type number or build a static that reads these.
 //
-// Load notification. Linux has no DllMain; a load-time constructor stands in
-// for the process-attach notification (reason 1): a static object defined
-// last in this file, so that, as on Windows (where the runtime initialises
-// the statics before DllMain), it runs after the statics above. A function
-// marked __attribute__((constructor)) would not do: GCC runs it before the
-// file's C++ static initialisers. The registration guards
-// keep it and the host's later EntryPointOrbelMobuOptical(kFBDllLoad)
-// idempotent. A test build (ORBEL_PLUGIN_NO_PROCESS_ATTACH) leaves it out to
-// show that the entry point alone registers.
+// Load notification. On Windows it is DllMain, which the C runtime calls
+// after it has run the statics above. Linux has no DllMain; a load-time
+// constructor stands in for the process-attach notification (reason 1): a
+// static object defined last in this file, so that it too runs after the
+// statics above. A function marked __attribute__((constructor)) would not
+// do: GCC runs it before the file's C++ static initialisers. The
+// registration guards keep it and the host's later
+// EntryPointOrbelMobuOptical(kFBDllLoad) idempotent. A test build
+// (ORBEL_PLUGIN_NO_PROCESS_ATTACH) leaves the registrations out of the
+// notification to show that the entry point alone registers.
 #include <fbsdk/fblibrary.h>
 #include <fbsdk/fbplug.h>
 #include <fbsdk/fbstring.h>
@@ -22,7 +23,15 @@
 #include "orbel_defaults.h"
 #include "orbel_registration.h"
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#define ORBEL_EXPORT extern "C" __declspec(dllexport)
+#else
 #define ORBEL_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 FBLibrary gOrbelLibrary;
@@ -33,7 +42,18 @@ const FBString gOrbelDefaultServerHost("localhost");
 const int gOrbelDeviceTypeInfo = FBPlug::mGlobalTypeInfo++;
 const int gOrbelLayoutTypeInfo = FBPlug::mGlobalTypeInfo++;
 
-#if !defined(ORBEL_PLUGIN_NO_PROCESS_ATTACH)
+#if defined(_WIN32)
+// Not exported: the loader finds it as the DLL's entry, through the C
+// runtime's own.
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID /*reserved*/) {
+#if defined(ORBEL_PLUGIN_NO_PROCESS_ATTACH)
+  (void)reason;
+  return TRUE;
+#else
+  return OrbelLibraryNotify(static_cast<int>(reason)) != 0 ? TRUE : FALSE;
+#endif
+}
+#elif !defined(ORBEL_PLUGIN_NO_PROCESS_ATTACH)
 namespace {
 struct ProcessAttach {
   ProcessAttach() noexcept { OrbelLibraryNotify(1); }

@@ -16,10 +16,10 @@ void OrbelRegisterDeviceClass() noexcept;
 // "OrbelDeviceOptical" (guard bit 1 of its own word), same guarantees.
 void OrbelRegisterLayoutClass() noexcept;
 
-// The library load notification (the Windows DllMain stand-in). Reason 1 is
-// the process-attach notification: runs the device-class registration, then
-// the layout-class registration. Every other reason does nothing. Answers 1
-// for every reason.
+// The library load notification (DllMain calls it on Windows, a load-time
+// constructor on Linux). Reason 1 is the process-attach notification: runs
+// the device-class registration, then the layout-class registration. Every
+// other reason does nothing. Answers 1 for every reason.
 int OrbelLibraryNotify(int reason) noexcept;
 
 // Factories registered with the host (kFBObjectCreatorFnc). The host calls
