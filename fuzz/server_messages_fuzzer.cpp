@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "DescriptionIndex.h"
@@ -31,27 +32,45 @@ void checkReencodes(const Message& m, const protocol::MessageView& view) {
         "a decoded message re-encodes to other bytes");
 }
 
+// The first position of every name, as a scan from the front finds it: the
+// index must answer the same, and npos for a name that is not there.
+template <typename Names, typename Find>
+void checkNames(const Names& names, Find find, const char* what) {
+  std::unordered_map<std::string, std::uint32_t> first;
+  for (std::uint32_t k = 0; k < names.size(); ++k) first.emplace(names[k], k);
+  for (std::uint32_t k = 0; k < names.size(); ++k) {
+    check(find(names[k]) == first.at(names[k]), what);
+    // A near miss: the same name one byte longer, or one byte shorter.
+    for (const std::string& other :
+         {names[k] + "\x01", names[k].substr(0, names[k].empty() ? 0 : names[k].size() - 1)}) {
+      const auto it = first.find(other);
+      const std::uint32_t expected =
+          it == first.end() ? orbel::client::DescriptionIndex::npos : it->second;
+      check(find(other) == expected, what);
+    }
+  }
+}
+
 void checkIndex(const orbel::client::DescriptionIndex& index) {
   const auto& subjects = index.subjects();
+  std::vector<std::string> subjectNames;
+  for (const auto& subject : subjects) subjectNames.push_back(subject.name);
+  checkNames(
+      subjectNames, [&](const std::string& name) { return index.subject(name); },
+      "a subject is found at the wrong place");
   std::uint32_t segments = 0;
   std::uint32_t markers = 0;
   for (std::uint32_t s = 0; s < subjects.size(); ++s) {
-    // Names may repeat; the index answers the first subject of a name.
-    const std::uint32_t found = index.subject(subjects[s].name);
-    check(found <= s && subjects[found].name == subjects[s].name,
-          "a subject is not found by its name");
     check(index.firstSegment(s) == segments, "a subject's first segment is misplaced");
     check(index.firstMarker(s) == markers, "a subject's first marker is misplaced");
-    for (std::uint32_t k = 0; k < subjects[s].segments.size(); ++k) {
-      const std::uint32_t at = index.segment(s, subjects[s].segments[k].name);
-      check(at <= k && subjects[s].segments[at].name == subjects[s].segments[k].name,
-            "a segment is not found by its name");
-    }
-    for (std::uint32_t k = 0; k < subjects[s].markers.size(); ++k) {
-      const std::uint32_t at = index.marker(s, subjects[s].markers[k]);
-      check(at <= k && subjects[s].markers[at] == subjects[s].markers[k],
-            "a marker is not found by its name");
-    }
+    std::vector<std::string> segmentNames;
+    for (const auto& segment : subjects[s].segments) segmentNames.push_back(segment.name);
+    checkNames(
+        segmentNames, [&](const std::string& name) { return index.segment(s, name); },
+        "a segment is found at the wrong place");
+    checkNames(
+        subjects[s].markers, [&](const std::string& name) { return index.marker(s, name); },
+        "a marker is found at the wrong place");
     segments += static_cast<std::uint32_t>(subjects[s].segments.size());
     markers += static_cast<std::uint32_t>(subjects[s].markers.size());
   }
