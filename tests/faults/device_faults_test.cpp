@@ -134,6 +134,27 @@ TEST_F(DeviceFaultsTest, KilledServerStopsInputUntilAResetFindsItBack) {
   EXPECT_NE(Read(hips), before) << "the restarted server's frames reach the nodes";
 }
 
+TEST_F(DeviceFaultsTest, HungServerCountsAsGoneAndAResetFindsItAwake) {
+  ASSERT_NO_FATAL_FAILURE(StartServer(1));
+  OrbelSimpleDeviceOptical* device = BoundDevice();
+  ASSERT_NE(device, nullptr);
+  ASSERT_TRUE(TakeSample(device));
+
+  // Its sockets stay open but nothing comes: after a short silence the
+  // client gives the connection up, and no input pass waits for it.
+  mServerProcess.Freeze();
+  ASSERT_TRUE(ConnectionLost(device));
+  const std::int64_t acks = Acks(device);
+  for (int pass = 0; pass < 20; ++pass) InputPass();
+  EXPECT_EQ(Acks(device), acks);
+  EXPECT_TRUE(device->Live.Get());
+
+  mServerProcess.Thaw();
+  ASSERT_TRUE(fbhost::RunDeviceOperation(device, kOperationReset)) << Text(device->Information);
+  EXPECT_EQ(Text(device->Information), "Started");
+  EXPECT_TRUE(TakeSample(device));
+}
+
 TEST_F(DeviceFaultsTest, StopAfterTheServerDiedSucceedsAndAStartReconnects) {
   ASSERT_NO_FATAL_FAILURE(StartServer(1));
   const std::uint16_t port = mServerProcess.port();

@@ -79,6 +79,14 @@ bool ServerProcess::Start(const std::vector<std::string>& arguments, std::string
   return true;
 }
 
+void ServerProcess::Freeze() {
+  if (mPid > 0) kill(mPid, SIGSTOP);
+}
+
+void ServerProcess::Thaw() {
+  if (mPid > 0) kill(mPid, SIGCONT);
+}
+
 void ServerProcess::Kill() {
   if (mPid <= 0) return;
   kill(mPid, SIGKILL);

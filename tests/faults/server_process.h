@@ -24,6 +24,10 @@ class ServerProcess {
   bool Start(const std::vector<std::string>& arguments, std::string& error);
   // SIGKILL, then reaps the process. Safe to call when not running.
   void Kill();
+  // SIGSTOP and SIGCONT: a server that hangs, its sockets still open, and
+  // one that wakes up again.
+  void Freeze();
+  void Thaw();
   bool running() const { return mPid > 0; }
   std::uint16_t port() const { return mPort; }
 
