@@ -46,13 +46,36 @@ bool Eventually(const std::function<bool()>& f,
   return f();
 }
 
+// The server's log lines, gathered from its thread.
+class LogLines {
+ public:
+  void Add(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mLines.push_back(line);
+  }
+  bool Has(const std::string& part) const {
+    std::lock_guard<std::mutex> lock(mMutex);
+    for (const std::string& line : mLines) {
+      if (line.find(part) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+ private:
+  mutable std::mutex mMutex;
+  std::vector<std::string> mLines;
+};
+
 std::unique_ptr<CaptureServer> StartServer(double framesPerSecond,
-                                           std::size_t softLimitBytes = 256 * 1024) {
+                                           std::size_t softLimitBytes = 256 * 1024,
+                                           LogLines* log = nullptr) {
   ServerConfig config;
   config.port = 0;
   config.framesPerSecond = framesPerSecond;
   config.queueSoftLimitBytes = softLimitBytes;
-  config.log = [](const std::string&) {};
+  config.log = [log](const std::string& line) {
+    if (log != nullptr) log->Add(line);
+  };
   auto server = std::make_unique<CaptureServer>(
       std::make_shared<SyntheticScene>(SyntheticSceneConfig()), config);
   std::string error;
@@ -156,10 +179,12 @@ class RawPeer {
 
 TEST(ServerFaults, ClientThatStopsReadingDoesNotHoldBackOthers) {
   constexpr std::size_t kSoftLimit = 64 * 1024;
-  auto server = StartServer(1000, kSoftLimit);
+  LogLines log;
+  auto server = StartServer(1000, kSoftLimit, &log);
   ASSERT_NE(server, nullptr);
 
-  RawPeer stalled(server->port());
+  auto stalledPeer = std::make_unique<RawPeer>(server->port());
+  RawPeer& stalled = *stalledPeer;
   ASSERT_TRUE(stalled.connected());
   ASSERT_TRUE(stalled.AskForEverything());
 
@@ -191,6 +216,11 @@ TEST(ServerFaults, ClientThatStopsReadingDoesNotHoldBackOthers) {
   for (std::size_t i = 1; i < numbers.size(); ++i) {
     ASSERT_LT(numbers[i - 1], numbers[i]) << "at message " << i;
   }
+
+  // When it leaves, the log says what it missed, so a user can tell a slow
+  // client from a slow server.
+  stalledPeer.reset();
+  EXPECT_TRUE(Eventually([&] { return log.Has("frames because it did not read them in time"); }));
 }
 
 TEST(ServerFaults, SlowHostTakesTheNewestFrameAndNoBacklog) {
