@@ -50,7 +50,9 @@ enum class Received { Bytes, Closed, Again, Failed };
 Received receiveSome(int fd, std::uint8_t* data, std::size_t size, std::size_t& count,
                      std::string& error);
 
-// Ends both directions; a thread waiting in waitReadable on fd wakes.
+// Ends both directions; receiveSome then reports the end. A thread waiting
+// in waitReadable on fd wakes at once on Linux; on Windows select does not
+// report it, so waiters should wait in short slices.
 void shutdownSocket(int fd);
 void closeSocket(int fd);
 

