@@ -172,7 +172,21 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
 
   const ParentIndex parents(mRootTemplate);
 
-  // Marker models.
+  // Marker models. Each parent's marker children are read once, by label:
+  // a scan of the children per marker made the first bind of a large stage
+  // quadratic (a thousand unlabelled markers under one root). The first
+  // child of a label wins, as the scan in child order found it.
+  std::unordered_map<FBModel*, std::unordered_map<std::string, FBModel*>> markersBelow;
+  auto markerChildren = [&markersBelow](FBModel * parentModel) -> auto& {
+    auto found = markersBelow.find(parentModel);
+    if (found != markersBelow.end()) return found->second;
+    auto& byLabel = markersBelow[parentModel];
+    for (int i = 0; i < parentModel->Children.GetCount(); ++i) {
+      FBModel* child = parentModel->Children[i];
+      if (AsMarker(child) != nullptr) byLabel.emplace(child->GetLabelName().str(), child);
+    }
+    return byLabel;
+  };
   for (const auto& entry : mMarkerTemplates) {
     FBModelTemplate* markerTemplate = entry.second;
     FBModelTemplate* parent = parents.ParentOf(markerTemplate);
@@ -182,13 +196,9 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
     if (parentModel != nullptr) {
       label = NamespaceOf(parentModel->GetLabelName()) + ":" +
               NameAfterNamespace(markerTemplate->GetLabelName());
-      for (int i = 0; i < parentModel->Children.GetCount(); ++i) {
-        FBModel* child = parentModel->Children[i];
-        if (AsMarker(child) != nullptr && child->GetLabelName() == label) {
-          marker = child;
-          break;
-        }
-      }
+      const auto& byLabel = markerChildren(parentModel);
+      const auto found = byLabel.find(label.str());
+      if (found != byLabel.end()) marker = found->second;
     } else {
       label = entry.first;
       marker = FBFindModelByLabelName(label);
@@ -197,7 +207,10 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
       auto* created = new FBModelMarker(label);
       created->Show = true;
       StyleMarker(created);
-      if (parentModel != nullptr) parentModel->Children.Add(created);
+      if (parentModel != nullptr) {
+        parentModel->Children.Add(created);
+        markerChildren(parentModel).emplace(label.str(), created);
+      }
       marker = created;
     }
     markerTemplate->Model = marker;
