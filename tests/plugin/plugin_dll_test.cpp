@@ -7,10 +7,13 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include <fbhost/plugins.h>
 #include <fbhost/registry.h>
 #include <fbsdk/fblibrary.h>
 #include <fbsdk/fbplug.h>
@@ -96,6 +99,43 @@ TEST_F(PluginDllTest, LoadingAgainRunsNoSecondAttach) {
   ASSERT_EQ(again, module);
   ExpectEachRegisteredOnce();
   FreeLibrary(again);
+}
+
+// The host's own loader on the DLL's folder: *.dll files, the plug-in found
+// and its DllMain's registrations kept, the SDK and client DLLs no plug-ins.
+TEST_F(PluginDllTest, HostLoaderOnTheFolderRegistersNothingNew) {
+  const std::string path = ORBEL_PLUGIN_PATH;
+  const std::string folder = path.substr(0, path.find_last_of("/\\"));
+  const auto results = fbhost::LoadPluginDirectory(folder);
+  auto named = [&](const std::string& file) {
+    return std::find_if(results.begin(), results.end(), [&](const fbhost::PluginLoadResult& r) {
+      return r.path.size() >= file.size() &&
+             r.path.compare(r.path.size() - file.size(), file.size(), file) == 0;
+    });
+  };
+  const auto plugin = named("/libOrbelOptical.dll");
+  ASSERT_NE(plugin, results.end());
+  EXPECT_EQ(plugin->status, fbhost::PluginLoadStatus::Loaded) << plugin->message;
+  for (const char* other : {"/libfbsdk.dll", "/libOrbelMoBuStreamData.dll"}) {
+    const auto r = named(other);
+    ASSERT_NE(r, results.end()) << other;
+    EXPECT_EQ(r->status, fbhost::PluginLoadStatus::NotPlugin) << other << ": " << r->message;
+  }
+  EXPECT_TRUE(std::is_sorted(results.begin(), results.end(),
+                             [](const auto& a, const auto& b) { return a.path < b.path; }));
+  ExpectEachRegisteredOnce();
+}
+
+TEST(PluginDllLoaderTest, MissingFolderOrFileIsQuoted) {
+  const auto folder = fbhost::LoadPluginDirectory("C:/no/such/folder");
+  ASSERT_EQ(folder.size(), 1u);
+  EXPECT_EQ(folder[0].status, fbhost::PluginLoadStatus::Failed);
+  EXPECT_NE(folder[0].message.find("'C:/no/such/folder'"), std::string::npos) << folder[0].message;
+  const auto file = fbhost::LoadPlugin("C:/no/such/folder/libNothing.dll");
+  EXPECT_EQ(file.status, fbhost::PluginLoadStatus::Failed);
+  EXPECT_NE(file.message.find("cannot load 'C:/no/such/folder/libNothing.dll': "),
+            std::string::npos)
+      << file.message;
 }
 
 }  // namespace
