@@ -56,17 +56,23 @@ void FBQuaternionToRotation(FBVector3<double>& rotation, const FBVector4<double>
     largest = std::max(largest, std::fabs(c));
   }
   if (largest == 0.0) return;
-  // Scale first so that squaring cannot overflow or underflow.
-  for (double& c : q) c /= largest;
-  const double norm = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
-  for (double& c : q) c /= norm;
+  // Scale first so that squaring cannot overflow or underflow; the norm is
+  // then folded into the matrix instead of normalising the quaternion.
+  const double toUnitLargest = 1.0 / largest;
+  for (double& c : q) c *= toUnitLargest;
   const double x = q[0], y = q[1], z = q[2], w = q[3];
+  const double twoOverNormSquared = 2.0 / (x * x + y * y + z * z + w * w);
+  const double xs = x * twoOverNormSquared, ys = y * twoOverNormSquared,
+               zs = z * twoOverNormSquared;
+  const double xx = x * xs, yy = y * ys, zz = z * zs;
+  const double xy = x * ys, xz = x * zs, yz = y * zs;
+  const double wx = w * xs, wy = w * ys, wz = w * zs;
 
   // The rotation matrix, acting on column vectors.
   const double r[3][3] = {
-      {1.0 - 2.0 * (y * y + z * z), 2.0 * (x * y - z * w), 2.0 * (x * z + y * w)},
-      {2.0 * (x * y + z * w), 1.0 - 2.0 * (x * x + z * z), 2.0 * (y * z - x * w)},
-      {2.0 * (x * z - y * w), 2.0 * (y * z + x * w), 1.0 - 2.0 * (x * x + y * y)},
+      {1.0 - (yy + zz), xy - wz, xz + wy},
+      {xy + wz, 1.0 - (xx + zz), yz - wx},
+      {xz - wy, yz + wx, 1.0 - (xx + yy)},
   };
 
   // R = R_last(c) * R_middle(b) * R_first(a).
@@ -74,13 +80,22 @@ void FBQuaternionToRotation(FBVector3<double>& rotation, const FBVector4<double>
   const int i = ax.first, j = ax.middle, k = ax.last;
   const double s = ax.sign;
 
-  const double cosMiddle = std::hypot(r[i][i], r[j][i]);
+  // The entries are bounded by 1 in magnitude, so the plain square root
+  // cannot overflow.
+  const double cosMiddle = std::sqrt(r[i][i] * r[i][i] + r[j][i] * r[j][i]);
   const double middle = std::atan2(-s * r[k][i], cosMiddle);
-  // At gimbal lock only first -/+ last is defined: keep last = 0.
-  const double last = cosMiddle < kGimbalLockCosine ? 0.0 : std::atan2(s * r[j][i], r[i][i]);
+  // At gimbal lock only first -/+ last is defined: keep last = 0. Elsewhere
+  // cos and sin of last are the column entries already at hand, divided by
+  // cos(middle).
+  double last = 0.0, cl = 1.0, sl = 0.0;
+  if (cosMiddle >= kGimbalLockCosine) {
+    last = std::atan2(s * r[j][i], r[i][i]);
+    const double inverse = 1.0 / cosMiddle;
+    cl = r[i][i] * inverse;
+    sl = s * r[j][i] * inverse;
+  }
   // Undo the last rotation: row `middle` of R_last(-c) * R = R_middle(b) * R_first(a),
   // whose entries (j, j) and (j, k) are cos(a) and -s sin(a) whatever b is.
-  const double cl = std::cos(last), sl = std::sin(last);
   const double mjj = -s * sl * r[i][j] + cl * r[j][j];
   const double mjk = -s * sl * r[i][k] + cl * r[j][k];
   const double first = std::atan2(-s * mjk, mjj);
