@@ -140,6 +140,22 @@ TEST(ProtocolRoundTrip, FrameDoublesSurviveBitForBit) {
   EXPECT_TRUE(sameBits(out.unlabeled[1].position[2], -3));
 }
 
+TEST(ProtocolRoundTrip, RestampedFrameEqualsOneEncodedWithThatTime) {
+  for (std::uint8_t kinds = 0; kinds <= Kind::All; ++kinds) {
+    for (std::int64_t t : {std::int64_t{0}, std::int64_t{-1}, std::int64_t{0x0102030405060708},
+                           std::numeric_limits<std::int64_t>::min()}) {
+      Frame in = fixtures::sampleFrame();
+      Bytes restamped;
+      encode(in, kinds, restamped);
+      restampFrameSendTime(restamped, t);
+      in.serverSendTimeNs = t;
+      Bytes direct;
+      encode(in, kinds, direct);
+      EXPECT_EQ(restamped, direct) << "kinds " << int(kinds) << " time " << t;
+    }
+  }
+}
+
 TEST(ProtocolRoundTrip, FrameCarriesOnlyTheKindsAsked) {
   const Frame in = fixtures::sampleFrame();
   struct Row {

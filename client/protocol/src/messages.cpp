@@ -226,6 +226,15 @@ void encode(const Description& m, std::vector<std::uint8_t>& out) {
   finish(w, at);
 }
 
+void restampFrameSendTime(std::vector<std::uint8_t>& encoded, std::int64_t serverSendTimeNs) {
+  // The body starts with the frame number (8 bytes) and description id (4).
+  constexpr std::size_t at = kHeaderBytes + 8 + 4;
+  assert(encoded.size() >= at + 8 && encoded[2] == static_cast<std::uint8_t>(MessageType::Frame) &&
+         "restamped bytes that are not an encoded frame");
+  auto v = static_cast<std::uint64_t>(serverSendTimeNs);
+  for (std::size_t b = 0; b < 8; ++b, v >>= 8) encoded[at + b] = static_cast<std::uint8_t>(v);
+}
+
 void encode(const Frame& f, std::uint8_t kinds, std::vector<std::uint8_t>& out) {
   Writer w(out);
   const std::size_t at = begin(w, MessageType::Frame);

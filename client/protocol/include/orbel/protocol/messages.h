@@ -161,6 +161,9 @@ void encodeHeartbeat(std::vector<std::uint8_t>& out);
 // Writes only the sections named by kinds (a subset of frame.kinds' data);
 // the per-subject counts must add up to the flat vectors' sizes.
 void encode(const Frame& frame, std::uint8_t kinds, std::vector<std::uint8_t>& out);
+// Rewrites the send time of a frame encode() just wrote into `encoded`, so a
+// sender can stamp the time after encoding, when the bytes go out.
+void restampFrameSendTime(std::vector<std::uint8_t>& encoded, std::int64_t serverSendTimeNs);
 
 // One message found in a stream buffer.
 struct MessageView {
