@@ -482,7 +482,6 @@ void CaptureServer::Loop::tick(std::uint64_t n) {
   protocol::Frame& w = wireFrame_;
   w.number = n;
   w.descriptionId = descriptionId_;
-  w.serverSendTimeNs = monotonicNowNs();
   Timecode tc = sceneFrame_.timecode;
   if (!scene_.providesTimecode()) tc = timecodeAtFrame(n, rate_, config_.timecode);
   w.timecode = {tc.hours, tc.minutes, tc.seconds, tc.frames, tc.standard};
@@ -516,9 +515,21 @@ void CaptureServer::Loop::tick(std::uint64_t n) {
   for (bool& fresh : encodedFresh_) fresh = false;
   ++framesProduced_;
 
+  // Encode first and stamp after, so the send time measures the way to the
+  // client and not this server's own encoding.
+  auto takesFrame = [this](const Client& c) {
+    return !c.closing && c.greeted && c.queued() <= config_.queueSoftLimitBytes;
+  };
+  for (auto& c : clients_) {
+    if (takesFrame(*c)) encodedFrame(c->kinds);
+  }
+  w.serverSendTimeNs = monotonicNowNs();
+  for (std::size_t kinds = 0; kinds <= protocol::Kind::All; ++kinds) {
+    if (encodedFresh_[kinds]) protocol::restampFrameSendTime(encoded_[kinds], w.serverSendTimeNs);
+  }
   for (auto& c : clients_) {
     if (c->closing || !c->greeted) continue;
-    if (c->queued() > config_.queueSoftLimitBytes) {
+    if (!takesFrame(*c)) {
       ++c->framesDropped;
       framesDropped_.fetch_add(1, std::memory_order_relaxed);
       continue;
