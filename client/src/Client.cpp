@@ -165,13 +165,13 @@ Output_SetAxisMapping Client::SetAxisMapping(Direction::Enum XAxis, Direction::E
   if (!orbel::client::AxisMapping::fromDirections(XAxis, YAxis, ZAxis, m)) {
     return withResult<Output_SetAxisMapping>(Result::InvalidArgument);
   }
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   impl_->mapping = m;
   return withResult<Output_SetAxisMapping>(Result::Success);
 }
 
 Output_GetAxisMapping Client::GetAxisMapping() const {
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   Output_GetAxisMapping out;
   out.XAxis = static_cast<Direction::Enum>(impl_->mapping.direction(0));
   out.YAxis = static_cast<Direction::Enum>(impl_->mapping.direction(1));
@@ -183,7 +183,7 @@ Output_GetAxisMapping Client::GetAxisMapping() const {
 
 Output_GetFrame Client::GetFrame() {
   if (!impl_->connected) return withResult<Output_GetFrame>(Result::NotConnected);
-  std::lock_guard<std::mutex> takenLock(impl_->taken);
+  Impl::TakenGuard takenLock(impl_->taken);
   std::lock_guard<std::mutex> pendingLock(impl_->pending);
   if (!impl_->pendingFresh) return withResult<Output_GetFrame>(Result::NoFrame);
   const bool hadPrevious = impl_->haveTaken;
@@ -202,7 +202,7 @@ Output_GetFrame Client::GetFrame() {
 }
 
 Output_GetFrameNumber Client::GetFrameNumber() const {
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   Output_GetFrameNumber out;
   if (!impl_->haveTaken) return withResult<Output_GetFrameNumber>(Result::NoFrame);
   out.Result = Result::Success;
@@ -211,7 +211,7 @@ Output_GetFrameNumber Client::GetFrameNumber() const {
 }
 
 Output_GetFrameTiming Client::GetFrameTiming() const {
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   Output_GetFrameTiming out;
   if (!impl_->haveTaken) return withResult<Output_GetFrameTiming>(Result::NoFrame);
   out.Result = Result::Success;
@@ -221,7 +221,7 @@ Output_GetFrameTiming Client::GetFrameTiming() const {
 }
 
 Output_GetTimecode Client::GetTimecode() const {
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   Output_GetTimecode out;
   if (!impl_->haveTaken) return withResult<Output_GetTimecode>(Result::NoFrame);
   const protocol::TimecodeValue& tc = impl_->takenFrame.frame.timecode;
@@ -265,7 +265,7 @@ struct Lookup {
 }  // namespace
 
 Output_GetSubjectCount Client::GetSubjectCount() const {
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   Lookup l(*impl_, nullptr);
   if (l.result != Result::Success) return withResult<Output_GetSubjectCount>(l.result);
   Output_GetSubjectCount out;
@@ -276,7 +276,7 @@ Output_GetSubjectCount Client::GetSubjectCount() const {
 
 Output_GetSubjectName Client::GetSubjectName(unsigned int SubjectIndex) const {
   return guarded<Output_GetSubjectName>([&] {
-    std::lock_guard<std::mutex> lock(impl_->taken);
+    Impl::TakenGuard lock(impl_->taken);
     Lookup l(*impl_, nullptr);
     if (l.result != Result::Success) return withResult<Output_GetSubjectName>(l.result);
     if (SubjectIndex >= l.description->subjects().size()) {
@@ -290,7 +290,7 @@ Output_GetSubjectName Client::GetSubjectName(unsigned int SubjectIndex) const {
 }
 
 Output_GetSegmentCount Client::GetSegmentCount(const String& SubjectName) const {
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   Lookup l(*impl_, &SubjectName);
   if (l.result != Result::Success) return withResult<Output_GetSegmentCount>(l.result);
   Output_GetSegmentCount out;
@@ -302,7 +302,7 @@ Output_GetSegmentCount Client::GetSegmentCount(const String& SubjectName) const 
 Output_GetSegmentName Client::GetSegmentName(const String& SubjectName,
                                              unsigned int SegmentIndex) const {
   return guarded<Output_GetSegmentName>([&] {
-    std::lock_guard<std::mutex> lock(impl_->taken);
+    Impl::TakenGuard lock(impl_->taken);
     Lookup l(*impl_, &SubjectName);
     if (l.result != Result::Success) return withResult<Output_GetSegmentName>(l.result);
     if (SegmentIndex >= l.subjectInfo().segments.size()) {
@@ -318,7 +318,7 @@ Output_GetSegmentName Client::GetSegmentName(const String& SubjectName,
 Output_GetSegmentParentName Client::GetSegmentParentName(const String& SubjectName,
                                                          const String& SegmentName) const {
   return guarded<Output_GetSegmentParentName>([&] {
-    std::lock_guard<std::mutex> lock(impl_->taken);
+    Impl::TakenGuard lock(impl_->taken);
     Lookup l(*impl_, &SubjectName);
     if (l.result != Result::Success) return withResult<Output_GetSegmentParentName>(l.result);
     const std::uint32_t k = l.description->segment(l.subject, view(SegmentName));
@@ -334,7 +334,7 @@ Output_GetSegmentParentName Client::GetSegmentParentName(const String& SubjectNa
 
 Output_GetSegmentLocalTranslation Client::GetSegmentLocalTranslation(
     const String& SubjectName, const String& SegmentName) const {
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   Lookup l(*impl_, &SubjectName);
   if (l.result != Result::Success) return withResult<Output_GetSegmentLocalTranslation>(l.result);
   const std::uint32_t k = l.description->segment(l.subject, view(SegmentName));
@@ -354,7 +354,7 @@ Output_GetSegmentLocalTranslation Client::GetSegmentLocalTranslation(
 
 Output_GetSegmentLocalRotationQuaternion Client::GetSegmentLocalRotationQuaternion(
     const String& SubjectName, const String& SegmentName) const {
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   Lookup l(*impl_, &SubjectName);
   if (l.result != Result::Success) {
     return withResult<Output_GetSegmentLocalRotationQuaternion>(l.result);
@@ -375,7 +375,7 @@ Output_GetSegmentLocalRotationQuaternion Client::GetSegmentLocalRotationQuaterni
 }
 
 Output_GetMarkerCount Client::GetMarkerCount(const String& SubjectName) const {
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   Lookup l(*impl_, &SubjectName);
   if (l.result != Result::Success) return withResult<Output_GetMarkerCount>(l.result);
   Output_GetMarkerCount out;
@@ -387,7 +387,7 @@ Output_GetMarkerCount Client::GetMarkerCount(const String& SubjectName) const {
 Output_GetMarkerName Client::GetMarkerName(const String& SubjectName,
                                            unsigned int MarkerIndex) const {
   return guarded<Output_GetMarkerName>([&] {
-    std::lock_guard<std::mutex> lock(impl_->taken);
+    Impl::TakenGuard lock(impl_->taken);
     Lookup l(*impl_, &SubjectName);
     if (l.result != Result::Success) return withResult<Output_GetMarkerName>(l.result);
     if (MarkerIndex >= l.subjectInfo().markers.size()) {
@@ -402,7 +402,7 @@ Output_GetMarkerName Client::GetMarkerName(const String& SubjectName,
 
 Output_GetMarkerGlobalTranslation Client::GetMarkerGlobalTranslation(
     const String& SubjectName, const String& MarkerName) const {
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   Lookup l(*impl_, &SubjectName);
   if (l.result != Result::Success) return withResult<Output_GetMarkerGlobalTranslation>(l.result);
   const std::uint32_t k = l.description->marker(l.subject, view(MarkerName));
@@ -421,7 +421,7 @@ Output_GetMarkerGlobalTranslation Client::GetMarkerGlobalTranslation(
 }
 
 Output_GetUnlabeledMarkerCount Client::GetUnlabeledMarkerCount() const {
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   Lookup l(*impl_, nullptr);
   if (l.result != Result::Success) return withResult<Output_GetUnlabeledMarkerCount>(l.result);
   if (!(l.frame().kinds & protocol::Kind::Unlabeled)) {
@@ -435,7 +435,7 @@ Output_GetUnlabeledMarkerCount Client::GetUnlabeledMarkerCount() const {
 
 Output_GetUnlabeledMarkerGlobalTranslation Client::GetUnlabeledMarkerGlobalTranslation(
     unsigned int MarkerIndex) const {
-  std::lock_guard<std::mutex> lock(impl_->taken);
+  Impl::TakenGuard lock(impl_->taken);
   Lookup l(*impl_, nullptr);
   if (l.result != Result::Success) {
     return withResult<Output_GetUnlabeledMarkerGlobalTranslation>(l.result);

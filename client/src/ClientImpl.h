@@ -5,7 +5,7 @@
 //   control  serialises Connect, Disconnect and the requests that wait for
 //            the server's acknowledgement;
 //   taken    the frame last taken by GetFrame and the axis mapping, read by
-//            every query;
+//            every query (a spin lock: see QueryLock);
 //   pending  the newest frame the receive thread has published;
 //   state    wishes, acknowledgements and the last error (with a condition
 //            variable for the waiters).
@@ -31,6 +31,24 @@
 namespace orbel::client {
 
 namespace sdk = OrbelDataStreamSDK::CPP;
+
+// Guards what the queries read. A frame's worth of queries takes it a few
+// thousand times and each holds it only for a lookup and a copy, never
+// across I/O or a wait, so a spin on one atomic costs far less than a
+// mutex's calls into the thread library; a waiter yields its core rather
+// than burn it.
+class QueryLock {
+ public:
+  void lock() noexcept {
+    while (held_.exchange(true, std::memory_order_acquire)) {
+      while (held_.load(std::memory_order_relaxed)) std::this_thread::yield();
+    }
+  }
+  void unlock() noexcept { held_.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> held_{false};
+};
 
 // One frame as received, with the description it is laid out against.
 struct Snapshot {
@@ -75,7 +93,8 @@ struct Client::Impl {
 
   std::mutex control;
 
-  mutable std::mutex taken;
+  using TakenGuard = std::lock_guard<orbel::client::QueryLock>;
+  mutable orbel::client::QueryLock taken;
   Snapshot takenFrame;
   bool haveTaken = false;
   orbel::client::AxisMapping mapping;
