@@ -30,7 +30,7 @@ struct ServerConfig {
   TimecodeStandard timecode = TimecodeStandard::None;
 
   // A client's queue may hold this many bytes before its frames are dropped,
-  std::size_t queueSoftLimitBytes = 256 * 1024;
+  std::size_t queueSoftLimitBytes = std::size_t{256} * 1024;
   // and this many before it is disconnected for not reading.
   std::size_t queueHardLimitBytes = 64u << 20;
   std::chrono::milliseconds heartbeatInterval{250};

@@ -11,8 +11,8 @@ using orbel::client::Clock;
 
 namespace {
 
-constexpr std::size_t kInitialReadBuffer = 256 * 1024;
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kInitialReadBuffer = std::size_t{256} * 1024;
+constexpr std::size_t kReadChunk = std::size_t{64} * 1024;
 
 std::uint32_t peekBodyBytes(const std::uint8_t* header) {
   std::uint32_t v = 0;

@@ -94,8 +94,8 @@ struct Client::Impl {
   std::mutex control;
 
   using TakenGuard = std::lock_guard<orbel::client::QueryLock>;
-  mutable orbel::client::QueryLock taken;
   Snapshot takenFrame;
+  mutable orbel::client::QueryLock taken;
   bool haveTaken = false;
   orbel::client::AxisMapping mapping;
 

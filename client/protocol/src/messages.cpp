@@ -9,9 +9,9 @@ namespace orbel::protocol {
 
 namespace {
 
-constexpr std::size_t kSegmentSampleBytes = 7 * 8 + 1;
-constexpr std::size_t kMarkerSampleBytes = 3 * 8 + 1;
-constexpr std::size_t kUnlabeledSampleBytes = 3 * 8;
+constexpr std::size_t kSegmentSampleBytes = std::size_t{7} * 8 + 1;
+constexpr std::size_t kMarkerSampleBytes = std::size_t{3} * 8 + 1;
+constexpr std::size_t kUnlabeledSampleBytes = std::size_t{3} * 8;
 
 // Starts a message; answers the offset of its length field for finish().
 std::size_t begin(Writer& w, MessageType type) {
