@@ -3,37 +3,10 @@
 // every node. A heap allocation there would come back 120 to 240 times a
 // second for as long as the device streams.
 #include <cstdint>
-#include <cstdlib>
 #include <new>
 
 #include "device_fixture.h"
-
-// Allocations made by the calling thread only: the client's receive thread
-// and the server's threads allocate as they please. The replacement pairs
-// malloc with free on purpose, which the compiler cannot see across the
-// replaced operators.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-thread_local std::uint64_t tAllocations = 0;
-
-void* operator new(std::size_t size) {
-  ++tAllocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  ++tAllocations;
-  return std::malloc(size == 0 ? 1 : size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#include "thread_allocations.h"
 
 namespace orbel::device_testing {
 namespace {
@@ -43,6 +16,14 @@ class AllocationTest : public DeviceTest {
   fbhost::ManualClock mClock{FBTime::FromMilliSeconds(1000)};
   fbhost::ScopedClock mScopedClock{mClock};
 };
+
+// Without this, a counter that never counts would pass every test here.
+TEST(ThreadAllocationsTest, CountsTheCallingThreadsAllocations) {
+  const std::uint64_t before = orbel::testing::ThreadAllocations();
+  void* block = ::operator new(16);  // a direct call: the compiler may not drop it
+  ::operator delete(block);
+  EXPECT_EQ(orbel::testing::ThreadAllocations() - before, 1u);
+}
 
 TEST_F(AllocationTest, SamplesAndNodeWritesAllocateNothing) {
   Serve("pose.json");
@@ -67,9 +48,9 @@ TEST_F(AllocationTest, SamplesAndNodeWritesAllocateNothing) {
   for (int i = 0; i < 3; ++i) pass();
 
   const std::int64_t acksBefore = acks();
-  const std::uint64_t allocationsBefore = tAllocations;
+  const std::uint64_t allocationsBefore = orbel::testing::ThreadAllocations();
   for (int i = 0; i < 50; ++i) pass();
-  const std::uint64_t allocations = tAllocations - allocationsBefore;
+  const std::uint64_t allocations = orbel::testing::ThreadAllocations() - allocationsBefore;
   EXPECT_EQ(acks() - acksBefore, 50) << "every pass takes a sample in";
   EXPECT_EQ(allocations, 0u);
 }

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,32 +21,7 @@
 #include "OrbelDataReader.h"
 #include "capture_server.h"
 #include "scene.h"
-
-// Allocations made by the calling thread, to see that a frame allocates
-// nothing on the host's input thread. The replacement pairs malloc with free
-// on purpose, which the compiler cannot see across the replaced operators.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-thread_local std::uint64_t tAllocations = 0;
-
-void* operator new(std::size_t size) {
-  ++tAllocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  ++tAllocations;
-  return std::malloc(size == 0 ? 1 : size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#include "thread_allocations.h"
 
 namespace {
 
@@ -201,12 +175,12 @@ TEST_F(LongNameServerTest, FramesAllocateNothing) {
   ConnectAndDescribe();
   reader->SetUseTimecode(true);
   ASSERT_TRUE(FreshFrame());
-  const std::uint64_t before = tAllocations;
+  const std::uint64_t before = orbel::testing::ThreadAllocations();
   for (int i = 0; i < 20; ++i) {
     ASSERT_TRUE(reader->ReadFrame(FBTime::Zero));
     std::this_thread::sleep_for(std::chrono::milliseconds(1));  // new frames come and are taken
   }
-  EXPECT_EQ(tAllocations - before, 0u);
+  EXPECT_EQ(orbel::testing::ThreadAllocations() - before, 0u);
 }
 
 TEST_F(ServerReaderTest, EveryConnectSetsYUp) {
