@@ -117,6 +117,23 @@ bool Eventually(const std::function<bool()>& f) {
   return false;
 }
 
+std::int64_t Acks(const FBDevice* device) {
+  return fbhost::GetDeviceStatistics(device).samplesAcknowledged;
+}
+
+void InputPass(fbhost::ManualClock& clock) {
+  clock.AdvanceMilliSeconds(12);
+  fbhost::StepInput();
+}
+
+bool TakeSample(fbhost::ManualClock& clock, const FBDevice* device) {
+  const std::int64_t before = Acks(device);
+  return Eventually([&] {
+    InputPass(clock);
+    return Acks(device) > before;
+  });
+}
+
 bool BuildFromFreshDescription(OrbelSimpleDeviceOptical& device) {
   OrbelDataReader* reader = Access::Reader(device);
   if (reader == nullptr) return false;

@@ -115,6 +115,16 @@ std::uint16_t ClosedPort();
 // build waits the whole time.
 bool Eventually(const std::function<bool()>& f);
 
+// Samples the host has acknowledged for the device so far.
+std::int64_t Acks(const FBDevice* device);
+
+// Moves the host clock past the reader's fetch interval and runs one input
+// pass.
+void InputPass(fbhost::ManualClock& clock);
+
+// Input passes until the device takes one more sample in.
+bool TakeSample(fbhost::ManualClock& clock, const FBDevice* device);
+
 // Builds the device's templates from a description read afresh from the
 // server. A build needs a frame newer than the last one the client took, so
 // it may do nothing when called right after another; this repeats it until

@@ -39,25 +39,6 @@ class LiveTest : public DeviceTest {
     return device;
   }
 
-  std::int64_t Acks(const FBDevice* device) {
-    return fbhost::GetDeviceStatistics(device).samplesAcknowledged;
-  }
-
-  // Moves the host clock past the fetch interval and runs one input pass.
-  void InputPass() {
-    mClock.AdvanceMilliSeconds(12);
-    fbhost::StepInput();
-  }
-
-  // Input passes until one more sample is taken in.
-  bool TakeSample(const FBDevice* device) {
-    const std::int64_t before = Acks(device);
-    return Eventually([&] {
-      InputPass();
-      return Acks(device) > before;
-    });
-  }
-
   fbhost::ManualClock mClock{FBTime::FromMilliSeconds(1000)};
   fbhost::ScopedClock mScopedClock{mClock};
 };
@@ -65,7 +46,7 @@ class LiveTest : public DeviceTest {
 TEST_F(LiveTest, SegmentPoseReachesItsNodesAndModel) {
   OrbelSimpleDeviceOptical* device = BoundDevice();
   ASSERT_NE(device, nullptr);
-  ASSERT_TRUE(TakeSample(device));
+  ASSERT_TRUE(TakeSample(mClock, device));
   ASSERT_EQ(fbhost::StepEvaluation(), 1);
 
   OrbelDataReader& reader = *Access::Reader(*device);
@@ -101,7 +82,7 @@ TEST_F(LiveTest, SegmentPoseReachesItsNodesAndModel) {
 TEST_F(LiveTest, InputActionsAndAcknowledgements) {
   OrbelSimpleDeviceOptical* device = BoundDevice();
   ASSERT_NE(device, nullptr);
-  ASSERT_TRUE(TakeSample(device));
+  ASSERT_TRUE(TakeSample(mClock, device));
 
   struct Row {
     int action;
@@ -128,13 +109,13 @@ TEST_F(LiveTest, PauseStopsSamplesButNotEvaluation) {
   device->SetPaused(true);
   EXPECT_TRUE(device->Paused());
   const std::int64_t before = Acks(device);
-  for (int i = 0; i < 5; ++i) InputPass();
+  for (int i = 0; i < 5; ++i) InputPass(mClock);
   EXPECT_EQ(Acks(device), before);
   fbhost::StepEvaluation();
   EXPECT_TRUE(Access::TranslationNodes(*device).at("Bob:Bob_Hips")->IsWritten());
 
   device->SetPaused(false);
-  EXPECT_TRUE(TakeSample(device));
+  EXPECT_TRUE(TakeSample(mClock, device));
 }
 
 TEST_F(LiveTest, NothingIsWrittenWithoutABoundModel) {
@@ -142,7 +123,7 @@ TEST_F(LiveTest, NothingIsWrittenWithoutABoundModel) {
   ASSERT_NE(device, nullptr);
   ASSERT_TRUE(fbhost::UnbindTemplate(device, 0));
   EXPECT_FALSE(Access::ModelBound(*device));
-  ASSERT_TRUE(TakeSample(device));
+  ASSERT_TRUE(TakeSample(mClock, device));
   fbhost::StepEvaluation();
   for (const auto* map : {&Access::TranslationNodes(*device), &Access::RotationNodes(*device),
                           &Access::MarkerNodes(*device)}) {
@@ -155,7 +136,7 @@ TEST_F(LiveTest, NothingIsWrittenWithoutABoundModel) {
 TEST_F(LiveTest, StreamOptionsOffZeroTheirNodes) {
   OrbelSimpleDeviceOptical* device = BoundDevice();
   ASSERT_NE(device, nullptr);
-  ASSERT_TRUE(TakeSample(device));
+  ASSERT_TRUE(TakeSample(mClock, device));
   fbhost::StepEvaluation();
   const Values zero{0, 0, 0};
   FBAnimationNode* hips = Access::TranslationNodes(*device).at("Bob:Bob_Hips");
@@ -191,7 +172,7 @@ TEST_F(LiveTest, TimecodeStampsTheReferenceTime) {
   ASSERT_NE(device, nullptr);
   device->SetUseTimecode(true);
   ASSERT_TRUE(GoOnline(device));
-  ASSERT_TRUE(TakeSample(device));
+  ASSERT_TRUE(TakeSample(mClock, device));
 
   const auto references = fbhost::ReferenceTimes();
   ASSERT_EQ(references.size(), 1u);
@@ -211,8 +192,8 @@ TEST_F(LiveTest, TimecodeSwitchedOnLaterStampsNothing) {
   ASSERT_NE(device, nullptr);
   ASSERT_TRUE(GoOnline(device));
   device->SetUseTimecode(true);
-  ASSERT_TRUE(TakeSample(device));
-  ASSERT_TRUE(TakeSample(device));
+  ASSERT_TRUE(TakeSample(mClock, device));
+  ASSERT_TRUE(TakeSample(mClock, device));
   EXPECT_TRUE(fbhost::ReferenceTimes().empty());
   EXPECT_EQ(fbhost::RefusedReferenceTimeStamps(), 0);
 }

@@ -20,10 +20,6 @@ using Values = std::array<double, 3>;
 
 class RecordingTest : public DeviceTest, public ::testing::WithParamInterface<bool> {
  protected:
-  std::int64_t Acks(const FBDevice* device) {
-    return fbhost::GetDeviceStatistics(device).samplesAcknowledged;
-  }
-
   // One input pass after the clock moved by `stepMs`, then one evaluation
   // pass. Answers whether a sample was taken in, and notes the clock of the
   // pass: a sample is stamped with the host time of the pass before the one

@@ -65,23 +65,6 @@ class DeviceFaultsTest : public DeviceTest {
     return device;
   }
 
-  std::int64_t Acks(const FBDevice* device) {
-    return fbhost::GetDeviceStatistics(device).samplesAcknowledged;
-  }
-
-  void InputPass() {
-    mClock.AdvanceMilliSeconds(12);
-    fbhost::StepInput();
-  }
-
-  bool TakeSample(const FBDevice* device) {
-    const std::int64_t before = Acks(device);
-    return Eventually([&] {
-      InputPass();
-      return Acks(device) > before;
-    });
-  }
-
   // The reader has seen the connection go (the client notices a closed
   // socket at once, a silent one within two seconds).
   bool ConnectionLost(OrbelSimpleDeviceOptical* device) {
@@ -100,7 +83,7 @@ TEST_F(DeviceFaultsTest, KilledServerStopsInputUntilAResetFindsItBack) {
   const std::uint16_t port = mServerProcess.port();
   OrbelSimpleDeviceOptical* device = BoundDevice();
   ASSERT_NE(device, nullptr);
-  ASSERT_TRUE(TakeSample(device));
+  ASSERT_TRUE(TakeSample(mClock, device));
   ASSERT_EQ(fbhost::StepEvaluation(), 1);
   FBAnimationNode* hips = Access::TranslationNodes(*device).at("Actor1:Actor1_Hips");
   const Values before = Read(hips);
@@ -112,7 +95,7 @@ TEST_F(DeviceFaultsTest, KilledServerStopsInputUntilAResetFindsItBack) {
   // nothing, and the nodes keep the last sample.
   const std::int64_t acks = Acks(device);
   for (int pass = 0; pass < 50; ++pass) {
-    InputPass();
+    InputPass(mClock);
     EXPECT_EQ(fbhost::StepEvaluation(), 1);
   }
   EXPECT_EQ(Acks(device), acks);
@@ -129,7 +112,7 @@ TEST_F(DeviceFaultsTest, KilledServerStopsInputUntilAResetFindsItBack) {
   ASSERT_TRUE(fbhost::RunDeviceOperation(device, kOperationReset)) << Text(device->Information);
   EXPECT_EQ(Text(device->Information), "Started");
   EXPECT_EQ(Text(device->Status), " ") << "the model stays bound";
-  ASSERT_TRUE(TakeSample(device));
+  ASSERT_TRUE(TakeSample(mClock, device));
   ASSERT_EQ(fbhost::StepEvaluation(), 1);
   EXPECT_NE(Read(hips), before) << "the restarted server's frames reach the nodes";
 }
@@ -138,21 +121,21 @@ TEST_F(DeviceFaultsTest, HungServerCountsAsGoneAndAResetFindsItAwake) {
   ASSERT_NO_FATAL_FAILURE(StartServer(1));
   OrbelSimpleDeviceOptical* device = BoundDevice();
   ASSERT_NE(device, nullptr);
-  ASSERT_TRUE(TakeSample(device));
+  ASSERT_TRUE(TakeSample(mClock, device));
 
   // Its sockets stay open but nothing comes: after a short silence the
   // client gives the connection up, and no input pass waits for it.
   mServerProcess.Freeze();
   ASSERT_TRUE(ConnectionLost(device));
   const std::int64_t acks = Acks(device);
-  for (int pass = 0; pass < 20; ++pass) InputPass();
+  for (int pass = 0; pass < 20; ++pass) InputPass(mClock);
   EXPECT_EQ(Acks(device), acks);
   EXPECT_TRUE(device->Live.Get());
 
   mServerProcess.Thaw();
   ASSERT_TRUE(fbhost::RunDeviceOperation(device, kOperationReset)) << Text(device->Information);
   EXPECT_EQ(Text(device->Information), "Started");
-  EXPECT_TRUE(TakeSample(device));
+  EXPECT_TRUE(TakeSample(mClock, device));
 }
 
 TEST_F(DeviceFaultsTest, StopAfterTheServerDiedSucceedsAndAStartReconnects) {
@@ -172,7 +155,7 @@ TEST_F(DeviceFaultsTest, StopAfterTheServerDiedSucceedsAndAStartReconnects) {
   ASSERT_NO_FATAL_FAILURE(StartServer(1, port));
   ASSERT_TRUE(GoOnline(device));
   EXPECT_TRUE(device->Live.Get());
-  EXPECT_TRUE(TakeSample(device));
+  EXPECT_TRUE(TakeSample(mClock, device));
 }
 
 TEST_F(DeviceFaultsTest, ServerBackWithAnotherDescriptionGivesNewSubjectsAtTheNextBind) {
@@ -198,7 +181,7 @@ TEST_F(DeviceFaultsTest, ServerBackWithAnotherDescriptionGivesNewSubjectsAtTheNe
   EXPECT_EQ(Access::SegmentTemplates(*device).size(), 3u * 22u);
 
   // The new subjects' models move with the stream.
-  ASSERT_TRUE(TakeSample(device));
+  ASSERT_TRUE(TakeSample(mClock, device));
   ASSERT_EQ(fbhost::StepEvaluation(), 1);
   FBAnimationNode* hips = Access::TranslationNodes(*device).at("Actor3:Actor3_Hips");
   const SegmentRecord& record = Access::Reader(*device)->segments.at("Actor3:Actor3_Hips");
