@@ -12,9 +12,16 @@ namespace OrbelDataStreamSDK::CPP {
 namespace protocol = orbel::protocol;
 using orbel::client::DescriptionIndex;
 
+// The library's side of a caller's name: its text and its lookup hint.
+struct StringAccess {
+  static std::string_view view(const String& s) { return {s.text_.data(), s.text_.size()}; }
+  static DescriptionIndex::Hint& hint(const String& s) { return s.lookupHint_; }
+};
+
 namespace {
 
-std::string_view view(const String& s) { return std::string_view(s.c_str(), s.size()); }
+std::string_view view(const String& s) { return StringAccess::view(s); }
+DescriptionIndex::Hint& hint(const String& s) { return StringAccess::hint(s); }
 
 // Runs f, turning any exception (allocation failure, thread creation) into
 // the record's default with Result Unknown: nothing may leave the library.
@@ -43,13 +50,18 @@ Out withResult(Result::Enum r) {
 String::String() = default;
 String::String(const char* text) : text_(text ? text : "") {}
 String::String(const std::string& text) : text_(text) {}
-String::String(const String& other) = default;
-String& String::operator=(const String& other) = default;
+// A copy has the same text, so the hint holds for it too.
+String::String(const String& other)
+    : text_(other.text_), lookupHint_(other.lookupHint_.load(std::memory_order_relaxed)) {}
+String& String::operator=(const String& other) {
+  if (this != &other) {
+    text_ = other.text_;
+    lookupHint_.store(other.lookupHint_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+  }
+  return *this;
+}
 String::~String() = default;
 String::operator std::string() const { return text_; }
-const char* String::c_str() const { return text_.c_str(); }
-std::size_t String::size() const { return text_.size(); }
-bool String::empty() const { return text_.empty(); }
 bool String::operator==(const String& other) const { return text_ == other.text_; }
 
 // ---- Connection ------------------------------------------------------------
@@ -165,17 +177,24 @@ Output_SetAxisMapping Client::SetAxisMapping(Direction::Enum XAxis, Direction::E
   if (!orbel::client::AxisMapping::fromDirections(XAxis, YAxis, ZAxis, m)) {
     return withResult<Output_SetAxisMapping>(Result::InvalidArgument);
   }
-  Impl::TakenGuard lock(impl_->taken);
-  impl_->mapping = m;
-  return withResult<Output_SetAxisMapping>(Result::Success);
+  return guarded<Output_SetAxisMapping>([&] {
+    Impl::TakenGuard lock(impl_->taken);
+    const std::shared_ptr<orbel::client::TakenState> next = impl_->spareState();
+    // Rare (a user's choice), so copying the frame taken is fine here.
+    next->snapshot = impl_->current->snapshot;
+    next->haveFrame = impl_->current->haveFrame;
+    next->mapping = m;
+    impl_->publish(next);
+    return withResult<Output_SetAxisMapping>(Result::Success);
+  });
 }
 
 Output_GetAxisMapping Client::GetAxisMapping() const {
-  Impl::TakenGuard lock(impl_->taken);
+  const orbel::client::AxisMapping& mapping = impl_->view().mapping;
   Output_GetAxisMapping out;
-  out.XAxis = static_cast<Direction::Enum>(impl_->mapping.direction(0));
-  out.YAxis = static_cast<Direction::Enum>(impl_->mapping.direction(1));
-  out.ZAxis = static_cast<Direction::Enum>(impl_->mapping.direction(2));
+  out.XAxis = static_cast<Direction::Enum>(mapping.direction(0));
+  out.YAxis = static_cast<Direction::Enum>(mapping.direction(1));
+  out.ZAxis = static_cast<Direction::Enum>(mapping.direction(2));
   return out;
 }
 
@@ -183,48 +202,52 @@ Output_GetAxisMapping Client::GetAxisMapping() const {
 
 Output_GetFrame Client::GetFrame() {
   if (!impl_->connected) return withResult<Output_GetFrame>(Result::NotConnected);
-  Impl::TakenGuard takenLock(impl_->taken);
-  std::lock_guard<std::mutex> pendingLock(impl_->pending);
-  if (!impl_->pendingFresh) return withResult<Output_GetFrame>(Result::NoFrame);
-  const bool hadPrevious = impl_->haveTaken;
-  const std::uint64_t previousNumber = impl_->takenFrame.frame.number;
-  // Swapping hands the old frame's buffers back to the receive thread, so
-  // taking frames allocates nothing.
-  std::swap(impl_->takenFrame.frame, impl_->pendingFrame.frame);
-  impl_->takenFrame.description.swap(impl_->pendingFrame.description);
-  std::swap(impl_->takenFrame.receiveTimeNs, impl_->pendingFrame.receiveTimeNs);
-  impl_->pendingFresh = false;
-  impl_->haveTaken = true;
-  orbel::client::RecordFrameTaken(impl_->takenFrame.frame.number,
-                                  impl_->takenFrame.frame.serverSendTimeNs,
-                                  impl_->takenFrame.receiveTimeNs, hadPrevious, previousNumber);
-  return withResult<Output_GetFrame>(Result::Success);
+  return guarded<Output_GetFrame>([&] {
+    Impl::TakenGuard takenLock(impl_->taken);
+    std::lock_guard<std::mutex> pendingLock(impl_->pending);
+    if (!impl_->pendingFresh) return withResult<Output_GetFrame>(Result::NoFrame);
+    const orbel::client::TakenState& previous = *impl_->current;
+    const std::shared_ptr<orbel::client::TakenState> next = impl_->spareState();
+    // Swapping hands a spent frame's buffers back to the receive thread, so
+    // taking frames allocates nothing once a few states exist.
+    std::swap(next->snapshot.frame, impl_->pendingFrame.frame);
+    next->snapshot.description.swap(impl_->pendingFrame.description);
+    std::swap(next->snapshot.receiveTimeNs, impl_->pendingFrame.receiveTimeNs);
+    next->mapping = previous.mapping;
+    next->haveFrame = true;
+    impl_->pendingFresh = false;
+    orbel::client::RecordFrameTaken(
+        next->snapshot.frame.number, next->snapshot.frame.serverSendTimeNs,
+        next->snapshot.receiveTimeNs, previous.haveFrame, previous.snapshot.frame.number);
+    impl_->publish(next);
+    return withResult<Output_GetFrame>(Result::Success);
+  });
 }
 
 Output_GetFrameNumber Client::GetFrameNumber() const {
-  Impl::TakenGuard lock(impl_->taken);
+  const orbel::client::TakenState& taken = impl_->view();
   Output_GetFrameNumber out;
-  if (!impl_->haveTaken) return withResult<Output_GetFrameNumber>(Result::NoFrame);
+  if (!taken.haveFrame) return withResult<Output_GetFrameNumber>(Result::NoFrame);
   out.Result = Result::Success;
-  out.FrameNumber = static_cast<unsigned int>(impl_->takenFrame.frame.number);
+  out.FrameNumber = static_cast<unsigned int>(taken.snapshot.frame.number);
   return out;
 }
 
 Output_GetFrameTiming Client::GetFrameTiming() const {
-  Impl::TakenGuard lock(impl_->taken);
+  const orbel::client::TakenState& taken = impl_->view();
   Output_GetFrameTiming out;
-  if (!impl_->haveTaken) return withResult<Output_GetFrameTiming>(Result::NoFrame);
+  if (!taken.haveFrame) return withResult<Output_GetFrameTiming>(Result::NoFrame);
   out.Result = Result::Success;
-  out.ServerSendTimeNs = impl_->takenFrame.frame.serverSendTimeNs;
-  out.ReceiveTimeNs = impl_->takenFrame.receiveTimeNs;
+  out.ServerSendTimeNs = taken.snapshot.frame.serverSendTimeNs;
+  out.ReceiveTimeNs = taken.snapshot.receiveTimeNs;
   return out;
 }
 
 Output_GetTimecode Client::GetTimecode() const {
-  Impl::TakenGuard lock(impl_->taken);
+  const orbel::client::TakenState& taken = impl_->view();
   Output_GetTimecode out;
-  if (!impl_->haveTaken) return withResult<Output_GetTimecode>(Result::NoFrame);
-  const protocol::TimecodeValue& tc = impl_->takenFrame.frame.timecode;
+  if (!taken.haveFrame) return withResult<Output_GetTimecode>(Result::NoFrame);
+  const protocol::TimecodeValue& tc = taken.snapshot.frame.timecode;
   out.Result = Result::Success;
   out.Hours = tc.hours;
   out.Minutes = tc.minutes;
@@ -242,31 +265,30 @@ namespace {
 
 // Resolves a subject of the frame taken; on failure answers the result code.
 struct Lookup {
-  const Client::Impl& impl;
+  const orbel::client::TakenState& state;
   Result::Enum result = Result::Success;
   const DescriptionIndex* description = nullptr;
   std::uint32_t subject = DescriptionIndex::npos;
 
-  Lookup(const Client::Impl& i, const String* subjectName) : impl(i) {
-    if (!impl.haveTaken || !impl.takenFrame.description) {
+  Lookup(const orbel::client::TakenState& taken, const String* subjectName) : state(taken) {
+    if (!state.haveFrame || !state.snapshot.description) {
       result = Result::NoFrame;
       return;
     }
-    description = impl.takenFrame.description.get();
+    description = state.snapshot.description.get();
     if (subjectName == nullptr) return;
-    subject = description->subject(view(*subjectName));
+    subject = description->subject(view(*subjectName), hint(*subjectName));
     if (subject == DescriptionIndex::npos) result = Result::InvalidSubjectName;
   }
 
   const protocol::SubjectInfo& subjectInfo() const { return description->subjects()[subject]; }
-  const protocol::Frame& frame() const { return impl.takenFrame.frame; }
+  const protocol::Frame& frame() const { return state.snapshot.frame; }
 };
 
 }  // namespace
 
 Output_GetSubjectCount Client::GetSubjectCount() const {
-  Impl::TakenGuard lock(impl_->taken);
-  Lookup l(*impl_, nullptr);
+  Lookup l(impl_->view(), nullptr);
   if (l.result != Result::Success) return withResult<Output_GetSubjectCount>(l.result);
   Output_GetSubjectCount out;
   out.Result = Result::Success;
@@ -276,8 +298,7 @@ Output_GetSubjectCount Client::GetSubjectCount() const {
 
 Output_GetSubjectName Client::GetSubjectName(unsigned int SubjectIndex) const {
   return guarded<Output_GetSubjectName>([&] {
-    Impl::TakenGuard lock(impl_->taken);
-    Lookup l(*impl_, nullptr);
+    Lookup l(impl_->view(), nullptr);
     if (l.result != Result::Success) return withResult<Output_GetSubjectName>(l.result);
     if (SubjectIndex >= l.description->subjects().size()) {
       return withResult<Output_GetSubjectName>(Result::InvalidIndex);
@@ -290,8 +311,7 @@ Output_GetSubjectName Client::GetSubjectName(unsigned int SubjectIndex) const {
 }
 
 Output_GetSegmentCount Client::GetSegmentCount(const String& SubjectName) const {
-  Impl::TakenGuard lock(impl_->taken);
-  Lookup l(*impl_, &SubjectName);
+  Lookup l(impl_->view(), &SubjectName);
   if (l.result != Result::Success) return withResult<Output_GetSegmentCount>(l.result);
   Output_GetSegmentCount out;
   out.Result = Result::Success;
@@ -302,8 +322,7 @@ Output_GetSegmentCount Client::GetSegmentCount(const String& SubjectName) const 
 Output_GetSegmentName Client::GetSegmentName(const String& SubjectName,
                                              unsigned int SegmentIndex) const {
   return guarded<Output_GetSegmentName>([&] {
-    Impl::TakenGuard lock(impl_->taken);
-    Lookup l(*impl_, &SubjectName);
+    Lookup l(impl_->view(), &SubjectName);
     if (l.result != Result::Success) return withResult<Output_GetSegmentName>(l.result);
     if (SegmentIndex >= l.subjectInfo().segments.size()) {
       return withResult<Output_GetSegmentName>(Result::InvalidIndex);
@@ -318,10 +337,9 @@ Output_GetSegmentName Client::GetSegmentName(const String& SubjectName,
 Output_GetSegmentParentName Client::GetSegmentParentName(const String& SubjectName,
                                                          const String& SegmentName) const {
   return guarded<Output_GetSegmentParentName>([&] {
-    Impl::TakenGuard lock(impl_->taken);
-    Lookup l(*impl_, &SubjectName);
+    Lookup l(impl_->view(), &SubjectName);
     if (l.result != Result::Success) return withResult<Output_GetSegmentParentName>(l.result);
-    const std::uint32_t k = l.description->segment(l.subject, view(SegmentName));
+    const std::uint32_t k = l.description->segment(l.subject, view(SegmentName), hint(SegmentName));
     if (k == DescriptionIndex::npos) {
       return withResult<Output_GetSegmentParentName>(Result::InvalidSegmentName);
     }
@@ -334,10 +352,9 @@ Output_GetSegmentParentName Client::GetSegmentParentName(const String& SubjectNa
 
 Output_GetSegmentLocalTranslation Client::GetSegmentLocalTranslation(
     const String& SubjectName, const String& SegmentName) const {
-  Impl::TakenGuard lock(impl_->taken);
-  Lookup l(*impl_, &SubjectName);
+  Lookup l(impl_->view(), &SubjectName);
   if (l.result != Result::Success) return withResult<Output_GetSegmentLocalTranslation>(l.result);
-  const std::uint32_t k = l.description->segment(l.subject, view(SegmentName));
+  const std::uint32_t k = l.description->segment(l.subject, view(SegmentName), hint(SegmentName));
   if (k == DescriptionIndex::npos) {
     return withResult<Output_GetSegmentLocalTranslation>(Result::InvalidSegmentName);
   }
@@ -347,19 +364,18 @@ Output_GetSegmentLocalTranslation Client::GetSegmentLocalTranslation(
   const protocol::SegmentSample& s = l.frame().segments[l.description->firstSegment(l.subject) + k];
   Output_GetSegmentLocalTranslation out;
   out.Result = Result::Success;
-  impl_->mapping.mapVector(s.translation, out.Translation);
+  l.state.mapping.mapVector(s.translation, out.Translation);
   out.Occluded = s.occluded;
   return out;
 }
 
 Output_GetSegmentLocalRotationQuaternion Client::GetSegmentLocalRotationQuaternion(
     const String& SubjectName, const String& SegmentName) const {
-  Impl::TakenGuard lock(impl_->taken);
-  Lookup l(*impl_, &SubjectName);
+  Lookup l(impl_->view(), &SubjectName);
   if (l.result != Result::Success) {
     return withResult<Output_GetSegmentLocalRotationQuaternion>(l.result);
   }
-  const std::uint32_t k = l.description->segment(l.subject, view(SegmentName));
+  const std::uint32_t k = l.description->segment(l.subject, view(SegmentName), hint(SegmentName));
   if (k == DescriptionIndex::npos) {
     return withResult<Output_GetSegmentLocalRotationQuaternion>(Result::InvalidSegmentName);
   }
@@ -369,14 +385,13 @@ Output_GetSegmentLocalRotationQuaternion Client::GetSegmentLocalRotationQuaterni
   const protocol::SegmentSample& s = l.frame().segments[l.description->firstSegment(l.subject) + k];
   Output_GetSegmentLocalRotationQuaternion out;
   out.Result = Result::Success;
-  impl_->mapping.mapQuaternion(s.rotation, out.Rotation);
+  l.state.mapping.mapQuaternion(s.rotation, out.Rotation);
   out.Occluded = s.occluded;
   return out;
 }
 
 Output_GetMarkerCount Client::GetMarkerCount(const String& SubjectName) const {
-  Impl::TakenGuard lock(impl_->taken);
-  Lookup l(*impl_, &SubjectName);
+  Lookup l(impl_->view(), &SubjectName);
   if (l.result != Result::Success) return withResult<Output_GetMarkerCount>(l.result);
   Output_GetMarkerCount out;
   out.Result = Result::Success;
@@ -387,8 +402,7 @@ Output_GetMarkerCount Client::GetMarkerCount(const String& SubjectName) const {
 Output_GetMarkerName Client::GetMarkerName(const String& SubjectName,
                                            unsigned int MarkerIndex) const {
   return guarded<Output_GetMarkerName>([&] {
-    Impl::TakenGuard lock(impl_->taken);
-    Lookup l(*impl_, &SubjectName);
+    Lookup l(impl_->view(), &SubjectName);
     if (l.result != Result::Success) return withResult<Output_GetMarkerName>(l.result);
     if (MarkerIndex >= l.subjectInfo().markers.size()) {
       return withResult<Output_GetMarkerName>(Result::InvalidIndex);
@@ -402,10 +416,9 @@ Output_GetMarkerName Client::GetMarkerName(const String& SubjectName,
 
 Output_GetMarkerGlobalTranslation Client::GetMarkerGlobalTranslation(
     const String& SubjectName, const String& MarkerName) const {
-  Impl::TakenGuard lock(impl_->taken);
-  Lookup l(*impl_, &SubjectName);
+  Lookup l(impl_->view(), &SubjectName);
   if (l.result != Result::Success) return withResult<Output_GetMarkerGlobalTranslation>(l.result);
-  const std::uint32_t k = l.description->marker(l.subject, view(MarkerName));
+  const std::uint32_t k = l.description->marker(l.subject, view(MarkerName), hint(MarkerName));
   if (k == DescriptionIndex::npos) {
     return withResult<Output_GetMarkerGlobalTranslation>(Result::InvalidMarkerName);
   }
@@ -415,14 +428,13 @@ Output_GetMarkerGlobalTranslation Client::GetMarkerGlobalTranslation(
   const protocol::MarkerSample& m = l.frame().markers[l.description->firstMarker(l.subject) + k];
   Output_GetMarkerGlobalTranslation out;
   out.Result = Result::Success;
-  impl_->mapping.mapVector(m.position, out.Translation);
+  l.state.mapping.mapVector(m.position, out.Translation);
   out.Occluded = m.occluded;
   return out;
 }
 
 Output_GetUnlabeledMarkerCount Client::GetUnlabeledMarkerCount() const {
-  Impl::TakenGuard lock(impl_->taken);
-  Lookup l(*impl_, nullptr);
+  Lookup l(impl_->view(), nullptr);
   if (l.result != Result::Success) return withResult<Output_GetUnlabeledMarkerCount>(l.result);
   if (!(l.frame().kinds & protocol::Kind::Unlabeled)) {
     return withResult<Output_GetUnlabeledMarkerCount>(Result::NoFrame);
@@ -435,8 +447,7 @@ Output_GetUnlabeledMarkerCount Client::GetUnlabeledMarkerCount() const {
 
 Output_GetUnlabeledMarkerGlobalTranslation Client::GetUnlabeledMarkerGlobalTranslation(
     unsigned int MarkerIndex) const {
-  Impl::TakenGuard lock(impl_->taken);
-  Lookup l(*impl_, nullptr);
+  Lookup l(impl_->view(), nullptr);
   if (l.result != Result::Success) {
     return withResult<Output_GetUnlabeledMarkerGlobalTranslation>(l.result);
   }
@@ -448,7 +459,7 @@ Output_GetUnlabeledMarkerGlobalTranslation Client::GetUnlabeledMarkerGlobalTrans
   }
   Output_GetUnlabeledMarkerGlobalTranslation out;
   out.Result = Result::Success;
-  impl_->mapping.mapVector(l.frame().unlabeled[MarkerIndex].position, out.Translation);
+  l.state.mapping.mapVector(l.frame().unlabeled[MarkerIndex].position, out.Translation);
   return out;
 }
 

@@ -1,6 +1,7 @@
 #include "ClientImpl.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -26,9 +27,65 @@ void swapSnapshots(orbel::client::Snapshot& a, orbel::client::Snapshot& b) {
   std::swap(a.receiveTimeNs, b.receiveTimeNs);
 }
 
+std::uint64_t nextStateVersion() {
+  static std::atomic<std::uint64_t> counter{0};
+  return counter.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+// The state this thread read last, of whichever client it asked last. The
+// pointer and version are plain data, so the check on every query needs no
+// guard for first use; the reference that keeps the state from being refilled
+// is touched only when the thread moves on to another state.
+struct ThreadView {
+  std::uint64_t version = 0;
+  const orbel::client::TakenState* state = nullptr;
+};
+thread_local ThreadView tKept;
+thread_local std::shared_ptr<const orbel::client::TakenState> tKeptReference;
+
 }  // namespace
 
+Client::Impl::Impl() : current(std::make_shared<orbel::client::TakenState>()) {
+  current->version = nextStateVersion();
+  currentVersion.store(current->version, std::memory_order_relaxed);
+  states.push_back(current);
+}
+
 Client::Impl::~Impl() { joinReceiver(); }
+
+const orbel::client::TakenState& Client::Impl::view() const {
+  ThreadView& kept = tKept;
+  // Relaxed is enough: an equal version means the state kept is that very
+  // state, and a different one sends the thread through the lock, which
+  // orders everything the publisher wrote.
+  if (kept.version != currentVersion.load(std::memory_order_relaxed)) {
+    TakenGuard lock(taken);
+    tKeptReference = current;
+    kept.state = current.get();
+    kept.version = current->version;
+  }
+  return *kept.state;
+}
+
+std::shared_ptr<orbel::client::TakenState> Client::Impl::spareState() {
+  for (const auto& state : states) {
+    // Held by this list alone: no thread reads it, and none can start to,
+    // since only the current state is handed out (under taken, held here).
+    if (state != current && state.use_count() == 1) {
+      // Pairs with the release in the last reader's reference drop.
+      std::atomic_thread_fence(std::memory_order_acquire);
+      return state;
+    }
+  }
+  states.push_back(std::make_shared<orbel::client::TakenState>());
+  return states.back();
+}
+
+void Client::Impl::publish(std::shared_ptr<orbel::client::TakenState> next) {
+  next->version = nextStateVersion();
+  current = std::move(next);
+  currentVersion.store(current->version, std::memory_order_relaxed);
+}
 
 void Client::Impl::joinReceiver() {
   if (receiver.joinable()) {

@@ -4,8 +4,10 @@
 // Locks, always taken in this order when nested:
 //   control  serialises Connect, Disconnect and the requests that wait for
 //            the server's acknowledgement;
-//   taken    the frame last taken by GetFrame and the axis mapping, read by
-//            every query (a spin lock: see QueryLock);
+//   taken    publishing what the queries read (the frame last taken by
+//            GetFrame and the axis mapping); queries themselves take it
+//            only when that has changed since their thread last looked (a
+//            spin lock: see QueryLock and TakenState);
 //   pending  the newest frame the receive thread has published;
 //   state    wishes, acknowledgements and the last error (with a condition
 //            variable for the waiters).
@@ -57,6 +59,22 @@ struct Snapshot {
   std::int64_t receiveTimeNs = 0;
 };
 
+// What every query reads: the frame last taken and the axis mapping. A state
+// is never changed while published: GetFrame and SetAxisMapping fill a spare
+// one and publish it in place of the current one. Each thread keeps the
+// state it last read (with a reference, so it cannot be refilled under it)
+// and goes back to the lock only when another has been published. A frame's
+// worth of queries, a few thousand, thus costs no locked instruction each,
+// which would otherwise be a sixth of the time of reading a large frame.
+struct TakenState {
+  Snapshot snapshot;
+  AxisMapping mapping;
+  bool haveFrame = false;
+  // Unique in the process, so that a thread's kept state cannot be taken
+  // for another client's.
+  std::uint64_t version = 0;
+};
+
 }  // namespace orbel::client
 
 namespace OrbelDataStreamSDK::CPP {
@@ -93,11 +111,23 @@ struct Client::Impl {
 
   std::mutex control;
 
+  Impl();
+
+  // The state the queries read on the calling thread: the current one, or
+  // one published just before, never one being filled.
+  const orbel::client::TakenState& view() const;
+  // A state nobody reads, to fill and publish; the caller holds taken. May
+  // allocate (and throw) while every state is still being read.
+  std::shared_ptr<orbel::client::TakenState> spareState();
+  // Makes the filled state current; the caller holds taken.
+  void publish(std::shared_ptr<orbel::client::TakenState> next);
+
   using TakenGuard = std::lock_guard<orbel::client::QueryLock>;
-  Snapshot takenFrame;
   mutable orbel::client::QueryLock taken;
-  bool haveTaken = false;
-  orbel::client::AxisMapping mapping;
+  std::shared_ptr<orbel::client::TakenState> current;  // never null
+  // Every state made, current included; they are refilled, not freed.
+  std::vector<std::shared_ptr<orbel::client::TakenState>> states;
+  std::atomic<std::uint64_t> currentVersion{0};
 
   std::mutex pending;
   Snapshot pendingFrame;

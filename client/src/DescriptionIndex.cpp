@@ -16,10 +16,21 @@ std::uint64_t nextSeed() {
   return NameTable::hashOf(std::string_view(), now + counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
 }
 
+std::uint32_t nextTag() {
+  static std::atomic<std::uint32_t> counter{0};
+  std::uint32_t tag = counter.fetch_add(1, std::memory_order_relaxed) + 1;
+  // After four billion tables the count wraps; a reused tag is harmless
+  // (hints are checked), but 0 stays the tag of no table.
+  if (tag == 0) tag = counter.fetch_add(1, std::memory_order_relaxed) + 1;
+  return tag;
+}
+
 }  // namespace
 
 void NameTable::assign(const std::vector<std::string_view>& names, std::uint64_t seed) {
   seed_ = seed;
+  tag_ = nextTag();
+  names_.assign(names.size(), Known{nullptr, kNoName});
   std::size_t capacity = 8;
   // At most half full, so that probe chains stay short.
   while (capacity < 2 * names.size()) capacity *= 2;
@@ -32,6 +43,7 @@ void NameTable::assign(const std::vector<std::string_view>& names, std::uint64_t
       Slot& slot = slots_[i];
       if (slot.index == npos) {
         slot = Slot{hash, name.data(), static_cast<std::uint32_t>(name.size()), k};
+        names_[k] = Known{name.data(), name.size()};
         break;
       }
       if (slot.hash == hash && slot.size == name.size() &&
@@ -40,6 +52,15 @@ void NameTable::assign(const std::vector<std::string_view>& names, std::uint64_t
       }
     }
   }
+}
+
+std::uint32_t NameTable::findAndHint(std::string_view name,
+                                     std::atomic<std::uint64_t>& hint) const {
+  const std::uint32_t found = find(name);
+  if (found != npos) {
+    hint.store(static_cast<std::uint64_t>(tag_) << 32 | found, std::memory_order_relaxed);
+  }
+  return found;
 }
 
 std::shared_ptr<const DescriptionIndex> DescriptionIndex::build(

@@ -2,6 +2,7 @@
 // description arrives so every query by name is constant time.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -24,6 +25,22 @@ class NameTable {
   // position, as a scan from the front would find it.
   void assign(const std::vector<std::string_view>& names, std::uint64_t seed);
 
+  // Looks the name up through a hint left by an earlier lookup of the same
+  // name object (see the client's String): when it names this table and the
+  // name at its position is this one, no hashing is needed. Otherwise this
+  // is the plain lookup, and a found position becomes the new hint.
+  std::uint32_t find(std::string_view name, std::atomic<std::uint64_t>& hint) const {
+    const std::uint64_t last = hint.load(std::memory_order_relaxed);
+    const auto at = static_cast<std::uint32_t>(last);
+    if (static_cast<std::uint32_t>(last >> 32) == tag_ && at < names_.size()) {
+      const Known& known = names_[at];
+      if (known.size == name.size() && sameText(known.data, name.data(), name.size())) {
+        return at;
+      }
+    }
+    return findAndHint(name, hint);
+  }
+
   std::uint32_t find(std::string_view name) const {
     if (slots_.empty()) return npos;
     const std::uint64_t hash = hashOf(name, seed_);
@@ -31,10 +48,29 @@ class NameTable {
       const Slot& slot = slots_[i];
       if (slot.index == npos) return npos;
       if (slot.hash == hash && slot.size == name.size() &&
-          std::memcmp(slot.data, name.data(), name.size()) == 0) {
+          sameText(slot.data, name.data(), name.size())) {
         return slot.index;
       }
     }
+  }
+
+  // Whether two texts of the same size match. Word-wise like the hash, for
+  // the same reason: a call to memcmp costs more than comparing a short name.
+  static bool sameText(const char* a, const char* b, std::size_t size) {
+    if (size >= 8) {
+      std::size_t at = 0;
+      for (; at + 8 < size; at += 8) {
+        if (load(a + at, 8) != load(b + at, 8)) return false;
+      }
+      return load(a + size - 8, 8) == load(b + size - 8, 8);
+    }
+    if (size >= 4) {
+      return ((load(a, 4) ^ load(b, 4)) | (load(a + size - 4, 4) ^ load(b + size - 4, 4))) == 0;
+    }
+    for (std::size_t i = 0; i < size; ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
   }
 
   static std::uint64_t hashOf(std::string_view name, std::uint64_t seed) {
@@ -66,6 +102,10 @@ class NameTable {
   }
 
  private:
+  // Out of line, so that the hinted lookup above stays small enough to be
+  // inlined into every query.
+  std::uint32_t findAndHint(std::string_view name, std::atomic<std::uint64_t>& hint) const;
+
   // bytes is 4 or 8, a constant at every call, so the copy is one load.
   static std::uint64_t load(const char* p, std::size_t bytes) {
     if (bytes == 8) {
@@ -87,6 +127,18 @@ class NameTable {
   std::vector<Slot> slots_;
   std::size_t mask_ = 0;
   std::uint64_t seed_ = 0;
+  // Position -> name, for checking hints. A name given twice is known at
+  // its first position only; the others have a size no name has, so that a
+  // hint can never find a position the plain lookup would not.
+  struct Known {
+    const char* data = nullptr;
+    std::size_t size = 0;
+  };
+  static constexpr std::size_t kNoName = ~std::size_t{0};
+  std::vector<Known> names_;
+  // Tells this table's hints from every other table's in the process; 0 is
+  // never a tag, so a fresh hint matches no table.
+  std::uint32_t tag_ = 0;
 };
 
 class DescriptionIndex {
@@ -108,6 +160,17 @@ class DescriptionIndex {
   }
   std::uint32_t marker(std::uint32_t subject, std::string_view name) const {
     return perSubject_[subject].markers.find(name);
+  }
+  // The same, through a name object's lookup hint.
+  using Hint = std::atomic<std::uint64_t>;
+  std::uint32_t subject(std::string_view name, Hint& hint) const {
+    return subjects_.find(name, hint);
+  }
+  std::uint32_t segment(std::uint32_t subject, std::string_view name, Hint& hint) const {
+    return perSubject_[subject].segments.find(name, hint);
+  }
+  std::uint32_t marker(std::uint32_t subject, std::string_view name, Hint& hint) const {
+    return perSubject_[subject].markers.find(name, hint);
   }
 
   // Where a subject's samples start in a frame's flat arrays.

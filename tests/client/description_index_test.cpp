@@ -2,6 +2,8 @@
 // segment or marker here, so a wrong answer is a wrong pose.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,57 @@ INSTANTIATE_TEST_SUITE_P(
             "an empty name and names with a zero byte",
             {"", std::string("a\0b", 3), std::string("a\0c", 3)},
             {{"", 0}, {std::string("a\0b", 3), 1}, {std::string("a\0c", 3), 2}, {"a", kNone}}}));
+
+// A caller's name object carries a hint from its last lookup; whatever the
+// hint says, the answer must be the plain lookup's.
+TEST_P(NameTableTest, HintedLookupsAnswerAsThePlainOne) {
+  const TableCase& c = GetParam();
+  std::vector<std::string_view> views(c.names.begin(), c.names.end());
+  NameTable table;
+  table.assign(views, 12345);
+  NameTable other;  // another description's table, the same names reversed
+  std::vector<std::string_view> reversed(views.rbegin(), views.rend());
+  other.assign(reversed, 99);
+  for (const auto& [name, expected] : c.lookups) {
+    std::atomic<std::uint64_t> hint{0};
+    EXPECT_EQ(table.find(name, hint), expected) << c.what << ": '" << name << "'";
+    EXPECT_EQ(table.find(name, hint), expected) << c.what << ", hinted: '" << name << "'";
+    // The hint of one table, shown to the other, must not be believed.
+    const std::uint32_t inOther = other.find(name);
+    EXPECT_EQ(other.find(name, hint), inOther) << c.what << ", other table: '" << name << "'";
+    EXPECT_EQ(table.find(name, hint), expected) << c.what << ", back: '" << name << "'";
+    // Nor a hint that names this table but another position.
+    for (std::uint32_t at = 0; at <= views.size(); ++at) {
+      std::atomic<std::uint64_t> wrong{(hint.load() & ~std::uint64_t{0xFFFFFFFF}) | at};
+      EXPECT_EQ(table.find(name, wrong), expected) << c.what << ", hint at " << at;
+    }
+  }
+}
+
+TEST(NameTableTest, OneByteDifferencesAtEveryPositionAndLength) {
+  // Names of the same length that differ in one byte must never pass for
+  // each other, wherever the byte falls in the word-wise comparison.
+  for (std::size_t size = 1; size <= 24; ++size) {
+    const std::string base(size, 'a');
+    std::vector<std::string> names{base};
+    for (std::size_t at = 0; at < size; ++at) {
+      names.push_back(base);
+      names.back()[at] = 'b';
+    }
+    std::vector<std::string_view> views(names.begin(), names.end());
+    NameTable table;
+    table.assign(views, size);
+    for (std::uint32_t i = 0; i < names.size(); ++i) {
+      std::atomic<std::uint64_t> hint{0};
+      ASSERT_EQ(table.find(names[i], hint), i) << "size " << size;
+      for (std::uint32_t j = 0; j < names.size(); ++j) {
+        // The hint points at j; only j == i may be taken from it.
+        std::atomic<std::uint64_t> pointing{(hint.load() & ~std::uint64_t{0xFFFFFFFF}) | j};
+        ASSERT_EQ(table.find(names[i], pointing), i) << "size " << size << ", hint " << j;
+      }
+    }
+  }
+}
 
 TEST(NameTableTest, FindsEveryOneOfManyNames) {
   std::vector<std::string> names;

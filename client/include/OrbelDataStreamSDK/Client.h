@@ -16,6 +16,7 @@
 // - No exception leaves this library.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,14 +49,22 @@ class ORBEL_CLIENT_API String {
   ~String();
 
   operator std::string() const;  // NOLINT(google-explicit-constructor)
-  const char* c_str() const;
-  std::size_t size() const;
-  bool empty() const;
+  // Inline: callers compare their names with these on every frame.
+  const char* c_str() const { return text_.c_str(); }
+  std::size_t size() const { return text_.size(); }
+  bool empty() const { return text_.empty(); }
   bool operator==(const String& other) const;
   bool operator!=(const String& other) const { return !(*this == other); }
 
  private:
+  friend struct StringAccess;
   std::string text_;
+  // Where a client last found this name: which of its name tables (high
+  // half) and at which position (low half). A caller that keeps its name
+  // objects from frame to frame thus spares the client hashing them on every
+  // query. The client checks the name at that position before it trusts the
+  // hint, so a stale or foreign one only costs the ordinary lookup.
+  mutable std::atomic<std::uint64_t> lookupHint_{0};
 };
 
 namespace Result {
