@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "angle_math.h"
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -46,20 +48,14 @@ double ToDegrees(double radians) {
 
 }  // namespace
 
-void FBQuaternionToRotation(FBVector3<double>& rotation, const FBVector4<double>& quaternion,
-                            FBRotationOrder order) noexcept {
-  rotation.Set(0.0, 0.0, 0.0);
-  double q[4] = {quaternion[0], quaternion[1], quaternion[2], quaternion[3]};
-  double largest = 0.0;
-  for (double c : q) {
-    if (!std::isfinite(c)) return;
-    largest = std::max(largest, std::fabs(c));
-  }
-  if (largest == 0.0) return;
-  // Scale first so that squaring cannot overflow or underflow; the norm is
-  // then folded into the matrix instead of normalising the quaternion.
-  const double toUnitLargest = 1.0 / largest;
-  for (double& c : q) c *= toUnitLargest;
+namespace {
+
+// The conversion for one order, with its axes (first, middle, last) and
+// parity sign as constants: a sample converts hundreds of rotations, and
+// with the axes known the compiler drops the index arithmetic.
+template <int i, int j, int k, int sign>
+void QuaternionToAngles(double angles[3], const double q[4]) noexcept {
+  constexpr double s = sign;
   const double x = q[0], y = q[1], z = q[2], w = q[3];
   const double twoOverNormSquared = 2.0 / (x * x + y * y + z * z + w * w);
   const double xs = x * twoOverNormSquared, ys = y * twoOverNormSquared,
@@ -76,34 +72,74 @@ void FBQuaternionToRotation(FBVector3<double>& rotation, const FBVector4<double>
   };
 
   // R = R_last(c) * R_middle(b) * R_first(a).
-  const OrderAxes ax = AxesOf(order);
-  const int i = ax.first, j = ax.middle, k = ax.last;
-  const double s = ax.sign;
-
   // The entries are bounded by 1 in magnitude, so the plain square root
   // cannot overflow.
   const double cosMiddle = std::sqrt(r[i][i] * r[i][i] + r[j][i] * r[j][i]);
-  const double middle = std::atan2(-s * r[k][i], cosMiddle);
+  const double middle = fbhost_internal::Atan2(-s * r[k][i], cosMiddle);
   // At gimbal lock only first -/+ last is defined: keep last = 0. Elsewhere
   // cos and sin of last are the column entries already at hand, divided by
   // cos(middle).
-  double last = 0.0, cl = 1.0, sl = 0.0;
-  if (cosMiddle >= kGimbalLockCosine) {
-    last = std::atan2(s * r[j][i], r[i][i]);
-    const double inverse = 1.0 / cosMiddle;
-    cl = r[i][i] * inverse;
-    sl = s * r[j][i] * inverse;
-  }
   // Undo the last rotation: row `middle` of R_last(-c) * R = R_middle(b) * R_first(a),
   // whose entries (j, j) and (j, k) are cos(a) and -s sin(a) whatever b is.
-  const double mjj = -s * sl * r[i][j] + cl * r[j][j];
-  const double mjk = -s * sl * r[i][k] + cl * r[j][k];
-  const double first = std::atan2(-s * mjk, mjj);
+  // With cos(c) and sin(c) the column entries divided by cos(middle), both
+  // entries carry that positive factor, which atan2 does not need: it is
+  // left out, and so is a division.
+  double last = 0.0, mjj = r[j][j], mjk = r[j][k];
+  if (cosMiddle >= kGimbalLockCosine) {
+    last = fbhost_internal::Atan2(s * r[j][i], r[i][i]);
+    mjj = r[i][i] * r[j][j] - r[j][i] * r[i][j];
+    mjk = r[i][i] * r[j][k] - r[j][i] * r[i][k];
+  }
+  const double first = fbhost_internal::Atan2(-s * mjk, mjj);
 
-  double angles[3] = {0.0, 0.0, 0.0};
   angles[i] = ToDegrees(first);
   angles[j] = ToDegrees(middle);
   angles[k] = ToDegrees(last);
+}
+
+}  // namespace
+
+void FBQuaternionToRotation(FBVector3<double>& rotation, const FBVector4<double>& quaternion,
+                            FBRotationOrder order) noexcept {
+  rotation.Set(0.0, 0.0, 0.0);
+  double q[4] = {quaternion[0], quaternion[1], quaternion[2], quaternion[3]};
+  // x * 0 is 0 for every finite x and NaN otherwise: one test for all four,
+  // without a loop the compiler keeps in memory.
+  if (std::isnan(q[0] * 0.0 + q[1] * 0.0 + q[2] * 0.0 + q[3] * 0.0)) return;
+  const double largest = std::max(std::max(std::fabs(q[0]), std::fabs(q[1])),
+                                  std::max(std::fabs(q[2]), std::fabs(q[3])));
+  if (largest == 0.0) return;
+  // Far from 1, scale first so that squaring cannot overflow or underflow;
+  // the norm is folded into the matrix instead of normalising the
+  // quaternion. Near 1, as a stream's quaternions are, the scaling changes
+  // nothing and its division is saved.
+  if (largest < 1e-100 || largest > 1e100) {
+    const double toUnitLargest = 1.0 / largest;
+    for (double& c : q) c *= toUnitLargest;
+  }
+
+  double angles[3] = {0.0, 0.0, 0.0};
+  switch (order) {
+    case kFBXZY:
+      QuaternionToAngles<0, 2, 1, -1>(angles, q);
+      break;
+    case kFBYZX:
+      QuaternionToAngles<1, 2, 0, 1>(angles, q);
+      break;
+    case kFBYXZ:
+      QuaternionToAngles<1, 0, 2, -1>(angles, q);
+      break;
+    case kFBZXY:
+      QuaternionToAngles<2, 0, 1, 1>(angles, q);
+      break;
+    case kFBZYX:
+      QuaternionToAngles<2, 1, 0, -1>(angles, q);
+      break;
+    case kFBXYZ:
+    default:  // an out-of-range value: kFBXYZ, as documented
+      QuaternionToAngles<0, 1, 2, 1>(angles, q);
+      break;
+  }
   rotation.Set(angles[0], angles[1], angles[2]);
 }
 

@@ -2,9 +2,14 @@
 // - the rotation matrix rebuilt from the answered angles equals the
 //   quaternion's matrix (all six orders, random, near gimbal lock, non-unit);
 // - away from gimbal lock the angles equal Eigen's own extraction;
-// - a table of named cases.
+// - a table of named cases;
+// and the conversion's own atan2 against the C library's.
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 
@@ -12,6 +17,8 @@
 #include <Eigen/Geometry>
 
 #include <fbsdk/fbrotation.h>
+
+#include "angle_math.h"
 
 namespace {
 
@@ -242,5 +249,79 @@ TEST(RotationTest, OutOfRangeOrderIsXYZ) {
   FBQuaternionToRotation(b, q, static_cast<FBRotationOrder>(42));
   EXPECT_EQ(a, b);
 }
+
+// ---- the conversion's atan2 -------------------------------------------------
+
+namespace atan2_check {
+
+// Distance in representable doubles; signs must agree.
+std::int64_t UlpsApart(double a, double b) {
+  if (a == b) return 0;
+  if (std::signbit(a) != std::signbit(b)) return INT64_MAX;
+  std::int64_t ia = 0;
+  std::int64_t ib = 0;
+  std::memcpy(&ia, &a, sizeof a);
+  std::memcpy(&ib, &b, sizeof b);
+  return ia > ib ? ia - ib : ib - ia;
+}
+
+TEST(ConversionAtan2, WithinFourUnitsInTheLastPlaceOfTheCLibrary) {
+  // Each band of the range reduction, the four quadrants, tiny and large
+  // magnitudes, and the points where the bands meet.
+  std::mt19937_64 random(20261209);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::uniform_real_distribution<double> exponent(-24.0, 24.0);
+  std::uniform_real_distribution<double> angle(-kPi, kPi);
+  std::int64_t worst = 0;
+  for (int i = 0; i < 300000; ++i) {
+    double y = 0;
+    double x = 0;
+    switch (i % 3) {
+      case 0:
+        y = unit(random);
+        x = unit(random);
+        break;
+      case 1:
+        y = unit(random) * std::pow(10.0, exponent(random));
+        x = unit(random) * std::pow(10.0, exponent(random));
+        break;
+      default: {
+        const double a = angle(random);
+        y = std::sin(a);
+        x = std::cos(a);
+      }
+    }
+    const std::int64_t apart = UlpsApart(fbhost_internal::Atan2(y, x), std::atan2(y, x));
+    ASSERT_LE(apart, 4) << "atan2(" << y << ", " << x << ")";
+    worst = std::max(worst, apart);
+  }
+  for (const double t : {0.66, 2.41421356237309504880}) {
+    for (const double nudge : {-1e-15, 0.0, 1e-15}) {
+      const double y = t + nudge;
+      EXPECT_LE(UlpsApart(fbhost_internal::Atan2(y, 1.0), std::atan2(y, 1.0)), 4) << y;
+    }
+  }
+  RecordProperty("worst_ulps", static_cast<int>(worst));
+}
+
+TEST(ConversionAtan2, AxesZerosAndNonFiniteAnswerExactlyAsTheCLibrary) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double cases[][2] = {
+      {0.0, 1.0},   {-0.0, 1.0},   {0.0, -1.0},  {-0.0, -1.0},  {1.0, 0.0},    {1.0, -0.0},
+      {-1.0, 0.0},  {0.0, 0.0},    {-0.0, 0.0},  {0.0, -0.0},   {-0.0, -0.0},  {inf, 1.0},
+      {1.0, inf},   {1.0, -inf},   {-inf, inf},  {inf, -inf},   {1e-300, 1.0}, {1.0, 1e-300},
+      {1e300, 1.0}, {1.0, -1e300}, {1e30, 1e30}, {4e-310, -1.0}};
+  for (const auto& c : cases) {
+    const double ours = fbhost_internal::Atan2(c[0], c[1]);
+    const double theirs = std::atan2(c[0], c[1]);
+    EXPECT_EQ(ours, theirs) << "atan2(" << c[0] << ", " << c[1] << ")";
+    EXPECT_EQ(std::signbit(ours), std::signbit(theirs)) << "atan2(" << c[0] << ", " << c[1] << ")";
+  }
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_TRUE(std::isnan(fbhost_internal::Atan2(nan, 1.0)));
+  EXPECT_TRUE(std::isnan(fbhost_internal::Atan2(1.0, nan)));
+}
+
+}  // namespace atan2_check
 
 }  // namespace
