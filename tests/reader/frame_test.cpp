@@ -214,6 +214,23 @@ TEST_F(FrameTest, RecordsMadeOutsideTheReaderAreFilledByName) {
   EXPECT_EQ(reader->segments.at("Stored:Key").translation[0], 1.0);
 }
 
+TEST_F(FrameTest, RecordsRenamedToANameOfTheSameLengthFollowIt) {
+  // The client's copy of a name is rebuilt only when the record's text
+  // differs; a comparison that looked at lengths or only some bytes would
+  // keep asking for the old name. Hips/Head differ in their last three
+  // bytes, LFHD/RFHD in their first.
+  ASSERT_TRUE(reader->ReadFrame(FBTime::Zero));
+  reader->segments.at("Bob:Hips").name = "Head";
+  reader->markers.at("Bob:RFHD").name = "LFHD";
+  script.subjects[0].segments[2].translation = {11, 12, 13};  // Head
+  ASSERT_TRUE(reader->ReadFrame(FBTime::Zero));
+  EXPECT_EQ(reader->segments.at("Bob:Hips").translation[0], 11.0);
+  EXPECT_EQ(reader->markers.at("Bob:RFHD").position[0], 7.0);
+  reader->segments.at("Bob:Hips").name = "Hips";
+  ASSERT_TRUE(reader->ReadFrame(FBTime::Zero));
+  EXPECT_EQ(reader->segments.at("Bob:Hips").translation[0], 1.0);
+}
+
 TEST_F(FrameTest, EmptyDescriptionStillAnswersTrue) {
   reader->ClearDescription();
   EXPECT_TRUE(reader->ReadFrame(FBTime::Zero));
