@@ -45,7 +45,7 @@ void FBAnimationNode::FBDestroy() {
 }
 
 void FBAnimationNode::SetRange(const double* minimum, const double* maximum) {
-  std::lock_guard<std::mutex> lock(mDataLock);
+  std::lock_guard<const ValueLock> lock(mDataLock);
   mHasMinimum = minimum != nullptr;
   mHasMaximum = maximum != nullptr;
   for (int i = 0; i < 3; ++i) {
@@ -56,7 +56,7 @@ void FBAnimationNode::SetRange(const double* minimum, const double* maximum) {
 
 bool FBAnimationNode::WriteData(const double* data, FBEvaluateInfo* /*info*/) {
   if (data == nullptr) return false;
-  std::lock_guard<std::mutex> lock(mDataLock);
+  std::lock_guard<const ValueLock> lock(mDataLock);
   for (int i = 0; i < 3; ++i) {
     double v = data[i];
     if (mHasMinimum) v = std::max(v, mMinimum[i]);
@@ -69,13 +69,13 @@ bool FBAnimationNode::WriteData(const double* data, FBEvaluateInfo* /*info*/) {
 
 bool FBAnimationNode::ReadData(double* data, FBEvaluateInfo* /*info*/) const {
   if (data == nullptr) return false;
-  std::lock_guard<std::mutex> lock(mDataLock);
+  std::lock_guard<const ValueLock> lock(mDataLock);
   std::copy(mValue, mValue + 3, data);
   return true;
 }
 
 bool FBAnimationNode::IsWritten() const {
-  std::lock_guard<std::mutex> lock(mDataLock);
+  std::lock_guard<const ValueLock> lock(mDataLock);
   return mWritten;
 }
 
