@@ -350,43 +350,56 @@ Output_GetSegmentParentName Client::GetSegmentParentName(const String& SubjectNa
   });
 }
 
+namespace {
+
+// The sample of a named segment or marker of the frame taken, or why not.
+// The queries below build their answer in the caller's return object and
+// return that one object on every path: a copy of it, read right after its
+// fields were written one by one, stalls on the store buffer, which cost
+// more than the rest of a query.
+Result::Enum segmentSample(const Lookup& l, const String& name, const protocol::SegmentSample*& s) {
+  if (l.result != Result::Success) return l.result;
+  const std::uint32_t k = l.description->segment(l.subject, view(name), hint(name));
+  if (k == DescriptionIndex::npos) return Result::InvalidSegmentName;
+  if (!(l.frame().kinds & protocol::Kind::Segments)) return Result::NoFrame;
+  s = &l.frame().segments[l.description->firstSegment(l.subject) + k];
+  return Result::Success;
+}
+
+Result::Enum markerSample(const Lookup& l, const String& name, const protocol::MarkerSample*& m) {
+  if (l.result != Result::Success) return l.result;
+  const std::uint32_t k = l.description->marker(l.subject, view(name), hint(name));
+  if (k == DescriptionIndex::npos) return Result::InvalidMarkerName;
+  if (!(l.frame().kinds & protocol::Kind::Markers)) return Result::NoFrame;
+  m = &l.frame().markers[l.description->firstMarker(l.subject) + k];
+  return Result::Success;
+}
+
+}  // namespace
+
 Output_GetSegmentLocalTranslation Client::GetSegmentLocalTranslation(
     const String& SubjectName, const String& SegmentName) const {
-  Lookup l(impl_->view(), &SubjectName);
-  if (l.result != Result::Success) return withResult<Output_GetSegmentLocalTranslation>(l.result);
-  const std::uint32_t k = l.description->segment(l.subject, view(SegmentName), hint(SegmentName));
-  if (k == DescriptionIndex::npos) {
-    return withResult<Output_GetSegmentLocalTranslation>(Result::InvalidSegmentName);
-  }
-  if (!(l.frame().kinds & protocol::Kind::Segments)) {
-    return withResult<Output_GetSegmentLocalTranslation>(Result::NoFrame);
-  }
-  const protocol::SegmentSample& s = l.frame().segments[l.description->firstSegment(l.subject) + k];
   Output_GetSegmentLocalTranslation out;
-  out.Result = Result::Success;
-  l.state.mapping.mapVector(s.translation, out.Translation);
-  out.Occluded = s.occluded;
+  const Lookup l(impl_->view(), &SubjectName);
+  const protocol::SegmentSample* s = nullptr;
+  out.Result = segmentSample(l, SegmentName, s);
+  if (out.Result == Result::Success) {
+    l.state.mapping.mapVector(s->translation, out.Translation);
+    out.Occluded = s->occluded;
+  }
   return out;
 }
 
 Output_GetSegmentLocalRotationQuaternion Client::GetSegmentLocalRotationQuaternion(
     const String& SubjectName, const String& SegmentName) const {
-  Lookup l(impl_->view(), &SubjectName);
-  if (l.result != Result::Success) {
-    return withResult<Output_GetSegmentLocalRotationQuaternion>(l.result);
-  }
-  const std::uint32_t k = l.description->segment(l.subject, view(SegmentName), hint(SegmentName));
-  if (k == DescriptionIndex::npos) {
-    return withResult<Output_GetSegmentLocalRotationQuaternion>(Result::InvalidSegmentName);
-  }
-  if (!(l.frame().kinds & protocol::Kind::Segments)) {
-    return withResult<Output_GetSegmentLocalRotationQuaternion>(Result::NoFrame);
-  }
-  const protocol::SegmentSample& s = l.frame().segments[l.description->firstSegment(l.subject) + k];
   Output_GetSegmentLocalRotationQuaternion out;
-  out.Result = Result::Success;
-  l.state.mapping.mapQuaternion(s.rotation, out.Rotation);
-  out.Occluded = s.occluded;
+  const Lookup l(impl_->view(), &SubjectName);
+  const protocol::SegmentSample* s = nullptr;
+  out.Result = segmentSample(l, SegmentName, s);
+  if (out.Result == Result::Success) {
+    l.state.mapping.mapQuaternion(s->rotation, out.Rotation);
+    out.Occluded = s->occluded;
+  }
   return out;
 }
 
@@ -416,20 +429,14 @@ Output_GetMarkerName Client::GetMarkerName(const String& SubjectName,
 
 Output_GetMarkerGlobalTranslation Client::GetMarkerGlobalTranslation(
     const String& SubjectName, const String& MarkerName) const {
-  Lookup l(impl_->view(), &SubjectName);
-  if (l.result != Result::Success) return withResult<Output_GetMarkerGlobalTranslation>(l.result);
-  const std::uint32_t k = l.description->marker(l.subject, view(MarkerName), hint(MarkerName));
-  if (k == DescriptionIndex::npos) {
-    return withResult<Output_GetMarkerGlobalTranslation>(Result::InvalidMarkerName);
-  }
-  if (!(l.frame().kinds & protocol::Kind::Markers)) {
-    return withResult<Output_GetMarkerGlobalTranslation>(Result::NoFrame);
-  }
-  const protocol::MarkerSample& m = l.frame().markers[l.description->firstMarker(l.subject) + k];
   Output_GetMarkerGlobalTranslation out;
-  out.Result = Result::Success;
-  l.state.mapping.mapVector(m.position, out.Translation);
-  out.Occluded = m.occluded;
+  const Lookup l(impl_->view(), &SubjectName);
+  const protocol::MarkerSample* m = nullptr;
+  out.Result = markerSample(l, MarkerName, m);
+  if (out.Result == Result::Success) {
+    l.state.mapping.mapVector(m->position, out.Translation);
+    out.Occluded = m->occluded;
+  }
   return out;
 }
 
@@ -447,19 +454,18 @@ Output_GetUnlabeledMarkerCount Client::GetUnlabeledMarkerCount() const {
 
 Output_GetUnlabeledMarkerGlobalTranslation Client::GetUnlabeledMarkerGlobalTranslation(
     unsigned int MarkerIndex) const {
-  Lookup l(impl_->view(), nullptr);
-  if (l.result != Result::Success) {
-    return withResult<Output_GetUnlabeledMarkerGlobalTranslation>(l.result);
-  }
-  if (!(l.frame().kinds & protocol::Kind::Unlabeled)) {
-    return withResult<Output_GetUnlabeledMarkerGlobalTranslation>(Result::NoFrame);
-  }
-  if (MarkerIndex >= l.frame().unlabeled.size()) {
-    return withResult<Output_GetUnlabeledMarkerGlobalTranslation>(Result::InvalidIndex);
-  }
   Output_GetUnlabeledMarkerGlobalTranslation out;
-  out.Result = Result::Success;
-  l.state.mapping.mapVector(l.frame().unlabeled[MarkerIndex].position, out.Translation);
+  const Lookup l(impl_->view(), nullptr);
+  if (l.result != Result::Success) {
+    out.Result = l.result;
+  } else if (!(l.frame().kinds & protocol::Kind::Unlabeled)) {
+    out.Result = Result::NoFrame;
+  } else if (MarkerIndex >= l.frame().unlabeled.size()) {
+    out.Result = Result::InvalidIndex;
+  } else {
+    out.Result = Result::Success;
+    l.state.mapping.mapVector(l.frame().unlabeled[MarkerIndex].position, out.Translation);
+  }
   return out;
 }
 

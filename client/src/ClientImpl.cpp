@@ -34,14 +34,38 @@ std::uint64_t nextStateVersion() {
 
 // The state this thread read last, of whichever client it asked last. The
 // pointer and version are plain data, so the check on every query needs no
-// guard for first use; the reference that keeps the state from being refilled
-// is touched only when the thread moves on to another state.
+// guard for first use.
 struct ThreadView {
   std::uint64_t version = 0;
   const orbel::client::TakenState* state = nullptr;
 };
 thread_local ThreadView tKept;
-thread_local std::shared_ptr<const orbel::client::TakenState> tKeptReference;
+
+// Keeps that state alive (its client may go first) and counted as read, so
+// that it is not refilled; touched only when the thread moves on to another
+// state, and when the thread ends.
+class KeptState {
+ public:
+  KeptState() = default;
+  KeptState(const KeptState&) = delete;
+  KeptState& operator=(const KeptState&) = delete;
+  ~KeptState() { letGo(); }
+
+  void keep(const std::shared_ptr<orbel::client::TakenState>& state) {
+    state->readers.fetch_add(1, std::memory_order_relaxed);
+    letGo();
+    state_ = state;
+  }
+
+ private:
+  void letGo() {
+    if (state_) state_->readers.fetch_sub(1, std::memory_order_release);
+    state_.reset();
+  }
+
+  std::shared_ptr<orbel::client::TakenState> state_;
+};
+thread_local KeptState tKeptReference;
 
 }  // namespace
 
@@ -60,7 +84,7 @@ const orbel::client::TakenState& Client::Impl::view() const {
   // orders everything the publisher wrote.
   if (kept.version != currentVersion.load(std::memory_order_relaxed)) {
     TakenGuard lock(taken);
-    tKeptReference = current;
+    tKeptReference.keep(current);
     kept.state = current.get();
     kept.version = current->version;
   }
@@ -69,13 +93,9 @@ const orbel::client::TakenState& Client::Impl::view() const {
 
 std::shared_ptr<orbel::client::TakenState> Client::Impl::spareState() {
   for (const auto& state : states) {
-    // Held by this list alone: no thread reads it, and none can start to,
-    // since only the current state is handed out (under taken, held here).
-    if (state != current && state.use_count() == 1) {
-      // Pairs with the release in the last reader's reference drop.
-      std::atomic_thread_fence(std::memory_order_acquire);
-      return state;
-    }
+    // Kept by no thread, and none can start to keep it: only the current
+    // state is handed out, under taken, which the caller holds.
+    if (state != current && state->readers.load(std::memory_order_acquire) == 0) return state;
   }
   states.push_back(std::make_shared<orbel::client::TakenState>());
   return states.back();

@@ -73,6 +73,10 @@ struct TakenState {
   // Unique in the process, so that a thread's kept state cannot be taken
   // for another client's.
   std::uint64_t version = 0;
+  // Threads keeping this state. A thread lets go with a release and the
+  // client refills a state only after seeing 0 with an acquire, so every
+  // read of a kept state happens before it is refilled.
+  std::atomic<int> readers{0};
 };
 
 }  // namespace orbel::client
