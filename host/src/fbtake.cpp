@@ -77,7 +77,28 @@ bool FBTake::AddKey(const FBAnimationNode* node, FBTime time, const double* data
   std::copy(data, data + 3, key.value);
   key.interpolation = interpolation;
   key.tangentMode = tangentMode;
-  // Read outside the take's lock: the node's name has its own.
+  auto insert = [this, &key](Curve& curve) {
+    auto& keys = curve.layers[mCurrentLayer];
+    const auto at = std::lower_bound(keys.begin(), keys.end(), key.time,
+                                     [](const FBTakeKey& k, FBTime t) { return k.time < t; });
+    if (at != keys.end() && at->time == key.time) {
+      *at = key;
+    } else {
+      keys.insert(at, key);
+    }
+  };
+  {
+    // The usual case while recording: the node already has its curve, and
+    // a key costs no copy of the node's name.
+    std::lock_guard<std::mutex> lock(mLock);
+    const auto found = mCurves.find(node->GetSerial());
+    if (found != mCurves.end() && !found->second.nodeName.empty()) {
+      insert(found->second);
+      return true;
+    }
+  }
+  // A node's first key: its name is read outside the take's lock, as the
+  // name has a lock of its own.
   const std::string name = node->LongName.Get().str();
   std::lock_guard<std::mutex> lock(mLock);
   Curve& curve = mCurves[node->GetSerial()];
@@ -85,14 +106,7 @@ bool FBTake::AddKey(const FBAnimationNode* node, FBTime time, const double* data
     curve.nodeName = name;
     curve.dataType = node->GetDataType().str();
   }
-  auto& keys = curve.layers[mCurrentLayer];
-  const auto at = std::lower_bound(keys.begin(), keys.end(), time,
-                                   [](const FBTakeKey& k, FBTime t) { return k.time < t; });
-  if (at != keys.end() && at->time == time) {
-    *at = key;
-  } else {
-    keys.insert(at, key);
-  }
+  insert(curve);
   return true;
 }
 
