@@ -12,7 +12,11 @@
 //   by the last successful GetFrame: that frame and its description stay
 //   fixed until the next GetFrame, whatever the network delivers meanwhile.
 // - Name lookups are constant time (hashed indices built once per
-//   description), not scans.
+//   description), not scans; a String kept from frame to frame is found
+//   without hashing it again.
+// - Queries take no lock while the frame and axis mapping stay the same.
+//   Each thread that queries keeps the state it last read (one frame) until
+//   its next query after a GetFrame, or until it ends.
 // - No exception leaves this library.
 #pragma once
 
