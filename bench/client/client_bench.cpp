@@ -7,6 +7,9 @@
 // their ratio to one memcpy of the frame's payload (x_memcpy).
 #include <benchmark/benchmark.h>
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -27,11 +30,41 @@ using orbel::server::CaptureServer;
 using orbel::server::SyntheticScene;
 using orbel::server::SyntheticSceneConfig;
 
+// The processors this process may run on.
+std::vector<int> AllowedCpus() {
+  std::vector<int> cpus;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &set)) cpus.push_back(cpu);
+  }
+  return cpus;
+}
+
+// Binds the calling thread (and the threads it starts afterwards) to the
+// given processors.
+bool BindCallingThread(const std::vector<int>& cpus) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (const int cpu : cpus) CPU_SET(cpu, &set);
+  return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
+}
+
 struct Stage {
   std::unique_ptr<CaptureServer> server;
   sdk::Client client;
+  // Whether the client (its receive thread and the caller) runs on one
+  // processor and the server on the others.
+  bool clientOnOneCore = false;
+  std::vector<int> cpus;  // the caller's processors before, when bound
 
-  Stage(const std::string& preset, double fps) {
+  Stage(const std::string& preset, double fps, bool pinClient = false) {
+    if (pinClient) cpus = AllowedCpus();
+    if (cpus.size() >= 2) {
+      // The server's threads start on every processor but the client's.
+      clientOnOneCore = BindCallingThread(std::vector<int>(cpus.begin() + 1, cpus.end()));
+    }
     SyntheticSceneConfig config;
     SyntheticSceneConfig::preset(preset, config);
     config.framesPerSecond = fps;
@@ -42,6 +75,8 @@ struct Stage {
         std::make_unique<CaptureServer>(std::make_shared<SyntheticScene>(config), serverConfig);
     std::string error;
     if (!server->start(error)) return;
+    // The receive thread starts in Connect, on the caller's processor.
+    if (clientOnOneCore) clientOnOneCore = BindCallingThread({cpus.front()});
     client.Connect("127.0.0.1:" + std::to_string(server->port()));
     client.EnableSegmentData();
     client.EnableMarkerData();
@@ -49,6 +84,13 @@ struct Stage {
     while (client.GetFrame().Result != sdk::Result::Success) std::this_thread::yield();
   }
   bool ready() const { return client.IsConnected().Connected; }
+
+  Stage(const Stage&) = delete;
+  Stage& operator=(const Stage&) = delete;
+  ~Stage() {
+    // The benchmark thread goes back to its processors for the next one.
+    if (cpus.size() >= 2) BindCallingThread(cpus);
+  }
 };
 
 // The server runs as fast as it can compute and send; each iteration waits
@@ -88,7 +130,8 @@ BENCHMARK(BM_FramesTakenPerSecond)->Arg(0)->Arg(1)->UseRealTime()->MinTime(2.0);
 // below 1 rather than as growing memory.
 void BM_KeepsUpAt1000PerSecond(benchmark::State& state) {
   const char* preset = orbel::bench::PresetName(state.range(0));
-  Stage stage(preset, 1000);
+  // The client on one processor, the server on the others.
+  Stage stage(preset, 1000, true);
   if (!stage.ready()) {
     state.SkipWithError("no server");
     return;
@@ -107,6 +150,7 @@ void BM_KeepsUpAt1000PerSecond(benchmark::State& state) {
   const double sent = static_cast<double>(last - first);
   state.counters["received_of_sent"] = sent > 0 ? received / sent : 0.0;
   state.counters["fresh_of_takes"] = static_cast<double>(fresh) / state.iterations();
+  state.counters["client_on_one_core"] = stage.clientOnOneCore ? 1 : 0;
   state.SetLabel(preset);
 }
 BENCHMARK(BM_KeepsUpAt1000PerSecond)->Arg(0)->Arg(1)->UseRealTime()->Iterations(2000);
