@@ -32,15 +32,6 @@ std::uint64_t nextStateVersion() {
   return counter.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
-// The state this thread read last, of whichever client it asked last. The
-// pointer and version are plain data, so the check on every query needs no
-// guard for first use.
-struct ThreadView {
-  std::uint64_t version = 0;
-  const orbel::client::TakenState* state = nullptr;
-};
-thread_local ThreadView tKept;
-
 // Keeps that state alive (its client may go first) and counted as read, so
 // that it is not refilled; touched only when the thread moves on to another
 // state, and when the thread ends.
@@ -77,17 +68,12 @@ Client::Impl::Impl() : current(std::make_shared<orbel::client::TakenState>()) {
 
 Client::Impl::~Impl() { joinReceiver(); }
 
-const orbel::client::TakenState& Client::Impl::view() const {
-  ThreadView& kept = tKept;
-  // Relaxed is enough: an equal version means the state kept is that very
-  // state, and a different one sends the thread through the lock, which
-  // orders everything the publisher wrote.
-  if (kept.version != currentVersion.load(std::memory_order_relaxed)) {
-    TakenGuard lock(taken);
-    tKeptReference.keep(current);
-    kept.state = current.get();
-    kept.version = current->version;
-  }
+const orbel::client::TakenState& Client::Impl::viewAfterChange() const {
+  orbel::client::ThreadView& kept = orbel::client::tThreadView;
+  TakenGuard lock(taken);
+  tKeptReference.keep(current);
+  kept.state = current.get();
+  kept.version = current->version;
   return *kept.state;
 }
 

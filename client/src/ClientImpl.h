@@ -79,6 +79,22 @@ struct TakenState {
   std::atomic<int> readers{0};
 };
 
+// The state this thread read last, of whichever client it asked last. Plain
+// data with a constant initializer, defined inline so that every query reads
+// it directly, with no guard for first use.
+struct ThreadView {
+  std::uint64_t version = 0;
+  const TakenState* state = nullptr;
+};
+#if defined(__ELF__)
+// Initial-exec: a fixed offset from the thread pointer, where the general
+// model calls into the dynamic linker on every query. It takes 16 bytes of
+// the static TLS the C library keeps for libraries loaded later.
+inline thread_local ThreadView tThreadView __attribute__((tls_model("initial-exec")));
+#else
+inline thread_local ThreadView tThreadView;
+#endif
+
 }  // namespace orbel::client
 
 namespace OrbelDataStreamSDK::CPP {
@@ -119,7 +135,15 @@ struct Client::Impl {
 
   // The state the queries read on the calling thread: the current one, or
   // one published just before, never one being filled.
-  const orbel::client::TakenState& view() const;
+  const orbel::client::TakenState& view() const {
+    const orbel::client::ThreadView& kept = orbel::client::tThreadView;
+    // Relaxed is enough: an equal version means the state kept is that very
+    // state, and a different one sends the thread through the lock, which
+    // orders everything the publisher wrote.
+    if (kept.version != currentVersion.load(std::memory_order_relaxed)) return viewAfterChange();
+    return *kept.state;
+  }
+  const orbel::client::TakenState& viewAfterChange() const;
   // A state nobody reads, to fill and publish; the caller holds taken. May
   // allocate (and throw) while every state is still being read.
   std::shared_ptr<orbel::client::TakenState> spareState();
