@@ -484,6 +484,11 @@ std::string ClientTestAccess::lastErrorText(const Client& client) {
   return client.impl_->lastErrorText;
 }
 
+std::size_t ClientTestAccess::takenStates(const Client& client) {
+  Client::Impl::TakenGuard lock(client.impl_->taken);
+  return client.impl_->states.size();
+}
+
 Result::Enum ClientTestAccess::lastError(const Client& client) {
   std::lock_guard<std::mutex> lock(client.impl_->state);
   return client.impl_->lastError;

@@ -2,6 +2,7 @@
 // contract; tests include it from the source tree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +18,8 @@ struct ORBEL_CLIENT_API ClientTestAccess {
   // Why the last connection ended or failed, as a user would read it.
   static std::string lastErrorText(const Client& client);
   static Result::Enum lastError(const Client& client);
+  // How many frame states the client has made for its queries to read.
+  static std::size_t takenStates(const Client& client);
 };
 
 }  // namespace OrbelDataStreamSDK::CPP

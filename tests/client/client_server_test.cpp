@@ -159,12 +159,17 @@ TEST(ClientAgainstServer, ANewDescriptionReplacesTheOldOne) {
   enableEverything(c);
   ASSERT_TRUE(takeFrame(c));
   ASSERT_EQ(c.GetSubjectCount().SubjectCount, 2u);
+  // A name kept across the switch carries where the old description had
+  // it; the new one must answer for itself.
+  const sdk::String kept = "Actor2";
+  ASSERT_EQ(c.GetSegmentCount(kept).Result, Result::Success);
   scene->requestSwitch();
   ASSERT_TRUE(waitUntil([&] {
     return c.GetFrame().Result == Result::Success && c.GetSubjectCount().SubjectCount == 1;
   }));
   expectFrameExactly(c, *scene);
   EXPECT_EQ(c.GetSegmentCount("Actor2").Result, Result::InvalidSubjectName);
+  EXPECT_EQ(c.GetSegmentCount(kept).Result, Result::InvalidSubjectName);
 }
 
 // ---- Frame hand-off -----------------------------------------------------------------
@@ -520,6 +525,35 @@ TEST(ClientLifetime, EveryOperationFromManyThreadsAtOnce) {
   for (auto& t : threads) t.join();
   EXPECT_TRUE(c.IsConnected().Connected);
   EXPECT_EQ(c.Disconnect().Result, Result::Success);
+}
+
+TEST(ClientLifetime, ThreadsThatEndLetGoOfTheFramesTheyRead) {
+  // Each thread that queries keeps the frame it read from being refilled
+  // until it reads again or ends; an ending thread that kept its frame
+  // would make every later GetFrame allocate a new one.
+  auto scene = syntheticScene("small", 500);
+  RunningServer server(scene);
+  sdk::Client c;
+  ASSERT_EQ(c.Connect(server.address()).Result, Result::Success);
+  enableEverything(c);
+  ASSERT_TRUE(takeFrame(c));
+  for (int round = 0; round < 16; ++round) {
+    std::thread reader([&] { EXPECT_EQ(c.GetSubjectCount().Result, Result::Success); });
+    reader.join();
+    ASSERT_TRUE(takeFrame(c));
+  }
+  // The current state, the one this thread still keeps, and a spare.
+  EXPECT_LE(sdk::ClientTestAccess::takenStates(c), 3u);
+
+  // A thread that keeps reading holds one more, never more.
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    while (!stop) c.GetFrameNumber();
+  });
+  for (int round = 0; round < 50; ++round) ASSERT_TRUE(takeFrame(c));
+  stop = true;
+  reader.join();
+  EXPECT_LE(sdk::ClientTestAccess::takenStates(c), 5u);
 }
 
 TEST(ClientLifetime, DestroyingAConnectedClientDisconnects) {
