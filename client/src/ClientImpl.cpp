@@ -32,9 +32,9 @@ std::uint64_t nextStateVersion() {
   return counter.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
-// Keeps that state alive (its client may go first) and counted as read, so
-// that it is not refilled; touched only when the thread moves on to another
-// state, and when the thread ends.
+// Keeps the state this thread last read (see ThreadView) alive, as its
+// client may go first, and counted as read, so that it is not refilled;
+// touched only when the thread moves on to another state, and when it ends.
 class KeptState {
  public:
   KeptState() = default;
