@@ -35,11 +35,7 @@ esac
 [ -f "$recording" ] || { echo "demo: no recording '$recording'" >&2; exit 2; }
 
 if [ "$build" = 1 ]; then
-  command -v cmake >/dev/null || {
-    echo "demo: cmake is missing; on Debian: apt-get install cmake g++ make libgtest-dev" \
-         "libgmock-dev libbenchmark-dev libeigen3-dev nlohmann-json3-dev" >&2
-    exit 1
-  }
+  scripts/install-deps.sh build
   echo "== building (cmake --preset default, target orbel-host with the plug-in and the server)"
   cmake --preset default >/dev/null
   cmake --build --preset default --target orbel-host
