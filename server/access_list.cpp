@@ -41,9 +41,10 @@ bool AddressRange::parse(const std::string& text, AddressRange& out, std::string
   r.prefixBits = most;
   if (slash != std::string::npos) {
     const std::string bits = text.substr(slash + 1);
-    if (bits.empty() || bits.size() > 3 || bits.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoul(bits) > most) {
-      error = "'" + text + "': the prefix length must be a number from 0 to " + std::to_string(most);
+    if (bits.empty() || bits.size() > 3 ||
+        bits.find_first_not_of("0123456789") != std::string::npos || std::stoul(bits) > most) {
+      error =
+          "'" + text + "': the prefix length must be a number from 0 to " + std::to_string(most);
       return false;
     }
     r.prefixBits = static_cast<unsigned>(std::stoul(bits));

@@ -20,8 +20,8 @@
 
 #include "client_requests.h"
 #include "log_text.h"
-#include "send_queue.h"
 #include "orbel/protocol/messages.h"
+#include "send_queue.h"
 
 namespace orbel::server {
 
@@ -394,16 +394,16 @@ void CaptureServer::Loop::accept(Clock::time_point now) {
 }
 
 void CaptureServer::Loop::pauseAccepting(int error, Clock::time_point now) {
-  acceptBackoff_ = acceptFailures_ == 0 ? kAcceptBackoffFirst
-                                        : std::min<Clock::duration>(acceptBackoff_ * 2,
-                                                                    kAcceptBackoffLongest);
+  acceptBackoff_ = acceptFailures_ == 0
+                       ? kAcceptBackoffFirst
+                       : std::min<Clock::duration>(acceptBackoff_ * 2, kAcceptBackoffLongest);
   acceptPausedUntil_ = now + acceptBackoff_;
   if (acceptFailures_++ == 0) {
     acceptFailingSince_ = now;
     log(std::string("cannot accept new clients: ") + std::strerror(error) + " (serving " +
         std::to_string(clients_.size()) + " clients); trying again every " +
-        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(kAcceptBackoffLongest)
-                           .count()) +
+        std::to_string(
+            std::chrono::duration_cast<std::chrono::milliseconds>(kAcceptBackoffLongest).count()) +
         " ms at most, quietly");
   }
 }
@@ -449,8 +449,8 @@ void CaptureServer::Loop::serviceRefused(const std::vector<pollfd>& fds, std::si
 
 void CaptureServer::Loop::logBursts(Clock::time_point now) {
   if (const std::size_t more = fullBurst_.due(now)) {
-    log("refused " + std::to_string(more) + " more clients: server full: " +
-        std::to_string(config_.maxClients) + " clients");
+    log("refused " + std::to_string(more) +
+        " more clients: server full: " + std::to_string(config_.maxClients) + " clients");
   }
   if (const std::size_t more = strangerBurst_.due(now)) {
     log("refused " + std::to_string(more) + " more clients not on the allow-list");
@@ -530,7 +530,7 @@ void CaptureServer::Loop::fail(Client& c, const std::string& reason) {
 }
 
 void CaptureServer::Loop::queue(Client& c, const std::vector<std::uint8_t>& bytes,
-                                       bool replaceable) {
+                                bool replaceable) {
   if (c.closing) return;
   if (!c.out.push(bytes.data(), bytes.size(), queueLimit(), replaceable)) {
     return fail(c, "is not reading (" + std::to_string(c.out.size()) + " bytes waiting)");

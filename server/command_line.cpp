@@ -106,7 +106,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       AddressRange range;
       if (!value(v)) return false;
       if (!AddressRange::parse(v, range, error)) {
-        error = "--allow " + error;
+        error.insert(0, "--allow ");
         return false;
       }
       cl.server.allow.push_back(range);

@@ -16,7 +16,8 @@ bool SendQueue::push(const std::uint8_t* message, std::size_t size, std::size_t 
     // Room at the front first: what was sent is dead weight.
     std::memmove(bytes_.data(), bytes_.data() + sent_, this->size());
     bytes_.resize(this->size());
-    replaceableAt_ = replaceableAt_ != kNone && replaceableAt_ >= sent_ ? replaceableAt_ - sent_ : kNone;
+    replaceableAt_ =
+        replaceableAt_ != kNone && replaceableAt_ >= sent_ ? replaceableAt_ - sent_ : kNone;
     sent_ = 0;
   }
   const std::size_t needed = bytes_.size() + size;

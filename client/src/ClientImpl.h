@@ -137,8 +137,7 @@ struct Client::Impl {
   // Sends whole messages on fd; the caller's thread and the receive
   // thread's heartbeats both do, so one send waits for the other.
   bool sendMessages(const std::vector<std::uint8_t>& bytes,
-                    orbel::client::Clock::time_point deadline,
-                    std::string& error);
+                    orbel::client::Clock::time_point deadline, std::string& error);
   // On the receive thread.
   void sendHeartbeatWhenDue();
   void joinReceiver();

@@ -14,17 +14,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,8 +80,10 @@ class LogLines {
   std::vector<std::string> mLines;
 };
 
+constexpr std::size_t kDefaultSoftLimit = std::size_t{256} * 1024;
+
 std::unique_ptr<CaptureServer> StartServer(double framesPerSecond,
-                                           std::size_t softLimitBytes = 256 * 1024,
+                                           std::size_t softLimitBytes = kDefaultSoftLimit,
                                            LogLines* log = nullptr, ServerConfig config = {}) {
   config.port = 0;
   config.framesPerSecond = framesPerSecond;
@@ -127,6 +129,10 @@ class RawPeer {
     setsockopt(mFd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
     timeval patience{20, 0};  // a send into a server that stopped reading fails, not hangs
     setsockopt(mFd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+    // Small segments keep the server's kernel from growing its send buffer
+    // for this peer to megabytes: what the server queues for it then shows.
+    int segment = 1024;
+    setsockopt(mFd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = to;
@@ -225,7 +231,7 @@ class RawPeer {
 };
 
 TEST(ServerFaults, ClientThatStopsReadingDoesNotHoldBackOthers) {
-  constexpr std::size_t kSoftLimit = 64 * 1024;
+  constexpr std::size_t kSoftLimit = std::size_t{64} * 1024;
   LogLines log;
   auto server = StartServer(1000, kSoftLimit, &log);
   ASSERT_NE(server, nullptr);
@@ -252,13 +258,13 @@ TEST(ServerFaults, ClientThatStopsReadingDoesNotHoldBackOthers) {
   // What the stalled peer costs the server stays near the soft limit (one
   // frame over it, and heartbeats), far below the hard limit.
   const std::size_t peak = server->peakQueuedBytes();
-  EXPECT_LE(peak, kSoftLimit + 64 * 1024) << "queue grew to " << peak << " bytes";
+  EXPECT_LE(peak, kSoftLimit + std::size_t{64} * 1024) << "queue grew to " << peak << " bytes";
 
   // Dropped frames are dropped whole: what the peer finally reads is a run
   // of complete messages with frame numbers that only go up.
   std::vector<std::uint64_t> numbers;
   std::string problem;
-  ASSERT_TRUE(stalled.Read(peak + 256 * 1024, numbers, problem)) << problem;
+  ASSERT_TRUE(stalled.Read(peak + std::size_t{256} * 1024, numbers, problem)) << problem;
   ASSERT_GT(numbers.size(), 1u);
   for (std::size_t i = 1; i < numbers.size(); ++i) {
     ASSERT_LT(numbers[i - 1], numbers[i]) << "at message " << i;
@@ -420,7 +426,7 @@ TEST(HostileClients, ClientsThatAskAndNeverReadStayWithinTheirMemoryBound) {
   // 3 MiB of requests from each, their kinds alternating: one queued
   // acknowledgement per request would be 3 MiB a client.
   std::vector<std::uint8_t> wants;
-  for (std::uint32_t i = 2; wants.size() < 64 * 1024; ++i) {
+  for (std::uint32_t i = 2; wants.size() < std::size_t{64} * 1024; ++i) {
     protocol::encode(protocol::Want{i, i % 2 ? protocol::Kind::All : protocol::Kind::Segments},
                      wants);
   }
@@ -443,13 +449,15 @@ TEST(HostileClients, ClientsThatAskAndNeverReadStayWithinTheirMemoryBound) {
   // the rest is the allocator's slack.
   const long grown = ProcStatusKiB(server.pid(), "VmHWM:") - before;
   EXPECT_LE(grown, 12 * 400 + 6 * 1024) << "peak resident memory grew by " << grown << " KiB";
+  // Bounded by replacing acknowledgements, not by hanging up on the clients.
+  EXPECT_EQ(FileText(logFile).find("is not reading"), std::string::npos);
 }
 
 TEST(HostileClients, SilentClientsCannotHoldEverySlot) {
   LogLines log;
   ServerConfig config;
   config.idleTimeout = std::chrono::milliseconds(1500);
-  auto server = StartServer(120, 256 * 1024, &log, config);
+  auto server = StartServer(120, kDefaultSoftLimit, &log, config);
   std::vector<std::unique_ptr<RawPeer>> silent;
   for (int i = 0; i < 300; ++i) {
     silent.push_back(std::make_unique<RawPeer>(server->port()));
@@ -480,20 +488,20 @@ TEST(HostileClients, SilentClientsCannotHoldEverySlot) {
 
 TEST(HostileClients, PeerTextReachesTheLogEscapedAndCut) {
   LogLines log;
-  auto server = StartServer(120, 256 * 1024, &log);
+  auto server = StartServer(120, kDefaultSoftLimit, &log);
   const std::pair<std::string, std::string> rows[] = {
       {"bye\nclient 10.0.0.1:1 connected", "said goodbye: bye\\nclient 10.0.0.1:1 connected"},
       {"\x1b[2J\x1b]0;owned\x07\r", "said goodbye: \\x1b[2J\\x1b]0;owned\\x07\\r"},
       {"a\\nb caf\xc3\xa9", "said goodbye: a\\\\nb caf\\xc3\\xa9"},
       {std::string(2000, 'A'), "AAAAAAAA... (2000 bytes in all)"},
   };
-  for (const auto& [reason, logged] : rows) {
+  for (const auto& row : rows) {
     RawPeer peer(server->port());
     std::vector<std::uint8_t> bytes;
     protocol::encode(protocol::ClientHello{protocol::kVersion, "forger"}, bytes);
-    protocol::encode(protocol::Goodbye{reason}, bytes);
+    protocol::encode(protocol::Goodbye{row.first}, bytes);
     ASSERT_TRUE(peer.Send(bytes));
-    EXPECT_TRUE(Eventually([&] { return log.Has(logged); })) << logged;
+    EXPECT_TRUE(Eventually([&] { return log.Has(row.second); })) << row.second;
   }
   for (const std::string& line : log.Lines()) {
     EXPECT_EQ(line.find_first_of("\n\r\x1b\x07"), std::string::npos) << line;
@@ -513,9 +521,8 @@ TEST(HostileClients, OutOfDescriptorsTheServerPausesInsteadOfSpinning) {
     peers.push_back(std::make_unique<RawPeer>(server.port()));
     peers.back()->Greet();
   }
-  ASSERT_TRUE(Eventually([&] {
-    return FileText(logFile).find("cannot accept new clients") != std::string::npos;
-  }));
+  ASSERT_TRUE(Eventually(
+      [&] { return FileText(logFile).find(std::strerror(EMFILE)) != std::string::npos; }));
   const std::size_t logged = FileText(logFile).size();
   const long ticks = ProcCpuTicks(server.pid());
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -577,7 +584,7 @@ TEST(HostileClients, OnlyLoopbackAndTheAllowListAreServed) {
       std::string error;
       ASSERT_TRUE(server::AddressRange::parse(range, config.allow.back(), error)) << error;
     }
-    auto server = StartServer(120, 256 * 1024, &log, config);
+    auto server = StartServer(120, kDefaultSoftLimit, &log, config);
     RawPeer peer(server->port(), row.from);
     ASSERT_TRUE(peer.connected());
     peer.Greet();

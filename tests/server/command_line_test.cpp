@@ -99,10 +99,10 @@ TEST(CommandLine, AllowListAdmitsLoopbackAndTheNamedRangesOnly) {
   const AccessList access(cl.server.allow);
   EXPECT_EQ(access.describe(), "loopback, 172.16.0.0/12, fd00:1::/33");
   const std::pair<const char*, bool> rows[] = {
-      {"127.0.0.1", true},        {"127.200.0.9", true},    {"::1", true},
-      {"::ffff:127.0.0.1", true}, {"172.31.255.255", true}, {"::ffff:172.20.0.1", true},
+      {"127.0.0.1", true},        {"127.200.0.9", true},     {"::1", true},
+      {"::ffff:127.0.0.1", true}, {"172.31.255.255", true},  {"::ffff:172.20.0.1", true},
       {"172.32.0.0", false},      {"172.15.255.255", false}, {"fd00:1:7fff::1", true},
-      {"fd00:1:8000::1", false},  {"10.0.0.1", false},      {"::2", false},
+      {"fd00:1:8000::1", false},  {"10.0.0.1", false},       {"::2", false},
   };
   for (const auto& [text, allowed] : rows) {
     AddressRange peer;
