@@ -194,7 +194,6 @@ class CaptureServer::Loop {
   std::size_t queueLimit() const {
     return config_.queueSoftLimitBytes + largestSceneMessage_ + kControlAllowanceBytes;
   }
-  void queued(Client& c);
   void flush(Client& c);
   void tick(std::uint64_t n);
   const std::vector<std::uint8_t>& encodedFrame(std::uint8_t kinds);
@@ -352,8 +351,12 @@ void CaptureServer::Loop::accept(Clock::time_point now) {
     if (fd < 0 && (errno == ECONNABORTED || errno == EPROTO || errno == EPERM)) {
       continue;  // that connection failed on the way in; the next may not
     }
-    const bool outOfResources = fd < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
-    if (outOfResources) return pauseAccepting(errno, now);
+    if (fd < 0) {
+      // Out of descriptors or memory, or worse: nothing a retry at once
+      // would mend.
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) pauseAccepting(errno, now);
+      return;
+    }
     if (acceptFailures_ > 0) {
       const auto seconds =
           std::chrono::duration_cast<std::chrono::seconds>(now - acceptFailingSince_).count();
@@ -361,7 +364,6 @@ void CaptureServer::Loop::accept(Clock::time_point now) {
           " failed attempts in " + std::to_string(seconds) + " s");
       acceptFailures_ = 0;
     }
-    if (fd < 0) return;
 
     const std::string peer = peerName(addr, len);
     const auto* address = addr.ss_family == AF_INET6
@@ -535,10 +537,6 @@ void CaptureServer::Loop::queue(Client& c, const std::vector<std::uint8_t>& byte
   if (!c.out.push(bytes.data(), bytes.size(), queueLimit(), replaceable)) {
     return fail(c, "is not reading (" + std::to_string(c.out.size()) + " bytes waiting)");
   }
-  queued(c);
-}
-
-void CaptureServer::Loop::queued(Client& c) {
   c.lastQueued = Clock::now();
   // Only this thread writes the peak, so a plain compare and store will do.
   if (c.out.size() > peakQueuedBytes_.load(std::memory_order_relaxed)) {
