@@ -338,6 +338,7 @@ TEST(ServerFaults, FiftyClientsAtOnce) {
   std::atomic<int> streamed{0};
   std::vector<std::string> failures(kClients);
   std::vector<std::thread> threads;
+  threads.reserve(kClients);
   for (int i = 0; i < kClients; ++i) {
     threads.emplace_back([&, i] {
       sdk::Client client;

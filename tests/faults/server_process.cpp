@@ -47,6 +47,7 @@ bool ServerProcess::Start(const std::vector<std::string>& arguments, std::string
   std::vector<std::string> words{ORBEL_CAPTURE_SERVER};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
 
