@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -18,7 +19,9 @@
 #include <vector>
 
 #include "client_requests.h"
+#include "log_text.h"
 #include "orbel/protocol/messages.h"
+#include "send_queue.h"
 
 namespace orbel::server {
 
@@ -28,8 +31,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kMaxClients = 256;
 constexpr std::size_t kInputBytes = protocol::kHeaderBytes + protocol::kMaxClientBodyBytes;
+// Out of descriptors: the first pause, doubled on each failure up to the
+// longest, so that a lasting shortage costs a few attempts a second.
+constexpr Clock::duration kAcceptBackoffFirst = std::chrono::milliseconds(50);
+constexpr Clock::duration kAcceptBackoffLongest = std::chrono::milliseconds(1000);
+// Refused clients held open for their reason to be read, and for how long.
+constexpr std::size_t kMaxRefusedHeld = 64;
+constexpr Clock::duration kRefusedHeldFor = std::chrono::seconds(1);
+// A burst of refusals ends after this much quiet; a long one is summed up
+// in the log this often.
+constexpr Clock::duration kBurstQuiet = std::chrono::seconds(2);
+constexpr Clock::duration kBurstSummaryEvery = std::chrono::seconds(60);
 
 std::int64_t monotonicNowNs() {
   timespec ts{};
@@ -114,6 +127,7 @@ class CaptureServer::Loop {
         rate_(FrameRate::fromDouble(fps)),
         period_(1.0e9 / fps),
         listenFd_(listenFd),
+        access_(config.allow),
         framesProduced_(counters.framesProduced_),
         clientCount_(counters.clientCount_),
         framesDropped_(counters.framesDropped_),
@@ -123,6 +137,7 @@ class CaptureServer::Loop {
 
   ~Loop() {
     for (auto& c : clients_) close(c->fd);
+    for (const Refused& r : refused_) close(r.fd);
     if (wakeFd_ >= 0) close(wakeFd_);
     close(listenFd_);
   }
@@ -143,6 +158,7 @@ class CaptureServer::Loop {
     std::string peer;
     Clock::time_point connectedAt;
     Clock::time_point lastQueued;
+    Clock::time_point lastHeard;  // its last whole message
     bool greeted = false;
     bool closing = false;
     std::uint8_t kinds = 0;
@@ -150,18 +166,34 @@ class CaptureServer::Loop {
     std::uint64_t framesDropped = 0;
     std::vector<std::uint8_t> in;
     std::size_t inUsed = 0;
-    std::vector<std::uint8_t> out;
-    std::size_t outSent = 0;
-
-    std::size_t queued() const { return out.size() - outSent; }
+    SendQueue out;
+  };
+  // A client turned away with a reason: kept open a moment, reading and
+  // discarding, so that its greeting arriving after the close cannot turn
+  // the close into a reset that destroys the reason before it is read.
+  struct Refused {
+    int fd = -1;
+    Clock::time_point until;
   };
 
   void log(const std::string& line) const { config_.log(line); }
-  void accept();
+  void accept(Clock::time_point now);
+  void pauseAccepting(int error, Clock::time_point now);
+  void refuse(int fd, const std::string& peer, Clock::time_point now);
+  void serviceRefused(const std::vector<pollfd>& fds, std::size_t first, std::size_t count,
+                      Clock::time_point now);
+  void logBursts(Clock::time_point now);
   void readFrom(Client& c);
   void handle(Client& c, const ClientRequest& r);
   void fail(Client& c, const std::string& reason);
-  void queue(Client& c, const std::vector<std::uint8_t>& bytes);
+  // Scene messages (description, frame) are queued only to a client within
+  // its soft limit; the rest (greeting, acknowledgement, heartbeat) are owed
+  // whatever its backlog. Either way a client whose queue would pass its
+  // limit is dropped.
+  void queue(Client& c, const std::vector<std::uint8_t>& bytes, bool replaceable = false);
+  std::size_t queueLimit() const {
+    return config_.queueSoftLimitBytes + largestSceneMessage_ + kControlAllowanceBytes;
+  }
   void flush(Client& c);
   void tick(std::uint64_t n);
   const std::vector<std::uint8_t>& encodedFrame(std::uint8_t kinds);
@@ -173,18 +205,30 @@ class CaptureServer::Loop {
   const double period_;  // nanoseconds
   int listenFd_;
   int wakeFd_ = -1;
+  const AccessList access_;
   std::atomic<bool> stop_{false};
   std::atomic<std::uint64_t>& framesProduced_;
   std::atomic<std::size_t>& clientCount_;
   std::atomic<std::uint64_t>& framesDropped_;
   std::atomic<std::size_t>& peakQueuedBytes_;
   std::vector<std::unique_ptr<Client>> clients_;
+  std::vector<Refused> refused_;
+
+  // Out of descriptors, accept fails at once for as long as the listening
+  // socket is watched: it is left alone for a while, longer each time.
+  Clock::time_point acceptPausedUntil_{};
+  Clock::duration acceptBackoff_{};
+  std::uint64_t acceptFailures_ = 0;
+  Clock::time_point acceptFailingSince_{};
+  LogBurst fullBurst_{kBurstQuiet, kBurstSummaryEvery};
+  LogBurst strangerBurst_{kBurstQuiet, kBurstSummaryEvery};
 
   std::shared_ptr<const Description> description_;
   bool descriptionUsable_ = false;
   bool misfitLogged_ = false;
   std::uint32_t descriptionId_ = 0;
   std::vector<std::uint8_t> descriptionBytes_;
+  std::size_t largestSceneMessage_ = 0;
 
   Frame sceneFrame_;
   protocol::Frame wireFrame_;
@@ -205,12 +249,18 @@ void CaptureServer::Loop::run() {
   };
 
   while (!stop_) {
+    // Laid out as: wake-up, listener, clients, refused clients.
     fds.clear();
     fds.push_back({wakeFd_, POLLIN, 0});
-    fds.push_back({listenFd_, POLLIN, 0});
+    // A negative descriptor is skipped by poll: how accepting pauses.
+    fds.push_back({Clock::now() >= acceptPausedUntil_ ? listenFd_ : -1, POLLIN, 0});
     for (auto& c : clients_) {
-      fds.push_back({c->fd, static_cast<short>(POLLIN | (c->queued() > 0 ? POLLOUT : 0)), 0});
+      fds.push_back({c->fd, static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
     }
+    const std::size_t clientsPolled = clients_.size();
+    for (const Refused& r : refused_) fds.push_back({r.fd, POLLIN, 0});
+    const std::size_t refusedPolled = refused_.size();
+
     auto wait = scheduled() - Clock::now();
     const auto housekeeping = std::chrono::milliseconds(50);
     if (wait > housekeeping) wait = housekeeping;
@@ -228,12 +278,14 @@ void CaptureServer::Loop::run() {
         std::uint64_t drained = 0;
         [[maybe_unused]] const ssize_t r = read(wakeFd_, &drained, sizeof drained);
       }
-      if (fds[1].revents & POLLIN) accept();
+      serviceRefused(fds, 2 + clientsPolled, refusedPolled, Clock::now());
+      if (fds[1].revents & POLLIN) accept(Clock::now());
       // Clients accepted just now are not in fds; they are polled next time.
-      for (std::size_t i = 2; i < fds.size(); ++i) {
-        Client& c = *clients_[i - 2];
-        if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) readFrom(c);
-        if (!c.closing && (fds[i].revents & POLLOUT)) flush(c);
+      for (std::size_t i = 0; i < clientsPolled; ++i) {
+        Client& c = *clients_[i];
+        const short revents = fds[2 + i].revents;
+        if (revents & (POLLIN | POLLHUP | POLLERR)) readFrom(c);
+        if (!c.closing && (revents & POLLOUT)) flush(c);
       }
     }
 
@@ -256,13 +308,20 @@ void CaptureServer::Loop::run() {
         fail(*c, "did not greet within " + std::to_string(config_.greetingTimeout.count()) + " ms");
         continue;
       }
-      if (c->greeted && now - c->lastQueued > config_.heartbeatInterval) {
+      if (c->greeted && now - c->lastHeard > config_.idleTimeout) {
+        fail(*c, "sent nothing for " + std::to_string(config_.idleTimeout.count()) + " ms");
+        continue;
+      }
+      // Bytes still waiting say as much as a heartbeat would, once read.
+      if (c->greeted && c->out.empty() && now - c->lastQueued > config_.heartbeatInterval) {
         scratch_.clear();
         protocol::encodeHeartbeat(scratch_);
         queue(*c, scratch_);
       }
-      if (!c->closing && c->queued() > 0) flush(*c);
+      if (!c->closing && !c->out.empty()) flush(*c);
     }
+    serviceRefused(fds, 0, 0, now);
+    logBursts(now);
 
     for (std::size_t i = 0; i < clients_.size();) {
       if (clients_[i]->closing) {
@@ -282,23 +341,46 @@ void CaptureServer::Loop::run() {
   sayGoodbyeToAll();
 }
 
-void CaptureServer::Loop::accept() {
-  for (;;) {
+void CaptureServer::Loop::accept(Clock::time_point now) {
+  // Bounded, so that a flood of connections cannot starve the frames.
+  for (int taken = 0; taken < 64; ++taken) {
     sockaddr_storage addr{};
     socklen_t len = sizeof addr;
     const int fd =
         accept4(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0 && (errno == ECONNABORTED || errno == EPROTO || errno == EPERM)) {
+      continue;  // that connection failed on the way in; the next may not
+    }
     if (fd < 0) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        log(std::string("accept failed: ") + std::strerror(errno));
-      }
+      // Out of descriptors or memory, or worse: nothing a retry at once
+      // would mend.
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) pauseAccepting(errno, now);
       return;
     }
+    if (acceptFailures_ > 0) {
+      const auto seconds =
+          std::chrono::duration_cast<std::chrono::seconds>(now - acceptFailingSince_).count();
+      log("accepting new clients again, after " + std::to_string(acceptFailures_) +
+          " failed attempts in " + std::to_string(seconds) + " s");
+      acceptFailures_ = 0;
+    }
+
     const std::string peer = peerName(addr, len);
-    if (clients_.size() >= kMaxClients) {
-      log("client " + peer + " refused: already serving " + std::to_string(kMaxClients) +
-          " clients");
+    const auto* address = addr.ss_family == AF_INET6
+                              ? reinterpret_cast<const std::uint8_t*>(
+                                    &reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_addr)
+                              : reinterpret_cast<const std::uint8_t*>(
+                                    &reinterpret_cast<const sockaddr_in*>(&addr)->sin_addr);
+    if (!access_.allows(address, addr.ss_family == AF_INET6 ? 16 : 4)) {
+      if (strangerBurst_.note(now)) {
+        log("client " + peer + " refused: not on the allow-list (serving " + access_.describe() +
+            ")");
+      }
       close(fd);
+      continue;
+    }
+    if (clients_.size() >= config_.maxClients) {
+      refuse(fd, peer, now);
       continue;
     }
     int one = 1;
@@ -306,10 +388,74 @@ void CaptureServer::Loop::accept() {
     auto c = std::make_unique<Client>();
     c->fd = fd;
     c->peer = peer;
-    c->connectedAt = c->lastQueued = Clock::now();
+    c->connectedAt = c->lastQueued = c->lastHeard = now;
     c->in.resize(kInputBytes);
     log("client " + peer + " connected");
     clients_.push_back(std::move(c));
+  }
+}
+
+void CaptureServer::Loop::pauseAccepting(int error, Clock::time_point now) {
+  acceptBackoff_ = acceptFailures_ == 0
+                       ? kAcceptBackoffFirst
+                       : std::min<Clock::duration>(acceptBackoff_ * 2, kAcceptBackoffLongest);
+  acceptPausedUntil_ = now + acceptBackoff_;
+  if (acceptFailures_++ == 0) {
+    acceptFailingSince_ = now;
+    log(std::string("cannot accept new clients: ") + std::strerror(error) + " (serving " +
+        std::to_string(clients_.size()) + " clients); trying again every " +
+        std::to_string(
+            std::chrono::duration_cast<std::chrono::milliseconds>(kAcceptBackoffLongest).count()) +
+        " ms at most, quietly");
+  }
+}
+
+void CaptureServer::Loop::refuse(int fd, const std::string& peer, Clock::time_point now) {
+  const std::string reason = "server full: " + std::to_string(config_.maxClients) + " clients";
+  if (fullBurst_.note(now)) log("client " + peer + " refused: " + reason);
+  if (refused_.size() >= kMaxRefusedHeld) {
+    close(fd);  // a flood: no reason for the rest, and no descriptors spent on them
+    return;
+  }
+  scratch_.clear();
+  protocol::encode(protocol::Goodbye{reason}, scratch_);
+  // A fresh socket's buffer takes the few bytes at once.
+  [[maybe_unused]] const ssize_t n =
+      send(fd, scratch_.data(), scratch_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  shutdown(fd, SHUT_WR);
+  refused_.push_back({fd, now + kRefusedHeldFor});
+}
+
+void CaptureServer::Loop::serviceRefused(const std::vector<pollfd>& fds, std::size_t first,
+                                         std::size_t count, Clock::time_point now) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!(fds[first + i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    std::uint8_t sink[4096];
+    ssize_t got = 0;
+    while ((got = recv(refused_[i].fd, sink, sizeof sink, MSG_DONTWAIT)) > 0) {
+    }
+    if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      refused_[i].until = now;  // it has read the reason and gone
+    }
+  }
+  for (std::size_t i = 0; i < refused_.size();) {
+    if (now >= refused_[i].until) {
+      close(refused_[i].fd);
+      refused_[i] = refused_.back();
+      refused_.pop_back();
+    } else {
+      ++i;
+    }
+  }
+}
+
+void CaptureServer::Loop::logBursts(Clock::time_point now) {
+  if (const std::size_t more = fullBurst_.due(now)) {
+    log("refused " + std::to_string(more) +
+        " more clients: server full: " + std::to_string(config_.maxClients) + " clients");
+  }
+  if (const std::size_t more = strangerBurst_.due(now)) {
+    log("refused " + std::to_string(more) + " more clients not on the allow-list");
   }
 }
 
@@ -333,6 +479,8 @@ void CaptureServer::Loop::readFrom(Client& c) {
     const ClientRequest r = nextClientRequest(c.in.data() + offset, c.inUsed - offset, c.greeted);
     if (r.action == ClientRequest::Action::Wait) break;
     offset += r.bytes;
+    // Bytes trickling in without ever making a message do not count.
+    c.lastHeard = Clock::now();
     handle(c, r);
   }
   if (offset > 0 && !c.closing) {
@@ -360,52 +508,47 @@ void CaptureServer::Loop::handle(Client& c, const ClientRequest& r) {
       c.kinds = r.kinds;
       scratch_.clear();
       protocol::encode(protocol::WantAck{r.sequence, r.kinds}, scratch_);
-      queue(c, scratch_);
+      // An acknowledgement still waiting, with nothing after it, is out of
+      // date: the newest one says all the client needs (which request was
+      // answered last, and what is served now) in its place.
+      if (!c.out.replaceLast(scratch_.data(), scratch_.size())) queue(c, scratch_, true);
       return;
     case ClientRequest::Action::Leave:
-      log("client " + c.peer + " said goodbye" + (r.text.empty() ? "" : ": " + r.text));
+      log("client " + c.peer + " said goodbye" +
+          (r.text.empty() ? "" : ": " + escapeForLog(r.text)));
       c.closing = true;
       return;
   }
 }
 
 void CaptureServer::Loop::fail(Client& c, const std::string& reason) {
-  log("client " + c.peer + " " + reason + "; closing the connection");
+  log("client " + c.peer + " " + escapeForLog(reason) + "; closing the connection");
   // Best effort: tell the client why, after whatever it is owed already,
   // without waiting for a client that does not read.
-  if (c.queued() <= config_.queueHardLimitBytes) {
-    scratch_.clear();
-    protocol::encode(protocol::Goodbye{reason}, scratch_);
-    c.out.insert(c.out.end(), scratch_.begin(), scratch_.end());
-    flush(c);
-  }
+  scratch_.clear();
+  protocol::encode(protocol::Goodbye{reason}, scratch_);
+  if (c.out.push(scratch_.data(), scratch_.size(), queueLimit() + scratch_.size())) flush(c);
   c.closing = true;
 }
 
-void CaptureServer::Loop::queue(Client& c, const std::vector<std::uint8_t>& bytes) {
+void CaptureServer::Loop::queue(Client& c, const std::vector<std::uint8_t>& bytes,
+                                bool replaceable) {
   if (c.closing) return;
-  if (c.outSent > 0 && c.outSent == c.out.size()) {
-    c.out.clear();
-    c.outSent = 0;
+  if (!c.out.push(bytes.data(), bytes.size(), queueLimit(), replaceable)) {
+    return fail(c, "is not reading (" + std::to_string(c.out.size()) + " bytes waiting)");
   }
-  c.out.insert(c.out.end(), bytes.begin(), bytes.end());
   c.lastQueued = Clock::now();
   // Only this thread writes the peak, so a plain compare and store will do.
-  if (c.queued() > peakQueuedBytes_.load(std::memory_order_relaxed)) {
-    peakQueuedBytes_.store(c.queued(), std::memory_order_relaxed);
-  }
-  if (c.queued() > config_.queueHardLimitBytes) {
-    c.out.clear();
-    c.outSent = 0;
-    fail(c, "is not reading (" + std::to_string(config_.queueHardLimitBytes) + " bytes waiting)");
+  if (c.out.size() > peakQueuedBytes_.load(std::memory_order_relaxed)) {
+    peakQueuedBytes_.store(c.out.size(), std::memory_order_relaxed);
   }
 }
 
 void CaptureServer::Loop::flush(Client& c) {
-  while (c.queued() > 0) {
-    const ssize_t n = send(c.fd, c.out.data() + c.outSent, c.queued(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  while (!c.out.empty()) {
+    const ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
-      c.outSent += static_cast<std::size_t>(n);
+      c.out.consume(static_cast<std::size_t>(n));
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
@@ -413,13 +556,6 @@ void CaptureServer::Loop::flush(Client& c) {
     log("client " + c.peer + " dropped: " + std::strerror(n < 0 ? errno : EPIPE));
     c.closing = true;
     return;
-  }
-  if (c.outSent == c.out.size()) {
-    c.out.clear();
-    c.outSent = 0;
-  } else if (c.outSent > (1u << 20) && c.outSent * 2 > c.out.size()) {
-    c.out.erase(c.out.begin(), c.out.begin() + static_cast<std::ptrdiff_t>(c.outSent));
-    c.outSent = 0;
   }
 }
 
@@ -460,10 +596,15 @@ void CaptureServer::Loop::tick(std::uint64_t n) {
     }
   }
   if (!descriptionUsable_) return;
-  // A frame is meaningless without its description, so the description is
-  // queued first and even past a client's soft limit.
+  largestSceneMessage_ = std::max(largestSceneMessage_, descriptionBytes_.size());
+  // A frame is meaningless without its description, so the description
+  // goes first; to a client past its soft limit, once it has caught up
+  // (no frame goes to it until then either).
   for (auto& c : clients_) {
-    if (c->closing || !c->greeted || c->descriptionSent == descriptionId_) continue;
+    if (c->closing || !c->greeted || c->descriptionSent == descriptionId_ ||
+        c->out.size() > config_.queueSoftLimitBytes) {
+      continue;
+    }
     queue(*c, descriptionBytes_);
     c->descriptionSent = descriptionId_;
   }
@@ -518,10 +659,13 @@ void CaptureServer::Loop::tick(std::uint64_t n) {
   // Encode first and stamp after, so the send time measures the way to the
   // client and not this server's own encoding.
   auto takesFrame = [this](const Client& c) {
-    return !c.closing && c.greeted && c.queued() <= config_.queueSoftLimitBytes;
+    return !c.closing && c.greeted && c.descriptionSent == descriptionId_ &&
+           c.out.size() <= config_.queueSoftLimitBytes;
   };
   for (auto& c : clients_) {
-    if (takesFrame(*c)) encodedFrame(c->kinds);
+    if (takesFrame(*c)) {
+      largestSceneMessage_ = std::max(largestSceneMessage_, encodedFrame(c->kinds).size());
+    }
   }
   w.serverSendTimeNs = monotonicNowNs();
   for (std::size_t kinds = 0; kinds <= protocol::Kind::All; ++kinds) {
@@ -545,8 +689,7 @@ void CaptureServer::Loop::sayGoodbyeToAll() {
     if (c->closing) continue;
     // Finish the message in flight, if the socket takes it, so the goodbye
     // arrives whole; otherwise the closed socket says it well enough.
-    queue(*c, scratch_);
-    flush(*c);
+    if (c->out.push(scratch_.data(), scratch_.size(), queueLimit() + scratch_.size())) flush(*c);
   }
 }
 
@@ -569,6 +712,10 @@ bool CaptureServer::start(std::string& error) {
   fps_ = config_.framesPerSecond > 0 ? config_.framesPerSecond : scene_->framesPerSecond();
   if (!std::isfinite(fps_) || fps_ <= 0 || fps_ > 1.0e6) {
     error = "frame rate " + std::to_string(fps_) + " is not between 0 and 1000000";
+    return false;
+  }
+  if (config_.maxClients == 0) {
+    error = "the server must serve at least one client";
     return false;
   }
   const auto first = scene_->descriptionAt(0);
@@ -605,7 +752,10 @@ bool CaptureServer::start(std::string& error) {
   }
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (bind(fd, found->ai_addr, found->ai_addrlen) != 0 || listen(fd, 64) != 0) {
+  // The longest queue the system allows: a burst of clients (a studio's
+  // machines starting at once) waits there instead of retrying a second
+  // later.
+  if (bind(fd, found->ai_addr, found->ai_addrlen) != 0 || listen(fd, SOMAXCONN) != 0) {
     const int e = errno;
     error = "cannot listen on " + where + ": " + std::strerror(e);
     if (e == EACCES && config_.port < 1024) {
@@ -631,6 +781,7 @@ bool CaptureServer::start(std::string& error) {
     loop_.reset();
     return false;
   }
+  config_.log("serving clients from " + AccessList(config_.allow).describe());
   thread_ = std::thread([this] { loop_->run(); });
   return true;
 }

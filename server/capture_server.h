@@ -5,7 +5,8 @@
 // once, encodes it once per combination of data kinds that clients want,
 // and queues it to each client. A client that does not keep up has frames
 // dropped for it (its queue is bounded) and never holds back the others; a
-// client that sends anything malformed is logged and disconnected.
+// client that sends anything malformed, or nothing at all for too long, is
+// logged and disconnected. server/README.md has every limit in one table.
 #pragma once
 
 #include <atomic>
@@ -16,7 +17,9 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "access_list.h"
 #include "scene.h"
 #include "stream_timecode.h"
 
@@ -29,17 +32,29 @@ struct ServerConfig {
   // The timecode stamped on frames when the scene serves none of its own.
   TimecodeStandard timecode = TimecodeStandard::None;
 
-  // A client's queue may hold this many bytes before its frames are dropped,
+  // Clients served at once; one more is told "server full: N clients".
+  std::size_t maxClients = 256;
+  // Past this many bytes waiting in a client's queue, its frames are dropped
+  // and a new description waits. Whatever else it is owed (greeting,
+  // acknowledgements, goodbye) still fits in kControlAllowanceBytes more.
   std::size_t queueSoftLimitBytes = std::size_t{256} * 1024;
-  // and this many before it is disconnected for not reading.
-  std::size_t queueHardLimitBytes = 64u << 20;
   std::chrono::milliseconds heartbeatInterval{250};
   std::chrono::milliseconds greetingTimeout{5000};
+  // A greeted client that sends no whole message (a heartbeat will do) for
+  // this long holds a slot for nothing and is dropped.
+  std::chrono::milliseconds idleTimeout{10000};
+  // Who may connect besides loopback; anyone else is logged and dropped.
+  std::vector<AddressRange> allow;
 
   // Receives every log line (connections, errors), without a newline.
   // Called from the server's thread. Default: standard error.
   std::function<void(const std::string&)> log;
 };
+
+// A client's queue holds at most the soft limit, the scene's largest
+// message (one frame or description that crossed the limit) and this; a
+// client whose queue would pass that is dropped for not reading.
+inline constexpr std::size_t kControlAllowanceBytes = std::size_t{64} * 1024;
 
 class CaptureServer {
  public:

@@ -25,6 +25,17 @@ bool parseUnsigned(const std::string& option, const std::string& text, unsigned 
   return true;
 }
 
+// A finite decimal number within [least, most].
+bool parseNumber(const std::string& text, double least, double most, double& out) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(value) || value < least || value > most) {
+    return false;
+  }
+  out = value;
+  return true;
+}
+
 }  // namespace
 
 std::string usageText() {
@@ -34,6 +45,12 @@ std::string usageText() {
          "\n"
          "  --port N            port to listen on (default 801; 0 picks a free one)\n"
          "  --bind ADDRESS      numeric address to listen on (default 127.0.0.1)\n"
+         "  --allow CIDR        also serve clients from this range (like 10.0.0.0/8 or\n"
+         "                      fd00::/8; repeatable); loopback is always served,\n"
+         "                      anyone else is refused\n"
+         "  --max-clients N     clients served at once (default 256)\n"
+         "  --idle-timeout S    drop a client that sends nothing for S seconds\n"
+         "                      (default 10)\n"
          "  --fps RATE          frames per second (default: the scene's own, 120 for\n"
          "                      the synthetic scene)\n"
          "  --timecode STD      none, pal, ntsc, ntscdrop or film (default none); a\n"
@@ -48,7 +65,8 @@ std::string usageText() {
          "  --help              show this text\n"
          "\n"
          "Prints 'listening on ADDRESS:PORT' once it serves. SIGHUP switches the\n"
-         "scene to its second description; SIGINT or SIGTERM stops the server.\n";
+         "scene to its second description; SIGINT or SIGTERM stops the server.\n"
+         "Every limit it keeps is listed in server/README.md.\n";
 }
 
 bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
@@ -84,11 +102,34 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       cl.server.port = static_cast<std::uint16_t>(port);
     } else if (a == "--bind") {
       if (!value(cl.server.bindAddress)) return false;
-    } else if (a == "--fps") {
+    } else if (a == "--allow") {
+      AddressRange range;
       if (!value(v)) return false;
-      char* end = nullptr;
-      const double fps = std::strtod(v.c_str(), &end);
-      if (v.empty() || *end != '\0' || !std::isfinite(fps) || fps <= 0 || fps > 1.0e6) {
+      if (!AddressRange::parse(v, range, error)) {
+        error.insert(0, "--allow ");
+        return false;
+      }
+      cl.server.allow.push_back(range);
+    } else if (a == "--max-clients") {
+      unsigned long clients = 0;
+      if (!value(v) || !parseUnsigned(a, v, 65536, clients, error)) return false;
+      if (clients == 0) {
+        error = "--max-clients '0': the server must serve at least one client";
+        return false;
+      }
+      cl.server.maxClients = clients;
+    } else if (a == "--idle-timeout") {
+      double seconds = 0;
+      if (!value(v)) return false;
+      if (!parseNumber(v, 0.05, 86400, seconds)) {
+        error = "idle timeout '" + v + "' is not a number of seconds from 0.05 to 86400";
+        return false;
+      }
+      cl.server.idleTimeout = std::chrono::milliseconds(std::llround(seconds * 1000));
+    } else if (a == "--fps") {
+      double fps = 0;
+      if (!value(v)) return false;
+      if (!parseNumber(v, 0, 1.0e6, fps) || fps <= 0) {
         error = "frame rate '" + v + "' is not a number between 0 and 1000000";
         return false;
       }

@@ -78,6 +78,12 @@ int main(int argc, char** argv) {
   char rate[32];
   std::snprintf(rate, sizeof rate, "%g", server.framesPerSecond());
   say(std::string("serving at ") + rate + " frames per second");
+  orbel::server::AddressRange bound;
+  std::string ignored;
+  if (cl.server.allow.empty() && orbel::server::AddressRange::parse(address, bound, ignored) &&
+      !orbel::server::AccessList().allows(bound.network.data(), bound.v6 ? 16 : 4)) {
+    say("listening beyond loopback, but only this machine is served; --allow CIDR serves others");
+  }
 
   for (;;) {
     int signal = 0;

@@ -152,7 +152,7 @@ Result::Enum Client::Impl::connect(const std::string& address) {
   protocol::encode(hello, sendBuffer);
   // Wishes given before connecting apply from the first frame on.
   if (wishes != 0) protocol::encode(protocol::Want{sequence, wishes}, sendBuffer);
-  if (!orbel::client::sendAll(fd, sendBuffer.data(), sendBuffer.size(), deadline, error)) {
+  if (!sendMessages(sendBuffer, deadline, error)) {
     return fail(Result::ConnectionFailed, "handshake with " + address + " failed: " + error);
   }
 
@@ -239,8 +239,7 @@ Result::Enum Client::Impl::disconnect() {
     sendBuffer.clear();
     protocol::encode(protocol::Goodbye{"client disconnecting"}, sendBuffer);
     std::string ignored;
-    orbel::client::sendAll(fd, sendBuffer.data(), sendBuffer.size(),
-                           Clock::now() + std::chrono::milliseconds(100), ignored);
+    sendMessages(sendBuffer, Clock::now() + std::chrono::milliseconds(100), ignored);
   }
   joinReceiver();
   {
@@ -262,8 +261,7 @@ Result::Enum Client::Impl::requestKinds(std::uint8_t kinds) {
   sendBuffer.clear();
   protocol::encode(protocol::Want{sequence, kinds}, sendBuffer);
   std::string error;
-  if (!orbel::client::sendAll(fd, sendBuffer.data(), sendBuffer.size(), Clock::now() + kAckTimeout,
-                              error)) {
+  if (!sendMessages(sendBuffer, Clock::now() + kAckTimeout, error)) {
     return Result::NotConnected;
   }
   std::unique_lock<std::mutex> lock(state);
@@ -274,6 +272,25 @@ Result::Enum Client::Impl::requestKinds(std::uint8_t kinds) {
   // A server that takes the request but never answers is as good as gone
   // for the caller; the connection stays, the flags keep the last answer.
   return answered ? Result::Success : Result::ConnectionFailed;
+}
+
+bool Client::Impl::sendMessages(const std::vector<std::uint8_t>& bytes, Clock::time_point deadline,
+                                std::string& error) {
+  std::lock_guard<std::mutex> lock(sending);
+  lastSent = Clock::now();
+  return orbel::client::sendAll(fd, bytes.data(), bytes.size(), deadline, error);
+}
+
+void Client::Impl::sendHeartbeatWhenDue() {
+  {
+    std::lock_guard<std::mutex> lock(sending);
+    if (Clock::now() - lastSent < kHeartbeatInterval) return;
+  }
+  if (heartbeat.empty()) protocol::encodeHeartbeat(heartbeat);
+  // A heartbeat that cannot go out means a connection in trouble, which
+  // the receiving side notices and reports.
+  std::string ignored;
+  sendMessages(heartbeat, Clock::now() + kAckTimeout, ignored);
 }
 
 void Client::Impl::dropConnection(Result::Enum why, const std::string& text) {
@@ -297,6 +314,7 @@ void Client::Impl::receiveLoop() {
       const std::size_t whole = protocol::kHeaderBytes + peekBodyBytes(readBuffer.data());
       readBuffer.resize(std::max(whole, readBuffer.size() + kReadChunk));
     }
+    sendHeartbeatWhenDue();
     std::string error;
     const int rc = orbel::client::waitReadable(fd, kPollMs, error);
     if (stopRequested) return;

@@ -10,9 +10,12 @@
 //            spin lock: see QueryLock and TakenState);
 //   pending  the newest frame the receive thread has published;
 //   state    wishes, acknowledgements and the last error (with a condition
-//            variable for the waiters).
+//            variable for the waiters);
+//   sending  one send on the socket at a time (a caller's request, the
+//            receive thread's heartbeat); nothing is taken while it is held.
 // The receive thread takes pending and state only, never both at once, so a
-// caller never waits behind network I/O.
+// caller never waits behind network I/O; it sends only a heartbeat of a few
+// bytes.
 #pragma once
 
 #include <atomic>
@@ -111,6 +114,10 @@ struct Client::Impl {
   static constexpr std::chrono::milliseconds kSilenceLimit{2000};
   // How often the receive thread wakes to look at the clock and stop flag.
   static constexpr int kPollMs = 50;
+  // The client sends a heartbeat when it has sent nothing else for this
+  // long: the server drops a client it has not heard from for a while (10 s
+  // unless configured), to free its slot.
+  static constexpr std::chrono::milliseconds kHeartbeatInterval{500};
 
   ~Impl();
 
@@ -127,6 +134,12 @@ struct Client::Impl {
   bool drainMessages();
   bool handleMessage(const orbel::protocol::MessageView& m);
   void dropConnection(Result::Enum why, const std::string& text);
+  // Sends whole messages on fd; the caller's thread and the receive
+  // thread's heartbeats both do, so one send waits for the other.
+  bool sendMessages(const std::vector<std::uint8_t>& bytes,
+                    orbel::client::Clock::time_point deadline, std::string& error);
+  // On the receive thread.
+  void sendHeartbeatWhenDue();
   void joinReceiver();
 
   std::mutex control;
@@ -184,6 +197,10 @@ struct Client::Impl {
   std::shared_ptr<const orbel::client::DescriptionIndex> description;
   std::string decodeDetail;
   std::vector<std::uint8_t> sendBuffer;
+  std::vector<std::uint8_t> heartbeat;
+
+  std::mutex sending;
+  orbel::client::Clock::time_point lastSent;  // under sending
 };
 
 }  // namespace OrbelDataStreamSDK::CPP

@@ -36,7 +36,8 @@ bool ReadFirstLine(int fd, std::string& line) {
 
 ServerProcess::~ServerProcess() { Kill(); }
 
-bool ServerProcess::Start(const std::vector<std::string>& arguments, std::string& error) {
+bool ServerProcess::Start(const std::vector<std::string>& arguments, std::string& error,
+                          const std::string& logFile) {
   Kill();
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
@@ -46,6 +47,7 @@ bool ServerProcess::Start(const std::vector<std::string>& arguments, std::string
   std::vector<std::string> words{ORBEL_CAPTURE_SERVER};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
 
@@ -53,8 +55,10 @@ bool ServerProcess::Start(const std::vector<std::string>& arguments, std::string
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   // The server logs every connection; a pipe nobody reads would fill and
-  // stall it, so its log goes nowhere.
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  // stall it, so its log goes to a file or nowhere.
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO,
+                                   logFile.empty() ? "/dev/null" : logFile.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = -1;
   const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -70,7 +74,9 @@ bool ServerProcess::Start(const std::vector<std::string>& arguments, std::string
   std::string line;
   const bool spoke = ReadFirstLine(mOutput, line);
   unsigned port = 0;
-  if (!spoke || std::sscanf(line.c_str(), "listening on 127.0.0.1:%u", &port) != 1) {
+  // The address may be IPv6, in brackets: the port follows the last colon.
+  if (!spoke || line.rfind("listening on ", 0) != 0 ||
+      std::sscanf(line.c_str() + line.rfind(':') + 1, "%u", &port) != 1) {
     Kill();
     error = "the server did not start (its first line: '" + line + "')";
     return false;

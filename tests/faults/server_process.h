@@ -19,9 +19,10 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   // Runs the server with these arguments (add "--port", "0" for a free
-  // port) and waits for its "listening on" line. False with a message, the
-  // server's own error output included, when it does not come up.
-  bool Start(const std::vector<std::string>& arguments, std::string& error);
+  // port) and waits for its "listening on" line. False with a message when
+  // it does not come up. Its log goes to logFile, or nowhere.
+  bool Start(const std::vector<std::string>& arguments, std::string& error,
+             const std::string& logFile = "");
   // SIGKILL, then reaps the process. Safe to call when not running.
   void Kill();
   // SIGSTOP and SIGCONT: a server that hangs, its sockets still open, and
@@ -30,6 +31,7 @@ class ServerProcess {
   void Thaw();
   bool running() const { return mPid > 0; }
   std::uint16_t port() const { return mPort; }
+  pid_t pid() const { return mPid; }
 
  private:
   pid_t mPid = -1;

@@ -32,6 +32,13 @@ const Row kRows[] = {
     {"bvh_and_scene", {"--bvh", "a.bvh", "--scene", "b.json"}, "either --bvh or --scene"},
     {"synthetic_size_with_bvh", {"--bvh", "a.bvh", "--unlabeled", "5"}, "do not apply"},
     {"unknown_option", {"--verbose"}, "unknown option '--verbose'"},
+    {"allow_ranges", {"--allow", "10.1.2.3/8", "--allow", "fd00::/8", "--allow", "::1"}, ""},
+    {"allow_prefix_too_long", {"--allow", "10.0.0.0/33"}, "'10.0.0.0/33': the prefix length"},
+    {"allow_v6_prefix_too_long", {"--allow", "fd00::/129"}, "'fd00::/129'"},
+    {"allow_empty_prefix", {"--allow", "10.0.0.0/"}, "'10.0.0.0/'"},
+    {"allow_a_name", {"--allow", "example.org"}, "'example.org' is not an IPv4 or IPv6"},
+    {"max_clients_zero", {"--max-clients", "0"}, "at least one client"},
+    {"idle_timeout_zero", {"--idle-timeout", "0"}, "idle timeout '0'"},
 };
 
 class CommandLineRows : public ::testing::TestWithParam<Row> {};
@@ -82,6 +89,26 @@ TEST(CommandLine, BvhTakesEveryFileUpToTheNextOption) {
   ASSERT_TRUE(parseCommandLine({"--bvh", "a.bvh", "b.bvh", "--timecode", "pal"}, cl, error));
   EXPECT_EQ(cl.bvhFiles, (std::vector<std::string>{"a.bvh", "b.bvh"}));
   EXPECT_EQ(cl.server.timecode, TimecodeStandard::PAL);
+}
+
+TEST(CommandLine, AllowListAdmitsLoopbackAndTheNamedRangesOnly) {
+  CommandLine cl;
+  std::string error;
+  ASSERT_TRUE(parseCommandLine({"--allow", "172.16.5.9/12", "--allow", "fd00:1::/33"}, cl, error))
+      << error;
+  const AccessList access(cl.server.allow);
+  EXPECT_EQ(access.describe(), "loopback, 172.16.0.0/12, fd00:1::/33");
+  const std::pair<const char*, bool> rows[] = {
+      {"127.0.0.1", true},        {"127.200.0.9", true},     {"::1", true},
+      {"::ffff:127.0.0.1", true}, {"172.31.255.255", true},  {"::ffff:172.20.0.1", true},
+      {"172.32.0.0", false},      {"172.15.255.255", false}, {"fd00:1:7fff::1", true},
+      {"fd00:1:8000::1", false},  {"10.0.0.1", false},       {"::2", false},
+  };
+  for (const auto& [text, allowed] : rows) {
+    AddressRange peer;
+    ASSERT_TRUE(AddressRange::parse(text, peer, error)) << error;
+    EXPECT_EQ(access.allows(peer.network.data(), peer.v6 ? 16 : 4), allowed) << text;
+  }
 }
 
 }  // namespace

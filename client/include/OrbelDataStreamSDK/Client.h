@@ -263,7 +263,8 @@ class ORBEL_CLIENT_API Client {
   // waits at most one second for the server's greeting; on success the
   // receive thread starts. InvalidHostName for a malformed address or a host
   // that does not resolve, ConnectionFailed when nobody answers (a refused
-  // connection answers at once), ProtocolError when the peer's greeting is
+  // connection answers at once) or the server turns the client away (a full
+  // server says so at once), ProtocolError when the peer's greeting is
   // not this protocol's, ClientAlreadyConnected while connected. Kinds asked
   // for before connecting are asked for again as part of the greeting.
   Output_Connect Connect(const String& HostName);
