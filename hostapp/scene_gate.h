@@ -14,6 +14,7 @@
 // needs.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 
 namespace orbel::hostapp {
@@ -22,7 +23,7 @@ class SceneGate {
  public:
   // UI thread. Holds nest: the gate opens at the last Release.
   void Hold() {
-    if (mDepth++ == 0) mMutex.lock();
+    if (mDepth++ == 0) Enter();
   }
   void Release() {
     if (--mDepth == 0) mMutex.unlock();
@@ -58,17 +59,26 @@ class SceneGate {
     bool mHeld;
   };
 
-  // Any thread but the UI thread: runs `visit` while the UI thread is out
-  // of the scene.
+  // Any thread but the UI thread: runs `visit(commands)` while the UI thread
+  // is out of the scene. `commands` counts the holds: while it stays the
+  // same, no command ran, and what only commands change (which models
+  // exist, their names, parents and show flags) is as the last visit saw
+  // it; the engine threads change poses and texts all the time.
   template <typename Fn>
   void Visit(Fn&& visit) {
     std::lock_guard<std::mutex> lock(mMutex);
-    visit();
+    visit(mCommands);
   }
 
  private:
+  void Enter() {
+    mMutex.lock();
+    ++mCommands;
+  }
+
   std::mutex mMutex;
-  int mDepth = 0;  // UI thread only
+  std::uint64_t mCommands = 0;  // under mMutex
+  int mDepth = 0;               // UI thread only
 };
 
 }  // namespace orbel::hostapp

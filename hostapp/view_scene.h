@@ -42,14 +42,21 @@ struct SceneCopy {
     bool live = false;
   };
   std::vector<Model> models;
+  // Whether this capture read the models' labels, parents, kinds and show
+  // flags (see CaptureScene).
+  bool structureRead = true;
   std::vector<Device> devices;
   bool recording = false;
   std::string take;
   FBTime transportTime;
 };
 
-// UI thread, or inside SceneGate::Visit: copies the scene's values.
-void CaptureScene(SceneCopy* copy);
+// UI thread, or inside SceneGate::Visit: copies the scene's values into the
+// copy the capture before left. The models' labels, parents, kinds and show
+// flags, which only the UI thread changes, are read when `structure` says
+// so (the UI thread was in the scene since) or the model list changed;
+// translations, rotations and the devices' texts every time.
+void CaptureScene(SceneCopy* copy, bool structure);
 
 // The figures shown beside the devices, from the host program's LiveStats.
 struct ViewFigures {
@@ -70,9 +77,11 @@ class ViewComposer {
   const std::string& StructureJson() const { return mStructureJson; }
   const std::string& PoseJson() const { return mPoseJson; }
 
-  // What the structure holds, for the status line and tests.
-  std::size_t Subjects() const { return mStructure.subjects.size(); }
-  std::size_t Bones() const { return mStructure.bones.size() / 2; }
+  // A rigid transform: rotation matrix (row major) and translation.
+  struct Rigid {
+    double r[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    double t[3] = {0, 0, 0};
+  };
 
  private:
   struct Structure {
@@ -87,6 +96,17 @@ class ViewComposer {
     }
   };
 
+  void BuildStructure(const SceneCopy& copy);
+
+  // The last frame's models and parent links, what they gave, and the
+  // work space of the transforms (kept to spare the allocations).
+  std::vector<const void*> mSelves;
+  std::vector<const void*> mParents;
+  std::vector<int> mParentOf;
+  std::vector<Rigid> mWorld;
+  std::vector<char> mDone;
+  std::vector<int> mChain;
+  std::vector<std::size_t> mDrawn;  // the model of each point
   Structure mStructure;
   std::uint64_t mVersion = 0;
   std::uint64_t mSequence = 0;

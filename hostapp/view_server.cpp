@@ -37,6 +37,9 @@ constexpr auto kWantedFor = std::chrono::seconds(1);
 constexpr auto kKeepAlive = std::chrono::seconds(1);
 // How often the device's coordinate frame is read from its settings file.
 constexpr auto kSettingsEvery = std::chrono::milliseconds(500);
+// What only commands change is read again after every command, and this
+// often regardless (what a panel's idle tick might do during 'wait').
+constexpr int kStructureEvery = 30;
 // The frame rate is measured over windows this long.
 constexpr std::int64_t kRateWindowNs = 500000000;
 
@@ -145,6 +148,8 @@ void ViewServer::State::Run() {
   auto nextSettings = next;
   std::uint64_t rateFrames = 0;
   std::int64_t rateSinceNs = 0;
+  std::uint64_t commandsSeen = 0;
+  int sinceStructure = 0;
 
   std::unique_lock<std::mutex> guard(lock);
   while (!stopping) {
@@ -156,7 +161,12 @@ void ViewServer::State::Run() {
     }
     guard.unlock();
 
-    gate.Visit([&copy] { CaptureScene(&copy); });
+    gate.Visit([&](std::uint64_t commands) {
+      const bool structure = commands != commandsSeen || ++sinceStructure >= kStructureEvery;
+      if (structure) sinceStructure = 0;
+      commandsSeen = commands;
+      CaptureScene(&copy, structure);
+    });
     const auto now = Clock::now();
     if (now >= nextSettings) {
       figures.zUp = ZUpInSettings(options.deviceSettings);

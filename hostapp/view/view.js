@@ -263,9 +263,11 @@
       devices.appendChild(box);
     }
     if (meta.devices.length === 0) devices.appendChild(element('div', 'no device in the scene', 'muted'));
-    $('figures').textContent = meta.fps.toFixed(1) + ' fps \u00b7 latency ' +
-        (meta.latencyMs === null ? '-' : meta.latencyMs.toFixed(2) + ' ms') + ' \u00b7 ' +
-        (meta.up === 'z' ? 'Z-Up' : 'Y-Up') + ' \u00b7 host units';
+    // A paused or stopped stream: the poses hold, and the rate says why.
+    const still = meta.fps === 0 && meta.devices.some((device) => device.live);
+    $('figures').textContent = meta.fps.toFixed(1) + ' fps' + (still ? ' (no new frames)' : '') +
+        ' \u00b7 latency ' + (meta.latencyMs === null ? '-' : meta.latencyMs.toFixed(2) + ' ms') +
+        ' \u00b7 ' + (meta.up === 'z' ? 'Z-Up' : 'Y-Up') + ' \u00b7 host units';
     $('recording').textContent = meta.recording
         ? '\u25cf recording take \u2018' + meta.recording.take + '\u2019 ' +
           meta.recording.seconds.toFixed(1) + ' s'

@@ -72,6 +72,7 @@ class Chromium {
                                      "--remote-debugging-pipe",
                                      "about:blank"};
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     const std::string log = mProfile.path() + "/chromium.log";
