@@ -130,11 +130,11 @@
     fitWindow();
     const center = box.getCenter(new THREE.Vector3());
     const size = Math.max(box.getSize(new THREE.Vector3()).length(), 1e-3);
-    const distance = size * 1.15;
+    const distance = size * 1.05;
     camera.near = distance / 1000;
     camera.far = distance * 100;
-    camera.position.set(center.x + distance * 0.55, center.y + distance * 0.45,
-                        center.z + distance * 0.7);
+    camera.position.set(center.x + distance * 0.35, center.y + distance * 0.4,
+                        center.z + distance * 0.85);
     camera.updateProjectionMatrix();
     if (controls) {
       controls.target.copy(center);
