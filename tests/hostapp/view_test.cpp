@@ -1,8 +1,9 @@
-// The live view with the real plug-in and capture server (a scene file of
-// two moving performers and stray markers) and the host's own threads
-// running: what /scene.json tells a script, a port that is taken, and the
-// page itself in headless Chromium, read from its own state through the
-// DevTools protocol (over a pipe: no port, no extra library).
+// The live view: its composer on a hand-made scene; then, with the real
+// plug-in and capture server (a scene file of two moving performers and
+// stray markers) and the host's own threads running, what /scene.json tells
+// a script, a port that is taken, and the page itself in headless Chromium,
+// read from its own state through the DevTools protocol (over a pipe: no
+// port, no extra library).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -15,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -25,6 +27,7 @@
 #include "capture_server.h"
 #include "playback/loaders.h"
 #include "shell.h"
+#include "view_scene.h"
 
 namespace orbel::hostapp {
 namespace {
@@ -143,6 +146,59 @@ class Chromium {
   std::string mPending;
   std::string mSession;
 };
+
+// The composer alone, on a copy made by hand: world positions composed up
+// the parents in the host's rotation order, what is a subject, a bone, a
+// labelled or an unlabelled marker, and a new structure only when it
+// changed.
+TEST(ViewComposerTest, ComposesWorldPositionsAndTheStructure) {
+  using Kind = SceneCopy::Kind;
+  SceneCopy copy;
+  static const char identities[8] = {};
+  auto add = [&copy](int parent, Kind kind, const char* label, std::array<double, 3> t,
+                     std::array<double, 3> r = {0, 0, 0}) {
+    SceneCopy::Model model;
+    model.self = identities + copy.models.size();
+    model.parent = parent < 0 ? nullptr : copy.models[static_cast<std::size_t>(parent)].self;
+    model.kind = kind;
+    model.show = true;
+    model.label = label;
+    std::copy(t.begin(), t.end(), model.translation);
+    std::copy(r.begin(), r.end(), model.rotation);
+    copy.models.push_back(model);
+  };
+  add(-1, Kind::Null, "S:RootNode", {0, 0, 0});
+  add(0, Kind::Skeleton, "S:S_Hips", {0, 10, 0}, {90, 0, 90});
+  add(1, Kind::Skeleton, "S:S_Spine", {0, 0, 5});
+  add(0, Kind::Marker, "S:S_LFHD", {1, 2, 3});
+  add(-1, Kind::Null, "Unlabeled:RootNode", {0, 0, 0});
+  add(4, Kind::Marker, "Unlabeled:0", {7, 8, 9});
+  add(1, Kind::Skeleton, "S:S_Hidden", {1, 1, 1});
+  copy.models.back().show = false;
+
+  ViewComposer composer;
+  composer.Compose(copy, ViewFigures());
+  const json scene = json::parse(composer.StructureJson());
+  EXPECT_EQ(scene["subjects"], json({"S"}));
+  EXPECT_EQ(scene["names"], json({"S_Hips", "S_Spine", "S_LFHD", "0"}));
+  EXPECT_EQ(scene["kinds"], json({0, 0, 1, 2}));
+  EXPECT_EQ(scene["bones"], json({1, 0}));
+  // Spine's (0, 0, 5) turned by Rz(90) * Ry(0) * Rx(90) is (5, 0, 0).
+  const std::vector<double> expected = {0, 10, 0, 5, 10, 0, 1, 2, 3, 7, 8, 9};
+  const json pose = json::parse(composer.PoseJson());
+  ASSERT_EQ(pose["p"].size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(pose["p"][i], expected[i], 1e-5);
+
+  const std::uint64_t version = composer.StructureVersion();
+  copy.structureRead = false;
+  composer.Compose(copy, ViewFigures());
+  EXPECT_EQ(composer.StructureVersion(), version);
+  copy.structureRead = true;
+  copy.models[2].show = false;
+  composer.Compose(copy, ViewFigures());
+  EXPECT_EQ(composer.StructureVersion(), version + 1);
+  EXPECT_EQ(json::parse(composer.StructureJson())["bones"], json::array());
+}
 
 class ViewTest : public ::testing::Test {
  protected:
