@@ -21,12 +21,7 @@
 #include <functional>
 #include <thread>
 
-#include <fbhost/fbhost.h>
-
-#include "../host/test_folder.h"
-#include "capture_server.h"
-#include "playback/loaders.h"
-#include "shell.h"
+#include "plugin_shell_fixture.h"
 #include "view_scene.h"
 
 namespace orbel::hostapp {
@@ -200,43 +195,19 @@ TEST(ViewComposerTest, ComposesWorldPositionsAndTheStructure) {
   EXPECT_EQ(json::parse(composer.StructureJson())["bones"], json::array());
 }
 
-class ViewTest : public ::testing::Test {
+class ViewTest : public PluginShellFixture {
  protected:
-  static void SetUpTestSuite() {
-    fbhost::SetProgressEcho(false);
-    fbhost::SetMessageEcho(false);
-    fbhost::SetFlushToDisk(false);
-    const auto loaded = fbhost::LoadPlugin(ORBEL_PLUGIN_PATH);
-    ASSERT_EQ(loaded.status, fbhost::PluginLoadStatus::Loaded) << loaded.message;
-  }
+  ViewTest() : PluginShellFixture("two_performers.json", /*stepMode=*/false) {}
 
   void SetUp() override {
-    fbhost::SetConfigFolder(mFolder.path() + "/config");
-    std::string error;
-    mScene = server::loadSceneFile(std::string(ORBEL_SCENES_DIR) + "/two_performers.json", error);
-    ASSERT_TRUE(mScene) << error;
-    server::ServerConfig config;
-    config.port = 0;
-    config.log = [](const std::string&) {};
-    mServer = std::make_unique<server::CaptureServer>(mScene, config);
-    ASSERT_TRUE(mServer->start(error)) << error;
-    ShellOptions options;
-    options.statusLine = false;
-    options.variables["PORT"] = std::to_string(mServer->port());
-    mOut = std::tmpfile();
-    mShell = std::make_unique<Shell>(options, mOut, stderr);
-    for (const char* line : {"add \"Orbel Stream Device\" cam", "panel cam set-address 127.0.0.1",
-                             "panel cam set-port ${PORT}", "panel cam bones on",
-                             "panel cam markers on", "panel cam unlabeled on", "panel cam count 4",
-                             "online cam on", "bind cam", "view on 0"}) {
-      ASSERT_TRUE(mShell->Run(line)) << line << ": " << mShell->LastError();
+    PluginShellFixture::SetUp();
+    if (HasFatalFailure()) return;
+    for (const char* line : {"panel cam set-address 127.0.0.1", "panel cam set-port ${PORT}",
+                             "panel cam bones on", "panel cam markers on", "panel cam unlabeled on",
+                             "panel cam count 4", "online cam on", "bind cam", "view on 0"}) {
+      Must(line);
+      if (HasFatalFailure()) return;
     }
-  }
-  void TearDown() override {
-    mShell.reset();
-    if (mServer) mServer->stop();
-    if (mOut != nullptr) std::fclose(mOut);
-    fbhost::SetConfigFolder("");
   }
 
   // What the scene serves: subjects, segments, bones (segments with a
@@ -258,12 +229,6 @@ class ViewTest : public ::testing::Test {
     counts.unlabeled = static_cast<int>(frame.unlabeled.size());
     return counts;
   }
-
-  TestFolder mFolder;
-  std::shared_ptr<server::Scene> mScene;
-  std::unique_ptr<server::CaptureServer> mServer;
-  std::FILE* mOut = nullptr;
-  std::unique_ptr<Shell> mShell;
 };
 
 TEST_F(ViewTest, ScriptsReadTheSceneAndATakenPortIsRefused) {
