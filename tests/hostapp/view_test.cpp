@@ -1,7 +1,8 @@
 // The live view: its composer on a hand-made scene; then, with the real
 // plug-in and capture server (a scene file of two moving performers and
 // stray markers) and the host's own threads running, what /scene.json tells
-// a script, a port that is taken, and the page itself in headless Chromium,
+// a script (also while 'wait' sleeps), a port that is taken, and the page
+// itself in headless Chromium,
 // read from its own state through the DevTools protocol (over a pipe: no
 // port, no extra library).
 #include <fcntl.h>
@@ -19,6 +20,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "plugin_shell_fixture.h"
@@ -243,6 +245,18 @@ TEST_F(ViewTest, ScriptsReadTheSceneAndATakenPortIsRefused) {
   EXPECT_EQ(static_cast<int>(view["pose"]["p"].size()),
             3 * (served.joints + served.markers + served.unlabeled));
   EXPECT_EQ(view["pose"]["meta"]["devices"][0]["name"], "cam");
+
+  // While 'wait' sleeps the view goes on reading: a request made meanwhile
+  // gets a newer pose before the wait ends.
+  auto during = std::async(std::launch::async, [this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto later = httplib::Client("127.0.0.1", mShell->View()->Port()).Get("/scene.json");
+    return std::make_pair(later ? json::parse(later->body, nullptr, false) : json(), Clock::now());
+  });
+  Must("wait 1.5");
+  const auto [later, answeredAt] = during.get();
+  EXPECT_LT(answeredAt, Clock::now() - std::chrono::milliseconds(100));
+  EXPECT_GT(later["pose"].value("seq", 0), view["pose"]["seq"].get<int>());
 
   // Another program holds a port: the view says so and quotes it.
   const int holder = socket(AF_INET, SOCK_STREAM, 0);
