@@ -2,9 +2,8 @@
 // plug-in and capture server (a scene file of two moving performers and
 // stray markers) and the host's own threads running, what /scene.json tells
 // a script (also while 'wait' sleeps), a port that is taken, and the page
-// itself in headless Chromium,
-// read from its own state through the DevTools protocol (over a pipe: no
-// port, no extra library).
+// itself in headless Chromium, read from its own state through the DevTools
+// protocol (over a pipe: no port, no extra library).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
