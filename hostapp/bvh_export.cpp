@@ -20,26 +20,6 @@ constexpr int kBaseLayer = 0;
 
 bool IsSkeleton(FBModel* model) { return model != nullptr && model->Is(FBModelSkeleton::TypeInfo); }
 
-// The subject a root joint belongs to: the namespace of the subject null it
-// hangs below ("walk" for walk:RootNode), else its own namespace.
-std::string SubjectOf(FBModel* root) {
-  FBModel* parent = root->GetParent();
-  return NamespaceOf((parent != nullptr ? parent : root)->GetLabelName().str());
-}
-
-// The device names a joint after its subject ("walk_Hips" in namespace
-// walk, or in "walk 2" when that subject null's name was taken); a BVH joint
-// is the bare segment name, when every joint of the skeleton has the prefix.
-std::string CharacterPrefix(const std::string& subject) {
-  std::string base = subject;
-  const std::size_t blank = base.find_last_of(' ');
-  if (blank != std::string::npos && blank + 1 < base.size() &&
-      base.find_first_not_of("0123456789", blank + 1) == std::string::npos) {
-    base.erase(blank);
-  }
-  return base.empty() ? std::string() : base + "_";
-}
-
 // BVH separates words by blanks and nests by braces.
 std::string BvhWord(const std::string& name) {
   std::string word;

@@ -87,6 +87,12 @@ LiveFigures LiveStats::Figures() const {
   return figures;
 }
 
+std::optional<double> LiveStats::LatestLatencyMs() const {
+  std::lock_guard<std::mutex> lock(mLock);
+  if (mLatenciesMs.empty()) return std::nullopt;
+  return mLatenciesMs.back();
+}
+
 void LiveStats::ResetLatency() {
   std::lock_guard<std::mutex> lock(mLock);
   mLatenciesMs.clear();

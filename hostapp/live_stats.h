@@ -22,6 +22,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,9 @@ class LiveStats {
   // ResetLatency (latency: the most recent 65536 frames of that window).
   // Any thread.
   LiveFigures Figures() const;
+  // The newest latency of the window, if any: what a display polls, without
+  // copying the window under the lock the evaluation thread takes.
+  std::optional<double> LatestLatencyMs() const;
   // Starts a new latency window (the host program does so when a recording
   // starts, so its summary describes the take).
   void ResetLatency();

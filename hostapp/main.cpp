@@ -29,6 +29,8 @@ struct Options {
   bool haveCommands = false;
   bool list = false;
   bool quiet = false;
+  // --view [PORT]: the command that turns the view on; empty for none.
+  std::string view;
   orbel::hostapp::ShellOptions shell;
 };
 
@@ -46,6 +48,8 @@ void PrintUsage(std::FILE* to) {
       "  --step-mode        no host threads: a clock that moves only at 'step' (tests)\n"
       "  --no-status        no live status line during 'wait' and 'record'\n"
       "  --quiet            do not echo the devices' progress boxes\n"
+      "  --view [PORT]      serve the live 3D view on 127.0.0.1 (default port 7700; 0 picks\n"
+      "                     a free one), as the 'view on' command does\n"
       "  --help             show this text\n"
       "Without --script or -c (and without --list alone), commands are read from the\n"
       "standard input; type 'help' for the list.\n");
@@ -92,6 +96,12 @@ bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
       options->shell.stepMode = true;
     } else if (arg == "--no-status") {
       options->shell.statusLine = false;
+    } else if (arg == "--view") {
+      options->view = "view on";
+      // The port is optional: take the next word only when it is a number.
+      if (i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9') {
+        options->view += std::string(" ") + argv[++i];
+      }
     } else if (arg == "--quiet") {
       options->quiet = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -165,7 +175,9 @@ int main(int argc, char** argv) {
   {
     orbel::hostapp::Shell shell(options.shell, stdout, stderr);
     if (options.list) PrintList(shell);
-    if (!options.script.empty()) {
+    if (!options.view.empty() && !shell.Run(options.view, "--view")) {
+      ok = false;
+    } else if (!options.script.empty()) {
       ok = shell.RunScript(options.script);
     } else if (options.haveCommands) {
       ok = shell.RunCommands(options.commands);

@@ -19,6 +19,7 @@
 #include "csv_export.h"
 #include "dumps.h"
 #include "file_output.h"
+#include "gltf_export.h"
 
 namespace orbel::hostapp {
 
@@ -32,6 +33,8 @@ constexpr int kBindRetries = 25;
 constexpr int kBindRetryMs = 20;
 // The settings file of the project's device, the default of `dump settings`.
 constexpr const char* kDeviceSettingsFile = "@OrbelOpticalDevice.txt";
+// Where the live view listens unless told.
+constexpr int kDefaultViewPort = 7700;
 
 std::string Format(const char* format, double value) {
   char text[64];
@@ -156,6 +159,12 @@ const std::vector<Shell::Command>& Shell::Commands() {
        "write the recorded skeleton motion as BVH ('-' prints it)", &Shell::CmdExportBvh, 2, 5},
       {"export-csv", "export-csv FILE [TAKE] [--subject NAME]",
        "write the recorded marker curves as CSV ('-' prints it)", &Shell::CmdExportCsv, 2, 5},
+      {"export-gltf", "export-gltf FILE.glb [TAKE] [--subject NAME]",
+       "write the recorded skeletons and labelled markers as binary glTF", &Shell::CmdExportGltf, 2,
+       5},
+      {"view", "view [on [PORT]|off]",
+       "serve the live 3D view on 127.0.0.1 (default port 7700; 0 picks a free one)",
+       &Shell::CmdView, 1, 3},
       {"dump", "dump device|templates|scene|settings|take|stats [NAME] [--keys] [--out FILE]",
        "print (or write) JSON: a device, its templates, the scene, a settings file, a take, or "
        "the streaming figures",
@@ -187,6 +196,7 @@ Shell::Shell(ShellOptions options, std::FILE* out, std::FILE* err)
 }
 
 Shell::~Shell() {
+  mView.reset();
   ClearStatusLine();
   CloseAllPanels();
   if (fbhost::TransportPlaying()) fbhost::TransportStop();
@@ -243,6 +253,7 @@ bool Shell::Run(const std::string& line, const std::string& where) {
     return Fail("usage: " + std::string(command->usage));
   }
   bool ok = false;
+  const SceneGate::Held busy(mGate);
   try {
     ok = (this->*(command->run))(words);
   } catch (const std::exception& thrown) {
@@ -433,6 +444,7 @@ void Shell::PassTime(double seconds, const std::string& activity) {
       std::fflush(mErr);
     }
     if (now >= end) break;
+    const SceneGate::Opening viewMayRead(mGate);
     std::this_thread::sleep_for(
         std::min<Clock::duration>(end - now, std::chrono::milliseconds(50)));
   }
@@ -994,6 +1006,65 @@ bool Shell::CmdExportCsv(const Words& w) {
         std::to_string(table.times.size()) + " rows, from take " +
         Quote(take->GetLabelName().str()));
   }
+  return true;
+}
+
+bool Shell::CmdExportGltf(const Words& w) {
+  Words words(w.begin() + 1, w.end());
+  std::string subject, error;
+  if (!TakeOption(&words, "--subject", &subject, &error) || UnknownOption(words, &error)) {
+    return Fail(error);
+  }
+  if (words.empty() || words.size() > 2) {
+    return Fail("usage: export-gltf FILE.glb [TAKE] [--subject NAME]");
+  }
+  const std::string& path = words[0];
+  if (path.size() < 5 || path.compare(path.size() - 4, 4, ".glb") != 0) {
+    return Fail(Quote(path) + ": export-gltf writes binary glTF; name the file .glb");
+  }
+  FBTake* take = FindTake(words.size() > 1 ? words[1] : std::string());
+  if (take == nullptr) return false;
+  std::string glb;
+  GltfSummary summary;
+  if (!ExportGltf(*take, subject, &glb, &summary, &error)) return Fail(error);
+  for (const auto& note : summary.notes) Note(note);
+  if (!Emit(path, glb, "glTF")) return false;
+  Say("wrote " + Quote(path) + ": " + std::to_string(summary.subjects) + " subjects, " +
+      std::to_string(summary.joints) + " joints, " + std::to_string(summary.markers) +
+      " markers, " + std::to_string(summary.frames) + " frames, " + std::to_string(glb.size()) +
+      " bytes, from take " + Quote(take->GetLabelName().str()));
+  return true;
+}
+
+bool Shell::CmdView(const Words& w) {
+  bool on = mView != nullptr;
+  std::string error;
+  if (w.size() > 1 && !ParseOnOff(w[1], &on, &error)) return Fail(error);
+  long long port = kDefaultViewPort;
+  if (w.size() > 2) {
+    if (!on) return Fail("usage: view [on [PORT]|off]");
+    if (!ParseInteger(w[2], 0, 65535, &port, &error)) return Fail("view port: " + error);
+  }
+  if (!on) {
+    if (mView) {
+      // The view thread may be waiting for the gate this command holds.
+      const SceneGate::Opening letItFinish(mGate);
+      mView.reset();
+    }
+    Say("view: off");
+    return true;
+  }
+  if (mView && w.size() > 2 && port != mView->Port() && port != 0) {
+    return Fail("the view is already on at " + mView->Url() + " ('view off' first)");
+  }
+  if (!mView) {
+    ViewOptions options;
+    options.port = static_cast<int>(port);
+    options.deviceSettings = kDeviceSettingsFile;
+    mView = ViewServer::Start(options, mGate, mStats.get(), &error);
+    if (!mView) return Fail(error);
+  }
+  Say("view: " + mView->Url());
   return true;
 }
 

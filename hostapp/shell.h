@@ -28,6 +28,8 @@
 #include <fbsdk/fbtake.h>
 
 #include "live_stats.h"
+#include "scene_gate.h"
+#include "view_server.h"
 
 namespace orbel::hostapp {
 
@@ -73,6 +75,8 @@ class Shell {
   LiveStats& Stats() { return *mStats; }
   // The manual clock in step mode (null otherwise).
   fbhost::ManualClock* Clock() { return mClock.get(); }
+  // The live view while it is on (view on), else null.
+  const ViewServer* View() const { return mView.get(); }
 
  private:
   using Words = std::vector<std::string>;
@@ -129,6 +133,8 @@ class Shell {
   bool CmdLoad(const Words& w);
   bool CmdExportBvh(const Words& w);
   bool CmdExportCsv(const Words& w);
+  bool CmdExportGltf(const Words& w);
+  bool CmdView(const Words& w);
   bool CmdDump(const Words& w);
   bool CmdEcho(const Words& w);
   bool CmdQuit(const Words& w);
@@ -142,6 +148,10 @@ class Shell {
   std::unique_ptr<fbhost::ManualClock> mClock;
   std::unique_ptr<fbhost::ScopedClock> mClockGuard;
   std::unique_ptr<LiveStats> mStats;
+  // Held while a command runs: the view reads the scene only between them
+  // (and while 'wait' and 'record' sleep).
+  SceneGate mGate;
+  std::unique_ptr<ViewServer> mView;
   std::map<FBDevice*, std::unique_ptr<fbhost::Panel>> mPanels;
   std::string mLastError;
   std::string mWhere;

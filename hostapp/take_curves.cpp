@@ -47,6 +47,21 @@ std::string NameOf(const std::string& label) {
   return colon == std::string::npos ? label : label.substr(colon + 1);
 }
 
+std::string SubjectOf(FBModel* model) {
+  FBModel* parent = model->GetParent();
+  return NamespaceOf((parent != nullptr ? parent : model)->GetLabelName().str());
+}
+
+std::string CharacterPrefix(const std::string& subject) {
+  std::string base = subject;
+  const std::size_t blank = base.find_last_of(' ');
+  if (blank != std::string::npos && blank + 1 < base.size() &&
+      base.find_first_not_of("0123456789", blank + 1) == std::string::npos) {
+    base.erase(blank);
+  }
+  return base.empty() ? std::string() : base + "_";
+}
+
 std::string FormatDouble(double value) {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value > 0 ? "inf" : "-inf";

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <fbsdk/fbmodel.h>
 #include <fbsdk/fbtake.h>
 
 namespace orbel::hostapp {
@@ -33,6 +34,19 @@ const FBTakeKey& KeyAt(const std::vector<FBTakeKey>& keys, FBTime time, bool* ex
 // ':' has no namespace and is all name.
 std::string NamespaceOf(const std::string& label);
 std::string NameOf(const std::string& label);
+
+// The subject null under which the device hangs its unlabelled markers
+// ("Unlabeled:RootNode", markers "Unlabeled:0", ...): not a performer.
+constexpr const char* kUnlabeledSubject = "Unlabeled";
+
+// The subject a model belongs to: the namespace of the subject null it
+// hangs below ("walk" for walk:RootNode), else its own namespace.
+std::string SubjectOf(FBModel* model);
+
+// The device names a subject's models after it ("walk_Hips" in namespace
+// walk, or in "walk 2" when that subject null's name was taken): the prefix
+// an export strips to give the bare segment name ("walk_"; "" for "").
+std::string CharacterPrefix(const std::string& subject);
 
 // Shortest decimal text that reads back as the same double ("0.1", "-0",
 // "1e-300"); "nan", "inf" and "-inf" for the others.

@@ -2,11 +2,12 @@
 // recordings: the capture server plays the BVH file over TCP; the stream
 // client, the plug-in's reader and device (loaded with dlopen, as the host
 // program loads it) take the frames; the host writes the nodes, records
-// keys in the take and exports it as BVH and CSV through the host program's
-// commands. The export must give back the source file: offsets, root
-// positions and every joint's rotation, sample by sample, within 1e-6 after
-// the device's 0.1 scale; and each joint's marker at the joint's world
-// position.
+// keys in the take and exports it as BVH, CSV and glTF through the host
+// program's commands. The export must give back the source file: offsets,
+// root positions and every joint's rotation, sample by sample, within 1e-6
+// after the device's 0.1 scale; and each joint's marker at the joint's world
+// position. The glTF file, read by assimp, must put every node at every key
+// where the BVH and CSV exports put it, within 1e-6 m.
 //
 // Time is driven, not waited for: the host runs no threads and its clock is
 // a manual one. Each step advances the clock by 20 ms (more than the
@@ -33,12 +34,18 @@
 // and source), never as Euler triples, which may differ by 360 degrees or
 // at gimbal lock while meaning the same rotation.
 #include <OrbelDataStreamSDK/Diagnostics.h>
+#include <assimp/scene.h>
 #include <gtest/gtest.h>
+#include <assimp/Importer.hpp>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -48,6 +55,7 @@
 
 #include "bvh_reference.h"
 #include "capture_server.h"
+#include "gltf_export.h"
 #include "playback/loaders.h"
 #include "shell.h"
 
@@ -253,12 +261,14 @@ TEST_P(RecordingEndToEnd, ExportGivesBackTheSourceSampleBySample) {
   for (std::string column; std::getline(headerWords, column, ',');) columns.push_back(column);
   ASSERT_EQ(columns.size(), 1 + 3 * mSource.joints.size());
   std::string row;
+  std::vector<std::vector<double>> rows;
   for (std::size_t f = 0; f < expected.size(); ++f) {
     ASSERT_TRUE(std::getline(csv, row)) << "row " << f;
     std::vector<double> cells;
     std::stringstream rowWords(row);
     for (std::string cell; std::getline(rowWords, cell, ',');) cells.push_back(std::stod(cell));
     ASSERT_EQ(cells.size(), columns.size());
+    rows.push_back(cells);
     const int source = static_cast<int>(expected[f] % sourceFrames);
     for (std::size_t m = 0; m + 1 < columns.size(); m += 3) {
       // "<subject>:<subject>_<Joint>_M x"
@@ -276,6 +286,72 @@ TEST_P(RecordingEndToEnd, ExportGivesBackTheSourceSampleBySample) {
 
   // The export is a BVH the project's own server plays again.
   ASSERT_TRUE(server::loadBvhScene({bvhPath}, error)) << error;
+
+  // glTF: read by assimp, composed up the hierarchy with Eigen.
+  const std::string glbPath = mFolder.path() + "/out/" + subject + ".glb";
+  Run("export-gltf " + glbPath);
+  const std::string glb = ReadWhole(glbPath);
+  ASSERT_GT(glb.size(), 20u);
+  std::uint32_t jsonLength = 0;
+  std::memcpy(&jsonLength, glb.data() + 12, 4);
+  const auto asset = nlohmann::json::parse(glb.substr(20, jsonLength))["asset"];
+  EXPECT_EQ(asset["extras"]["metresPerHostUnit"], hostapp::kMetresPerHostUnit);
+  Assimp::Importer importer;
+  const aiScene* gltf = importer.ReadFile(glbPath, 0);
+  ASSERT_NE(gltf, nullptr) << importer.GetErrorString();
+  ASSERT_EQ(gltf->mNumAnimations, 1u);
+  const aiAnimation& animation = *gltf->mAnimations[0];
+  const double ticksPerSecond = animation.mTicksPerSecond > 0 ? animation.mTicksPerSecond : 1.0;
+  std::map<std::string, const aiNodeAnim*> channels;
+  for (unsigned c = 0; c < animation.mNumChannels; ++c) {
+    channels[animation.mChannels[c]->mNodeName.C_Str()] = animation.mChannels[c];
+  }
+  // A node's world position at key k: its own keys where it has them, its
+  // rest pose otherwise, composed up to the scene's root.
+  auto worldAt = [&](const aiNode* node, unsigned k) {
+    Eigen::Isometry3d world = Eigen::Isometry3d::Identity();
+    for (; node != nullptr; node = node->mParent) {
+      aiVector3D scale, position;
+      aiQuaternion rotation;
+      node->mTransformation.Decompose(scale, rotation, position);
+      const auto found = channels.find(node->mName.C_Str());
+      if (found != channels.end() && found->second->mNumPositionKeys > k) {
+        position = found->second->mPositionKeys[k].mValue;
+      }
+      if (found != channels.end() && found->second->mNumRotationKeys > k) {
+        rotation = found->second->mRotationKeys[k].mValue;
+      }
+      Eigen::Isometry3d local = Eigen::Isometry3d::Identity();
+      local.translate(Eigen::Vector3d(position.x, position.y, position.z));
+      local.rotate(Eigen::Quaterniond(rotation.w, rotation.x, rotation.y, rotation.z));
+      world = local * world;
+    }
+    return Eigen::Vector3d(world.translation());
+  };
+  auto expectNode = [&](const std::string& name, const std::function<Eigen::Vector3d(int)>& at) {
+    const aiNode* node = gltf->mRootNode->FindNode(name.c_str());
+    ASSERT_NE(node, nullptr) << name;
+    ASSERT_EQ(channels.count(name), 1u) << name;
+    const aiNodeAnim& channel = *channels[name];
+    ASSERT_EQ(channel.mNumPositionKeys, expected.size()) << name;
+    for (unsigned k = 0; k < expected.size(); ++k) {
+      ASSERT_NEAR(channel.mPositionKeys[k].mTime / ticksPerSecond, rows[k][0] - rows[0][0], 1e-5);
+      ASSERT_LE((worldAt(node, k) - hostapp::kMetresPerHostUnit * at(static_cast<int>(k))).norm(),
+                kTolerance)
+          << "key " << k << ", node " << name;
+    }
+  };
+  for (std::size_t j = 0; j < exported.joints.size(); ++j) {
+    expectNode(exported.joints[j].name,
+               [&](int f) { return exported.WorldPosition(static_cast<int>(j), f); });
+  }
+  for (std::size_t m = 0; m + 1 < columns.size(); m += 3) {
+    const std::string label = columns[1 + m].substr(0, columns[1 + m].size() - 2);
+    expectNode(label.substr(subject.size() * 2 + 2), [&](int f) {  // "walk:walk_Hips_M" -> "Hips_M"
+      return Eigen::Vector3d(rows[f][1 + m], rows[f][2 + m], rows[f][3 + m]);
+    });
+  }
+  EXPECT_EQ(animation.mNumChannels, exported.joints.size() + (columns.size() - 1) / 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, RecordingEndToEnd,

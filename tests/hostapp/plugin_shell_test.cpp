@@ -3,85 +3,20 @@
 // the device's panel as a user would (one click per change, refused while
 // the panel disables a control), and the dumps must show what the device
 // built.
-#include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
-
-#include <fbhost/fbhost.h>
-
-#include "../host/test_folder.h"
-#include "capture_server.h"
-#include "playback/loaders.h"
-#include "shell.h"
+#include "plugin_shell_fixture.h"
 
 namespace orbel::hostapp {
 namespace {
 
-class PluginShellTest : public ::testing::Test {
+class PluginShellTest : public PluginShellFixture {
  protected:
-  static void SetUpTestSuite() {
-    fbhost::SetProgressEcho(false);
-    fbhost::SetMessageEcho(false);
-    fbhost::SetFlushToDisk(false);
-    const auto loaded = fbhost::LoadPlugin(ORBEL_PLUGIN_PATH);
-    ASSERT_EQ(loaded.status, fbhost::PluginLoadStatus::Loaded) << loaded.message;
-  }
+  PluginShellTest() : PluginShellFixture("alice_bob.json", /*stepMode=*/true) {}
 
-  void SetUp() override {
-    fbhost::SetConfigFolder(mFolder.path() + "/config");
-    std::string error;
-    std::shared_ptr<server::Scene> scene =
-        server::loadSceneFile(std::string(ORBEL_SCENES_DIR) + "/alice_bob.json", error);
-    ASSERT_TRUE(scene) << error;
-    server::ServerConfig config;
-    config.port = 0;
-    config.log = [](const std::string&) {};
-    mServer = std::make_unique<server::CaptureServer>(scene, config);
-    ASSERT_TRUE(mServer->start(error)) << error;
-
-    ShellOptions options;
-    options.stepMode = true;
-    options.statusLine = false;
-    options.variables["PORT"] = std::to_string(mServer->port());
-    options.variables["DIR"] = mFolder.path();
-    mOut = std::tmpfile();
-    mShell = std::make_unique<Shell>(options, mOut, stderr);
-    Must("add \"Orbel Stream Device\" cam");
-  }
-  void TearDown() override {
-    mShell.reset();
-    if (mServer) mServer->stop();
-    if (mOut != nullptr) std::fclose(mOut);
-    fbhost::SetConfigFolder("");
-  }
-
-  void Must(const std::string& line) {
-    ASSERT_TRUE(mShell->Run(line)) << line << ": " << mShell->LastError();
-  }
-  std::string Output() {
-    std::fflush(mOut);
-    std::rewind(mOut);
-    std::string text;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, mOut)) > 0) text.append(buffer, n);
-    return text;
-  }
-  nlohmann::json Json(const std::string& line) {
-    const std::size_t before = Output().size();
-    EXPECT_TRUE(mShell->Run(line)) << mShell->LastError();
-    return nlohmann::json::parse(Output().substr(before), nullptr, false);
-  }
   std::string Setting(const std::string& key) {
     const auto settings = Json("dump settings");
     const auto& value = settings["settings"]["DataStream"][key];
     return value.is_string() ? value.get<std::string>() : "<missing>";
   }
-
-  TestFolder mFolder;
-  std::unique_ptr<server::CaptureServer> mServer;
-  std::FILE* mOut = nullptr;
-  std::unique_ptr<Shell> mShell;
 };
 
 TEST_F(PluginShellTest, PanelCommandsChangeTheDevicesOptionsAsAUserWould) {
