@@ -215,7 +215,7 @@ json StatsJson(FBDevice& device, const LiveFigures& figures) {
       {"device", device.GetLabelName().str()},  {"samplesAcknowledged", stats.samplesAcknowledged},
       {"inputCalls", stats.inputCalls},         {"evaluationCalls", stats.evaluationCalls},
       {"framesFetched", figures.framesFetched}, {"framesMissed", figures.framesMissed},
-      {"latencyMs", std::move(latencyJson)}};
+      {"nonFiniteValues", figures.nonFiniteAnswers}, {"latencyMs", std::move(latencyJson)}};
 }
 
 }  // namespace orbel::hostapp

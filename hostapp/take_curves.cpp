@@ -6,6 +6,23 @@
 
 namespace orbel::hostapp {
 
+TakeModelTree ModelTree(const FBTake& take) {
+  TakeModelTree tree;
+  tree.models = take.GetModels();
+  tree.children.resize(tree.models.size());
+  for (std::size_t i = 0; i < tree.models.size(); ++i) {
+    const int parent = tree.models[i].parent;
+    if (parent >= 0) tree.children[static_cast<std::size_t>(parent)].push_back(static_cast<int>(i));
+  }
+  for (auto& kids : tree.children) {
+    std::stable_sort(kids.begin(), kids.end(), [&tree](int a, int b) {
+      return tree.models[static_cast<std::size_t>(a)].childIndex <
+             tree.models[static_cast<std::size_t>(b)].childIndex;
+    });
+  }
+  return tree;
+}
+
 std::set<std::string> CurveNames(const FBTake& take, int layer) {
   std::set<std::string> names;
   for (const FBTakeCurve& curve : take.GetCurves()) {

@@ -2,9 +2,12 @@
 //
 // When the host records a device, each bound model's translation and
 // rotation are keyed on nodes of the take named after the model's label
-// and the data type ("walk:walk_Hips Lcl Rotation"). These helpers find
-// those curves without making any: the take makes such a node at its first
-// request, so a curve is only asked for once the take lists it.
+// and the data type ("walk:walk_Hips Lcl Rotation"), and the take notes the
+// models themselves (FBTakeModel). These helpers find those curves without
+// making any: the take makes such a node at its first request, so a curve
+// is only asked for once the take lists it. The exporters read models and
+// curves from the take alone, so a take exports the same after its models
+// or its device are gone.
 #pragma once
 
 #include <set>
@@ -14,6 +17,14 @@
 #include <fbsdk/fbtake.h>
 
 namespace orbel::hostapp {
+
+// The models a take recorded, with each one's children in the order of its
+// child list when it was recorded.
+struct TakeModelTree {
+  std::vector<FBTakeModel> models;
+  std::vector<std::vector<int>> children;
+};
+TakeModelTree ModelTree(const FBTake& take);
 
 // The names of the curves the take holds in the layer.
 std::set<std::string> CurveNames(const FBTake& take, int layer);
