@@ -388,13 +388,15 @@ void OrbelDataReader::ReadSegments() {
     // A segment the frame does not carry (its subject left the stream) keeps
     // its last pose, as does one with a value that is not a number: a pose
     // is taken whole or not at all.
-    if (translation.Result != sdk::Result::Success ||
-        rotation.Result != sdk::Result::Success || !AllFinite(translation.Translation, 3)) {
+    if (translation.Result != sdk::Result::Success || rotation.Result != sdk::Result::Success ||
+        !AllFinite(translation.Translation, 3) || !AllFinite(rotation.Rotation, 4)) {
       continue;
     }
     const FBVector4<double> quaternion(rotation.Rotation);
     FBVector3<double> euler;
     FBQuaternionToRotation(euler, quaternion, kFBXYZ);
+    // A quaternion of finite but absurd values can still turn into angles
+    // that are not numbers.
     if (!AllFinite(euler.data(), 3)) continue;
     for (int i = 0; i < 3; ++i) record.translation[i] = translation.Translation[i];
     for (int i = 0; i < 3; ++i) record.rotation[i] = euler[static_cast<std::size_t>(i)];
@@ -519,7 +521,6 @@ bool OrbelDataReader::ReadTimecodeStandard() {
 void OrbelDataReader::UpdateTimecode() {
   if (!mClient) return;
   const sdk::Output_GetTimecode stream = mClient->GetTimecode();
-  if (stream.Result != sdk::Result::Success) return;
   // A label the rate does not have is refused by the host and the last good
   // timecode stays.
   if (timecode.SetTimeCode(ToTimecodeField(stream.Hours), ToTimecodeField(stream.Minutes),

@@ -193,8 +193,7 @@ class OrbelDataReader {
   // the host does not know (the rate is then NTSC_DROP).
   bool ReadTimecodeStandard();
   // Copies the stream's timecode into timecode. Called by ReadFrame under
-  // the data lock. A frame without a timecode, or a label the rate does not
-  // have, leaves the last one.
+  // the data lock. A label the rate does not have leaves the last one.
   void UpdateTimecode();
   // Whether a timecode from the stream has been stored since the standard
   // was last read. Under the data lock.

@@ -1,6 +1,7 @@
 #include "fbsdk/fbtake.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <utility>
 
 #include "fbsdk/fbmodel.h"
@@ -161,25 +162,28 @@ const char* KindOf(FBModel* model) {
 }  // namespace
 
 void FBTake::NoteModel(FBModel* model) {
-  // The chain from the top model down to this one, so parents come first.
+  // The models from this one up to the first one already known (or the
+  // top), so that parents come first and each model is looked at once
+  // however deep the hierarchy.
   std::vector<FBModel*> chain;
-  for (FBModel* at = model; at != nullptr; at = at->GetParent()) {
-    if (std::find(chain.begin(), chain.end(), at) != chain.end()) break;  // a cycle
+  std::unordered_set<FBModel*> inChain;
+  int parent = -1;
+  for (FBModel* at = model; at != nullptr && inChain.insert(at).second; at = at->GetParent()) {
+    const std::string label = at->GetLabelName().str();
+    {
+      std::lock_guard<std::mutex> lock(mLock);
+      const auto known = mModelIndex.find(label);
+      if (known != mModelIndex.end()) {
+        parent = known->second;
+        break;
+      }
+    }
     chain.push_back(at);
   }
-  int parent = -1;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     FBModel* at = *it;
     FBTakeModel noted;
     noted.label = at->GetLabelName().str();
-    {
-      std::lock_guard<std::mutex> lock(mLock);
-      const auto known = mModelIndex.find(noted.label);
-      if (known != mModelIndex.end()) {
-        parent = known->second;
-        continue;
-      }
-    }
     noted.kind = KindOf(at);
     FBModel* up = at->GetParent();
     noted.childIndex = up != nullptr ? up->Children.Find(at) : -1;
@@ -189,15 +193,10 @@ void FBTake::NoteModel(FBModel* model) {
       noted.translation[i] = t[i];
       noted.rotation[i] = r[i];
     }
-    std::lock_guard<std::mutex> lock(mLock);
-    const auto known = mModelIndex.find(noted.label);
-    if (known != mModelIndex.end()) {
-      parent = known->second;
-      continue;
-    }
     noted.parent = parent;
+    std::lock_guard<std::mutex> lock(mLock);
     parent = static_cast<int>(mModels.size());
-    mModelIndex.emplace(noted.label, parent);
+    if (!mModelIndex.emplace(noted.label, parent).second) return;  // two models of one label
     mModels.push_back(std::move(noted));
   }
 }

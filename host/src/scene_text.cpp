@@ -423,8 +423,8 @@ bool ReadKey(Reader& reader, FBTakeKey* key) {
   if (!ReadNumber(&at, end, &ticks) || !ReadNumber(&at, end, &key->value[0]) ||
       !ReadNumber(&at, end, &key->value[1]) || !ReadNumber(&at, end, &key->value[2]) ||
       !ReadNumber(&at, end, &interpolation) || !ReadNumber(&at, end, &tangent) || at != end) {
-    reader.FailRaw(
-        "a key line is six numbers: ticks, three values, interpolation, tangent mode", begin, end);
+    reader.FailRaw("a key line is six numbers: ticks, three values, interpolation, tangent mode",
+                   begin, end);
     return false;
   }
   if (!std::isfinite(key->value[0]) || !std::isfinite(key->value[1]) ||
@@ -480,12 +480,12 @@ bool ReadTakeModel(Reader& reader, int index, std::set<std::string>* labels, FBT
   return true;
 }
 
-bool ReadTake(Reader& reader, long long index, const SceneProgress& progress,
-              std::size_t textSize, SceneTakeRecord* take) {
+bool ReadTake(Reader& reader, long long index, const SceneProgress& progress, std::size_t textSize,
+              SceneTakeRecord* take) {
   // take <i> "<name>" current <0|1> span <start> <stop> layers <n>
   //   current-layer <l> models <m> curves <c>
   std::vector<Token> t;
-  if (!reader.Expect("take", 17, &t)) return false;
+  if (!reader.Expect("take", 16, &t)) return false;
   take->line = reader.LineNumber();
   long long value = 0, stop = 0, layers = 0, models = 0, curves = 0;
   if (!ToInteger(t[1], index, index, &value)) {
