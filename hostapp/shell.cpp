@@ -842,8 +842,10 @@ bool Shell::CmdBind(const Words& w) {
   }
   const std::vector<std::string> leftOut = SubjectsAfterEmptyName();
   if (!leftOut.empty() && device->Online.Get()) {
-    Note("the server lists a subject with an empty name, where the device stops reading; left out: " +
-         JoinQuoted(leftOut));
+    Note(
+        "the server lists a subject with an empty name, where the device stops reading; left "
+        "out: " +
+        JoinQuoted(leftOut));
   }
   return true;
 }
@@ -932,9 +934,12 @@ bool Shell::CmdStop(const Words&) {
     if (!device->Online.Get() || !device->Recording.Get()) continue;
     armed.push_back(device);
     const auto subjects = SubjectsOf(device);
-    unlabeled = unlabeled || std::find(subjects.begin(), subjects.end(), "Unlabeled") != subjects.end();
+    unlabeled =
+        unlabeled || std::find(subjects.begin(), subjects.end(), "Unlabeled") != subjects.end();
   }
-  if (unlabeled) Note("unlabelled markers are streamed but never keyed; a take holds bones and labelled markers");
+  if (unlabeled)
+    Note(
+        "unlabelled markers are streamed but never keyed; a take holds bones and labelled markers");
   if (samples == 0) {
     for (const std::string& reason : WhyNothingKeyed(armed, kDeviceSettingsFile)) {
       Note("nothing was keyed: " + reason);

@@ -176,10 +176,10 @@ void RestoreBindings(FBDevice& device, const SceneDeviceRecord& record,
     }
     FBModel* model = models[static_cast<std::size_t>(binding.model)];
     if (at == nullptr) {
-      ReportMessage(MessageLevel::Warning,
-                    "device '" + record.name + "' of scene file '" + path +
-                        "' has no template where model '" + model->GetLabelName().str() +
-                        "' was bound; it stays unbound");
+      ReportMessage(MessageLevel::Warning, "device '" + record.name + "' of scene file '" + path +
+                                               "' has no template where model '" +
+                                               model->GetLabelName().str() +
+                                               "' was bound; it stays unbound");
       continue;
     }
     at->Model = model;

@@ -56,8 +56,8 @@ struct FBTakeModel {
   // The model's class as the scene file names it: "Model", "Root", "Null",
   // "Skeleton" or "Marker".
   std::string kind;
-  int parent = -1;      // index in GetModels() of an earlier model, or -1
-  int childIndex = -1;  // its place in the parent's child list, or -1
+  int parent = -1;                          // index in GetModels() of an earlier model, or -1
+  int childIndex = -1;                      // its place in the parent's child list, or -1
   double translation[3] = {0.0, 0.0, 0.0};  // local, when first recorded
   double rotation[3] = {0.0, 0.0, 0.0};
 };
