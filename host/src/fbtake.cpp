@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "fbsdk/fbmodel.h"
+#include "scene_state.h"
 
 FBClassImplementation(FBTake);
 
@@ -149,18 +150,6 @@ FBAnimationNode* FBTake::OwnedNodeLocked(const std::string& name, const std::str
   return node;
 }
 
-namespace {
-
-const char* KindOf(FBModel* model) {
-  if (model->Is(FBModelMarker::TypeInfo)) return "Marker";
-  if (model->Is(FBModelSkeleton::TypeInfo)) return "Skeleton";
-  if (model->Is(FBModelNull::TypeInfo)) return "Null";
-  if (model->Is(FBModelRoot::TypeInfo)) return "Root";
-  return "Model";
-}
-
-}  // namespace
-
 void FBTake::NoteModel(FBModel* model) {
   // The models from this one up to the first one already known (or the
   // top), so that parents come first and each model is looked at once
@@ -184,7 +173,7 @@ void FBTake::NoteModel(FBModel* model) {
     FBModel* at = *it;
     FBTakeModel noted;
     noted.label = at->GetLabelName().str();
-    noted.kind = KindOf(at);
+    noted.kind = fbhost_internal::ModelKind(at);
     FBModel* up = at->GetParent();
     noted.childIndex = up != nullptr ? up->Children.Find(at) : -1;
     const FBVector3<double> t = at->Translation.Get();

@@ -74,6 +74,14 @@ void ReplaceTakes(std::vector<FBTake*> takes, FBTake* current) {
   for (FBTake* take : oldTakes) take->FBDelete();
 }
 
+const char* ModelKind(FBModel* model) {
+  if (model->Is(FBModelMarker::TypeInfo)) return "Marker";
+  if (model->Is(FBModelSkeleton::TypeInfo)) return "Skeleton";
+  if (model->Is(FBModelNull::TypeInfo)) return "Null";
+  if (model->Is(FBModelRoot::TypeInfo)) return "Root";
+  return "Model";
+}
+
 }  // namespace fbhost_internal
 
 using fbhost_internal::Scene;

@@ -76,14 +76,6 @@ void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
 
-std::string KindOf(FBModel* model) {
-  if (model->Is(FBModelMarker::TypeInfo)) return "Marker";
-  if (model->Is(FBModelSkeleton::TypeInfo)) return "Skeleton";
-  if (model->Is(FBModelNull::TypeInfo)) return "Null";
-  if (model->Is(FBModelRoot::TypeInfo)) return "Root";
-  return "Model";
-}
-
 FBModel* MakeModel(const std::string& kind, const char* label) {
   FBModel* model = nullptr;
   if (kind == "Marker") {
@@ -279,7 +271,7 @@ bool SaveScene(const std::string& path, std::string* error) {
   std::unordered_map<FBModel*, int> indexOf;
   for (FBModel* model : models) {
     SceneModelRecord r;
-    r.kind = KindOf(model);
+    r.kind = fbhost_internal::ModelKind(model);
     r.label = model->GetLabelName().str();
     const auto parent = indexOf.find(model->GetParent());
     if (parent != indexOf.end()) r.parent = parent->second;

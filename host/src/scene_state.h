@@ -76,6 +76,10 @@ struct ListAccess {
 // Makes every reference to the model read null.
 void ClearReferencesTo(const FBModel* model);
 
+// The model's class as scene files and takes name it: "Marker",
+// "Skeleton", "Null", "Root" or "Model".
+const char* ModelKind(FBModel* model);
+
 // Puts these takes in place of the scene's (a scene load); current becomes
 // the current take, or the first when null. The takes replaced are deleted.
 // Nothing happens for an empty list.

@@ -232,6 +232,23 @@ bool KeywordDoubles(Reader& reader, const std::vector<Token>& tokens, std::size_
   return true;
 }
 
+// Checks a model line's number (item 2) and reads its class (item 3).
+bool NumberAndKind(Reader& reader, const std::vector<Token>& t, long long index, const char* what,
+                   std::string* kind) {
+  long long value = 0;
+  if (!ToInteger(t[1], index, index, &value)) {
+    reader.Fail("expected " + std::string(what) + " number " + std::to_string(index));
+    return false;
+  }
+  *kind = t[2].text;
+  if (t[2].quoted || !IsSceneModelKind(*kind)) {
+    reader.Fail("unknown model class '" + Excerpt(t[2].text) +
+                "' (known: Model, Root, Null, Skeleton, Marker)");
+    return false;
+  }
+  return true;
+}
+
 bool ReadModel(Reader& reader, long long index, SceneModelRecord* model) {
   // model <i> <kind> "<label>" parent <p> show <0|1> color <r g b> shading <s>
   //   translation <x y z> rotation <x y z>
@@ -239,16 +256,7 @@ bool ReadModel(Reader& reader, long long index, SceneModelRecord* model) {
   if (!reader.Expect("model", 22, &t)) return false;
   model->line = reader.LineNumber();
   long long value = 0;
-  if (!ToInteger(t[1], index, index, &value)) {
-    reader.Fail("expected model number " + std::to_string(index));
-    return false;
-  }
-  model->kind = t[2].text;
-  if (t[2].quoted || !IsSceneModelKind(model->kind)) {
-    reader.Fail("unknown model class '" + Excerpt(t[2].text) +
-                "' (known: Model, Root, Null, Skeleton, Marker)");
-    return false;
-  }
+  if (!NumberAndKind(reader, t, index, "model", &model->kind)) return false;
   if (!t[3].quoted || t[3].text.empty()) {
     reader.Fail("a model needs a quoted, non-empty label name");
     return false;
@@ -449,16 +457,7 @@ bool ReadTakeModel(Reader& reader, int index, std::set<std::string>* labels, FBT
   std::vector<Token> t;
   if (!reader.Expect("takemodel", 16, &t)) return false;
   long long value = 0;
-  if (!ToInteger(t[1], index, index, &value)) {
-    reader.Fail("expected take model number " + std::to_string(index));
-    return false;
-  }
-  model->kind = t[2].text;
-  if (t[2].quoted || !IsSceneModelKind(model->kind)) {
-    reader.Fail("unknown model class '" + Excerpt(t[2].text) +
-                "' (known: Model, Root, Null, Skeleton, Marker)");
-    return false;
-  }
+  if (!NumberAndKind(reader, t, index, "take model", &model->kind)) return false;
   if (!t[3].quoted || t[3].text.empty() || !labels->insert(t[3].text).second) {
     reader.Fail("a take model needs a quoted label name, not empty and not given before");
     return false;
