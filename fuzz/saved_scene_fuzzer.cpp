@@ -18,6 +18,10 @@ namespace host = fbhost_internal;
 
 bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
+bool sameBits3(const double* a, const double* b) {
+  return sameBits(a[0], b[0]) && sameBits(a[1], b[1]) && sameBits(a[2], b[2]);
+}
+
 template <std::size_t N>
 bool sameBits(const std::array<double, N>& a, const std::array<double, N>& b) {
   for (std::size_t i = 0; i < N; ++i) {
@@ -87,9 +91,8 @@ void checkSame(const host::SceneDocument& a, const host::SceneDocument& b) {
       const FBTakeModel& p = x.models[m];
       const FBTakeModel& q = y.models[m];
       check(p.label == q.label && p.kind == q.kind && p.parent == q.parent &&
-                p.childIndex == q.childIndex &&
-                std::memcmp(p.translation, q.translation, sizeof p.translation) == 0 &&
-                std::memcmp(p.rotation, q.rotation, sizeof p.rotation) == 0,
+                p.childIndex == q.childIndex && sameBits3(p.translation, q.translation) &&
+                sameBits3(p.rotation, q.rotation),
             "a take's model reads back otherwise");
     }
     for (std::size_t c = 0; c < x.curves.size(); ++c) {
@@ -99,8 +102,7 @@ void checkSame(const host::SceneDocument& a, const host::SceneDocument& b) {
                 p.keys.size() == q.keys.size(),
             "a curve reads back otherwise");
       for (std::size_t k = 0; k < p.keys.size(); ++k) {
-        check(p.keys[k].time == q.keys[k].time &&
-                  std::memcmp(p.keys[k].value, q.keys[k].value, sizeof p.keys[k].value) == 0 &&
+        check(p.keys[k].time == q.keys[k].time && sameBits3(p.keys[k].value, q.keys[k].value) &&
                   p.keys[k].interpolation == q.keys[k].interpolation &&
                   p.keys[k].tangentMode == q.keys[k].tangentMode,
               "a key reads back otherwise");

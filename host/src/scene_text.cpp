@@ -597,6 +597,9 @@ void WriteTakes(const SceneDocument& document, const SceneProgress& progress, st
   for (const auto& take : document.takes) {
     for (const auto& curve : take.curves) totalKeys += curve.keys.size();
   }
+  // Grown once, not copied at every doubling: a big take is most of the file.
+  constexpr std::size_t kKeyLineBytes = 72;
+  out.reserve(out.size() + totalKeys * kKeyLineBytes + 4096);
   std::size_t done = 0, sinceProgress = 0;
   out += "takes " + std::to_string(document.takes.size()) + "\n";
   for (std::size_t i = 0; i < document.takes.size(); ++i) {
