@@ -9,6 +9,7 @@ namespace {
 
 // Lock-free, so that the handler may touch them.
 std::atomic<int> gBusy{0};
+std::atomic<bool> gRecording{false};
 std::atomic<bool> gInterrupted{false};
 std::atomic<bool> gTerminate{false};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
@@ -19,7 +20,7 @@ void OnSignal(int signalNumber) {
     gTerminate.store(true);
     return;
   }
-  if (gBusy.load() > 0 && !gInterrupted.exchange(true)) return;
+  if ((gBusy.load() > 0 || gRecording.load()) && !gInterrupted.exchange(true)) return;
   // Idle, or a second Ctrl-C: end as the default action does. Both calls
   // are async-signal-safe.
   struct sigaction standard {};
@@ -44,6 +45,8 @@ void Install() {
 
 BusyScope::BusyScope() { gBusy.fetch_add(1); }
 BusyScope::~BusyScope() { gBusy.fetch_sub(1); }
+
+void SetRecording(bool recording) { gRecording.store(recording); }
 
 bool Interrupted() { return gInterrupted.load(); }
 void ClearInterrupted() { gInterrupted.store(false); }

@@ -1,8 +1,9 @@
 // Ctrl-C and SIGTERM in the host program. A recording or a wait is what a
 // user interrupts, and what an interrupt must not lose: so the first
 // SIGINT while a command runs only asks it to stop (the take is kept, the
-// prompt comes back), while SIGINT at an idle prompt, or a second one, ends
-// the program as it always did. SIGTERM asks the whole program to end
+// prompt comes back), as does the first SIGINT at the prompt while a
+// recording runs; SIGINT at an idle prompt, or a second one, ends the
+// program as it always did. SIGTERM asks the whole program to end
 // cleanly: the running command stops, no further command runs, devices go
 // offline and settings are left intact.
 //
@@ -27,6 +28,10 @@ class BusyScope {
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
 };
+
+// A recording runs on between commands (`record` without a time): the
+// first SIGINT at the prompt then stops it rather than end the program.
+void SetRecording(bool recording);
 
 // A SIGINT asked the running command to stop (and not yet cleared).
 bool Interrupted();

@@ -318,18 +318,21 @@ bool Shell::RunInteractive(std::FILE* in) {
     errno = 0;
     const ssize_t n = getline(&buffer, &capacity, in);
     if (n < 0) {
-      if (errno == EINTR && !interrupts::TerminateRequested()) {
-        clearerr(in);
-        continue;
+      if (errno != EINTR || interrupts::TerminateRequested()) break;
+      clearerr(in);
+      if (interrupts::Interrupted() && fbhost::TransportRecording()) {
+        interrupts::ClearInterrupted();
+        Note("Ctrl-C: the recording stops and the take is kept");
+        if (!Run("stop")) allOk = false;
       }
-      break;
+      continue;
     }
     std::string line(buffer, static_cast<std::size_t>(n));
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     if (!Run(line)) allOk = false;
     if (interrupts::Interrupted()) {
       interrupts::ClearInterrupted();
-      Note("interrupted (Ctrl-C); a second Ctrl-C at the prompt quits");
+      Note("interrupted (Ctrl-C); back at the prompt");
     }
   }
   mInteractive = false;
@@ -890,6 +893,7 @@ bool Shell::CmdRecord(const Words& w) {
   mRecordKeysAtStart = take != nullptr ? CountKeys(*take) : KeyCounts();
   mStats->ResetLatency();
   if (!fbhost::TransportRecord()) return Fail("the transport did not start");
+  interrupts::SetRecording(true);
   Say("recording " + JoinQuoted(armed) + " into take " +
       Quote(take != nullptr ? take->GetLabelName().str() : std::string()) +
       (w.size() > 1 ? " for " + Format("%g", seconds) + " s" : std::string(" until 'stop'")));
@@ -903,6 +907,7 @@ bool Shell::CmdRecord(const Words& w) {
 bool Shell::CmdStop(const Words&) {
   const bool recording = fbhost::TransportRecording();
   if (!fbhost::TransportStop()) return Fail("the transport is not running");
+  interrupts::SetRecording(false);
   if (!recording) {
     Say("stopped");
     return true;
