@@ -46,6 +46,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include <fbhost/fbhost.h>
 
@@ -543,8 +544,10 @@ TEST_F(ShellSession, QuietCasesAreSaid) {
 // input and its output read from a file, so that it can be sent signals.
 class HostProcess {
  public:
-  HostProcess(const std::string& folder, const std::vector<std::string>& arguments)
-      : mOutput(folder + "/host.out") {
+  // output: a file of its own, so that no earlier output can be mistaken
+  // for this process's.
+  HostProcess(std::string output, const std::vector<std::string>& arguments)
+      : mOutput(std::move(output)) {
     int in[2];
     if (pipe(in) != 0) return;
     mPid = fork();
@@ -626,7 +629,7 @@ TEST_F(ShellSession, SignalsStopTheCommandAndKeepTheTake) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    HostProcess host(mFolder.path(), options);
+    HostProcess host(mFolder.path() + "/" + row.name + ".out", options);
     host.Write(setUp + row.command + "\n");
     ASSERT_TRUE(host.WaitFor(row.running)) << host.Output();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
