@@ -211,11 +211,14 @@ json StatsJson(FBDevice& device, const LiveFigures& figures) {
     latencyJson["p95"] = latency.p95Ms;
     latencyJson["max"] = latency.maxMs;
   }
-  return json{
-      {"device", device.GetLabelName().str()},  {"samplesAcknowledged", stats.samplesAcknowledged},
-      {"inputCalls", stats.inputCalls},         {"evaluationCalls", stats.evaluationCalls},
-      {"framesFetched", figures.framesFetched}, {"framesMissed", figures.framesMissed},
-      {"latencyMs", std::move(latencyJson)}};
+  return json{{"device", device.GetLabelName().str()},
+              {"samplesAcknowledged", stats.samplesAcknowledged},
+              {"inputCalls", stats.inputCalls},
+              {"evaluationCalls", stats.evaluationCalls},
+              {"framesFetched", figures.framesFetched},
+              {"framesMissed", figures.framesMissed},
+              {"nonFiniteValues", figures.nonFiniteAnswers},
+              {"latencyMs", std::move(latencyJson)}};
 }
 
 }  // namespace orbel::hostapp

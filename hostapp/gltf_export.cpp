@@ -9,9 +9,7 @@
 #include <set>
 #include <sstream>
 
-#include <fbhost/scene.h>
 #include <fbsdk/fbanimation.h>
-#include <fbsdk/fbmodel.h>
 #include <fbsdk/fbrotation.h>
 
 #include "bvh_export.h"
@@ -135,20 +133,21 @@ std::array<double, 4> Quaternion(const std::array<double, 3>& degrees) {
   return {q[0], q[1], q[2], q[3]};
 }
 
-bool IsLabelledMarker(FBModel* model) {
-  FBModel* parent = model != nullptr ? model->GetParent() : nullptr;
-  return parent != nullptr && parent->Is(FBModelNull::TypeInfo) &&
-         SubjectOf(model) != kUnlabeledSubject;
+bool IsLabelledMarker(const TakeModelTree& tree, int model) {
+  if (model < 0) return false;
+  const int parent = tree.models[static_cast<std::size_t>(model)].parent;
+  return parent >= 0 && tree.models[static_cast<std::size_t>(parent)].kind == "Null" &&
+         SubjectOf(tree, model) != kUnlabeledSubject;
 }
 
 // Whether a skeleton model (of the subject) has a curve in the take: then a
 // failed skeleton collection is a real failure, not a marker-only take.
-bool AnySkeletonKeyed(const FBTake& take, const std::string& subject) {
+bool AnySkeletonKeyed(const FBTake& take, const TakeModelTree& tree, const std::string& subject) {
   const std::set<std::string> curves = CurveNames(take, kBaseLayer);
-  for (FBModel* model : fbhost::SceneModels()) {
-    if (!model->Is(FBModelSkeleton::TypeInfo)) continue;
-    if (!subject.empty() && NamespaceOf(model->GetLabelName().str()) != subject) continue;
-    const std::string label = model->GetLabelName().str();
+  for (const FBTakeModel& model : tree.models) {
+    if (model.kind != "Skeleton") continue;
+    const std::string& label = model.label;
+    if (!subject.empty() && NamespaceOf(label) != subject) continue;
     if (curves.count(label + " " + kFBDataTypeTranslation) > 0 ||
         curves.count(label + " " + kFBDataTypeRotation) > 0) {
       return true;
@@ -166,17 +165,17 @@ struct MarkerTrack {
 
 // The labelled markers' keys, marker by marker. False with *error for a
 // value that is not a number.
-bool LabelledMarkers(FBTake& take, const std::string& subject, std::vector<MarkerTrack>* tracks,
-                     std::string* error) {
+bool LabelledMarkers(FBTake& take, const TakeModelTree& tree, const std::string& subject,
+                     std::vector<MarkerTrack>* tracks, std::string* error) {
   MarkerTable table;
   std::string none;
   if (!CollectMarkerTable(take, subject, &table, &none)) return true;
   for (std::size_t m = 0; m < table.labels.size(); ++m) {
-    FBModel* model = FBFindModelByLabelName(table.labels[m].c_str());
-    if (!IsLabelledMarker(model)) continue;
+    const int model = FindModel(tree, table.labels[m]);
+    if (!IsLabelledMarker(tree, model)) continue;
     MarkerTrack track;
     track.label = table.labels[m];
-    track.subject = SubjectOf(model);
+    track.subject = SubjectOf(tree, model);
     for (std::size_t row = 0; row < table.times.size(); ++row) {
       const auto& cell = table.rows[row][m];
       if (!cell) continue;
@@ -202,10 +201,13 @@ bool ExportGltf(FBTake& take, const std::string& subject, std::string* glb, Gltf
   BvhMotion motion;
   std::string skeletonError;
   const bool skeletons = CollectBvhMotion(take, subject, &motion, &skeletonError);
+  // The models the take recorded, not the scene's now: a take exports the
+  // same after its models or its device are gone.
+  const TakeModelTree tree = ModelTree(take);
   std::vector<MarkerTrack> markers;
-  if (!LabelledMarkers(take, subject, &markers, error)) return false;
+  if (!LabelledMarkers(take, tree, subject, &markers, error)) return false;
   if (!skeletons) {
-    if (markers.empty() || AnySkeletonKeyed(take, subject)) {
+    if (markers.empty() || AnySkeletonKeyed(take, tree, subject)) {
       *error = skeletonError;
       return false;
     }
@@ -243,8 +245,8 @@ bool ExportGltf(FBTake& take, const std::string& subject, std::string* glb, Gltf
     const BvhJoint& joint = motion.joints[j];
     int parent = joint.parent >= 0 ? jointNodes[static_cast<std::size_t>(joint.parent)] : -1;
     if (joint.parent < 0) {
-      FBModel* root = FBFindModelByLabelName(joint.modelLabel.c_str());
-      parent = subjectNode(root != nullptr ? SubjectOf(root) : NamespaceOf(joint.modelLabel));
+      const int root = FindModel(tree, joint.modelLabel);
+      parent = subjectNode(root >= 0 ? SubjectOf(tree, root) : NamespaceOf(joint.modelLabel));
     }
     const int node = builder.Node(joint.name, parent);
     jointNodes[j] = node;

@@ -78,6 +78,7 @@ LiveFigures LiveStats::Figures() const {
   LiveFigures figures;
   figures.framesFetched = taken.FramesTaken;
   figures.framesMissed = taken.FramesSkipped;
+  figures.nonFiniteAnswers = taken.NonFiniteAnswers;
   std::vector<double> samples;
   {
     std::lock_guard<std::mutex> lock(mLock);

@@ -45,6 +45,9 @@ struct LatencySummary {
 struct LiveFigures {
   std::uint64_t framesFetched = 0;  // frames the client handed out
   std::uint64_t framesMissed = 0;   // frames between two fetched ones never fetched
+  // Poses and positions the server sent with a value that is not a number
+  // (the device treats them as occluded: no node write, no key).
+  std::uint64_t nonFiniteAnswers = 0;
   LatencySummary latency;
 };
 

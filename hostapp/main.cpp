@@ -5,7 +5,9 @@
 //
 // Exit status: 0 when every plug-in candidate loaded and every command
 // succeeded, 1 when one did not (each failure is reported on stderr), 2 for
-// a usage error.
+// a usage error, 143 when SIGTERM ended it (cleanly: devices offline).
+// Ctrl-C during a command stops that command and keeps what it recorded
+// (interrupts.h).
 #include <unistd.h>
 
 #include <climits>
@@ -17,9 +19,13 @@
 
 #include <fbhost/fbhost.h>
 
+#include "interrupts.h"
 #include "shell.h"
 
 namespace {
+
+// What a shell reports for a program that SIGTERM ended: 128 + 15.
+constexpr int kTerminatedStatus = 143;
 
 struct Options {
   std::vector<std::string> pluginDirs;
@@ -172,6 +178,7 @@ int main(int argc, char** argv) {
 
   const bool listOnly = options.list && options.script.empty() && !options.haveCommands;
   bool ok = true;
+  orbel::hostapp::interrupts::Install();
   {
     orbel::hostapp::Shell shell(options.shell, stdout, stderr);
     if (options.list) PrintList(shell);
@@ -185,5 +192,7 @@ int main(int argc, char** argv) {
       ok = shell.RunInteractive(stdin);
     }
   }
+  // The shell's end put every device offline and shut it down.
+  if (orbel::hostapp::interrupts::TerminateRequested()) return kTerminatedStatus;
   return failed || !ok ? 1 : 0;
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include "dumps.h"
 #include "file_output.h"
 #include "gltf_export.h"
+#include "interrupts.h"
 
 namespace orbel::hostapp {
 
@@ -134,7 +136,8 @@ const std::vector<Shell::Command>& Shell::Commands() {
        "pause, remove-unused, show, render FILE.png|FILE.svg",
        &Shell::CmdPanel, 3, 4},
       {"bind", "bind DEVICE [new|MODEL]",
-       "bind the device's root template to a new model, or to the model with that label",
+       "bind the device's root template again to its model (a new one when it has none, or "
+       "with 'new'), or to the model with that label",
        &Shell::CmdBind, 2, 3},
       {"unbind", "unbind DEVICE", "unbind the device's root template", &Shell::CmdUnbind, 2, 2},
       {"play", "play", "start the transport without recording", &Shell::CmdPlay, 1, 1},
@@ -151,10 +154,11 @@ const std::vector<Shell::Command>& Shell::Commands() {
       {"status", "status", "print the live status line once", &Shell::CmdStatus, 1, 1},
       {"take", "take list|new NAME|use NAME",
        "list the takes, make a new current take, or pick one", &Shell::CmdTake, 2, 3},
-      {"save", "save FILE", "save the scene (models and devices) to a scene file", &Shell::CmdSave,
-       2, 2},
-      {"load", "load FILE", "replace the scene with the one in a scene file", &Shell::CmdLoad, 2,
-       2},
+      {"save", "save FILE", "save the scene (models, devices and takes) to a scene file",
+       &Shell::CmdSave, 2, 2},
+      {"load", "load FILE [--discard]",
+       "replace the scene with the one in a scene file (--discard: drop unsaved takes)",
+       &Shell::CmdLoad, 2, 3},
       {"export-bvh", "export-bvh FILE [TAKE] [--subject NAME]",
        "write the recorded skeleton motion as BVH ('-' prints it)", &Shell::CmdExportBvh, 2, 5},
       {"export-csv", "export-csv FILE [TAKE] [--subject NAME]",
@@ -188,6 +192,7 @@ Shell::Shell(ShellOptions options, std::FILE* out, std::FILE* err)
     mClockGuard = std::make_unique<fbhost::ScopedClock>(*mClock);
   }
   mStats = std::make_unique<LiveStats>();
+  mSavedTakesRevision = fbhost::TakesRevision();
   if (!mOptions.stepMode) {
     fbhost::EngineOptions engine;
     engine.evaluationPeriod = mOptions.evaluationPeriod;
@@ -253,8 +258,11 @@ bool Shell::Run(const std::string& line, const std::string& where) {
     return Fail("usage: " + std::string(command->usage));
   }
   bool ok = false;
-  const SceneGate::Held busy(mGate);
+  const SceneGate::Held held(mGate);
   try {
+    // While a command runs, a first Ctrl-C asks it to stop rather than end
+    // the program (see interrupts.h).
+    interrupts::BusyScope busy;
     ok = (this->*(command->run))(words);
   } catch (const std::exception& thrown) {
     ok = Fail(std::string(command->name) + " failed: " + thrown.what());
@@ -269,6 +277,7 @@ bool Shell::RunCommands(const std::string& text) {
   for (const std::string& command : SplitCommands(text)) {
     ++index;
     if (!Run(command, "-c command " + std::to_string(index))) return false;
+    if (StoppedBySignal("-c command " + std::to_string(index))) return false;
     if (mQuit) break;
   }
   return true;
@@ -287,9 +296,22 @@ bool Shell::RunScript(const std::string& path) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     ++number;
     if (!Run(line, path + ":" + std::to_string(number))) return false;
+    if (StoppedBySignal(path + ":" + std::to_string(number))) return false;
     if (end == text.size()) break;
     start = end + 1;
   }
+  return true;
+}
+
+bool Shell::StoppedBySignal(const std::string& where) {
+  if (interrupts::TerminateRequested()) {
+    Note("ending on SIGTERM after " + where);
+    mQuit = true;
+    return true;
+  }
+  if (!interrupts::Interrupted()) return false;
+  interrupts::ClearInterrupted();
+  Note("interrupted (Ctrl-C): the script stops after " + where);
   return true;
 }
 
@@ -298,16 +320,36 @@ bool Shell::RunInteractive(std::FILE* in) {
   bool allOk = true;
   char* buffer = nullptr;
   std::size_t capacity = 0;
-  while (!mQuit) {
+  mInteractive = true;
+  while (!mQuit && !interrupts::TerminateRequested()) {
     if (prompt) {
       std::fputs("orbel> ", mOut);
       std::fflush(mOut);
     }
+    errno = 0;
     const ssize_t n = getline(&buffer, &capacity, in);
-    if (n < 0) break;
+    if (n < 0) {
+      if (errno != EINTR || interrupts::TerminateRequested()) break;
+      clearerr(in);
+      if (interrupts::Interrupted() && fbhost::TransportRecording()) {
+        interrupts::ClearInterrupted();
+        Note("Ctrl-C: the recording stops and the take is kept");
+        if (!Run("stop")) allOk = false;
+      }
+      continue;
+    }
     std::string line(buffer, static_cast<std::size_t>(n));
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     if (!Run(line)) allOk = false;
+    if (interrupts::Interrupted()) {
+      interrupts::ClearInterrupted();
+      Note("interrupted (Ctrl-C); back at the prompt");
+    }
+  }
+  mInteractive = false;
+  if (interrupts::TerminateRequested()) {
+    Note("ending on SIGTERM: devices go offline");
+    allOk = false;
   }
   std::free(buffer);
   if (prompt && !mQuit) std::fputs("\n", mOut);
@@ -412,12 +454,15 @@ void Shell::ClearStatusLine() {
   mStatusShown = false;
 }
 
-void Shell::PassTime(double seconds, const std::string& activity) {
+bool Shell::PassTime(double seconds, const std::string& activity) {
   if (mOptions.stepMode) {
     const int steps =
         static_cast<int>(std::ceil(seconds * 1000.0 / mOptions.stepMilliseconds - 1e-9));
-    Step(steps);
-    return;
+    for (int i = 0; i < steps; ++i) {
+      if (interrupts::StopRequested()) return false;
+      Step(1);
+    }
+    return true;
   }
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
@@ -445,10 +490,15 @@ void Shell::PassTime(double seconds, const std::string& activity) {
     }
     if (now >= end) break;
     const SceneGate::Opening viewMayRead(mGate);
+    if (interrupts::StopRequested()) {
+      ClearStatusLine();
+      return false;
+    }
     std::this_thread::sleep_for(
         std::min<Clock::duration>(end - now, std::chrono::milliseconds(50)));
   }
   ClearStatusLine();
+  return true;
 }
 
 // ---- commands ----------------------------------------------------------
@@ -765,7 +815,13 @@ bool Shell::CmdBind(const Words& w) {
   const std::size_t modelsBefore = fbhost::SceneModels().size();
   std::string error;
   bool answer = false;
-  if (target == "new") {
+  // A template still bound (a loaded scene binds them again) is bound to
+  // the same model once more, so that its models are reused, not doubled.
+  FBModelTemplate* bound = device->ModelTemplate[0];
+  FBModel* again = w.size() == 2 && bound != nullptr ? bound->Model.Get() : nullptr;
+  if (again != nullptr) {
+    answer = fbhost::BindTemplate(device, 0, again, &error);
+  } else if (target == "new") {
     answer = fbhost::BindTemplate(device, 0, nullptr, &error);
   } else {
     answer = fbhost::BindTemplateToLabel(device, 0, target, &error);
@@ -798,6 +854,13 @@ bool Shell::CmdBind(const Words& w) {
     Note(
         "the device offers no subjects; put it online first so it can read the server's "
         "description, then bind again");
+  }
+  const std::vector<std::string> leftOut = SubjectsAfterEmptyName();
+  if (!leftOut.empty() && device->Online.Get()) {
+    Note(
+        "the server lists a subject with an empty name, where the device stops reading; left "
+        "out: " +
+        JoinQuoted(leftOut));
   }
   return true;
 }
@@ -837,14 +900,18 @@ bool Shell::CmdRecord(const Words& w) {
   const LiveFigures before = mStats->Figures();
   mRecordFramesAtStart = before.framesFetched;
   mRecordMissedAtStart = before.framesMissed;
+  mRecordNonFiniteAtStart = before.nonFiniteAnswers;
+  FBTake* take = fbhost::CurrentTake();
+  mRecordKeysAtStart = take != nullptr ? CountKeys(*take) : KeyCounts();
   mStats->ResetLatency();
   if (!fbhost::TransportRecord()) return Fail("the transport did not start");
-  FBTake* take = fbhost::CurrentTake();
+  interrupts::SetRecording(true);
   Say("recording " + JoinQuoted(armed) + " into take " +
       Quote(take != nullptr ? take->GetLabelName().str() : std::string()) +
       (w.size() > 1 ? " for " + Format("%g", seconds) + " s" : std::string(" until 'stop'")));
   if (w.size() == 1) return true;
-  PassTime(seconds, "recording");
+  const bool full = PassTime(seconds, "recording");
+  if (!full) Note("recording stopped early by a signal; the take keeps what was recorded");
   const Words stop = {"stop"};
   return CmdStop(stop);
 }
@@ -852,6 +919,7 @@ bool Shell::CmdRecord(const Words& w) {
 bool Shell::CmdStop(const Words&) {
   const bool recording = fbhost::TransportRecording();
   if (!fbhost::TransportStop()) return Fail("the transport is not running");
+  interrupts::SetRecording(false);
   if (!recording) {
     Say("stopped");
     return true;
@@ -859,9 +927,10 @@ bool Shell::CmdStop(const Words&) {
   FBTake* take = fbhost::CurrentTake();
   const LiveFigures after = mStats->Figures();
   const LatencySummary& latency = after.latency;
+  const int samples = take != nullptr ? SamplesKeyedSince(*take, mRecordKeysAtStart) : 0;
   std::string text =
       "recorded take " + Quote(take != nullptr ? take->GetLabelName().str() : std::string()) +
-      ": " + std::to_string(KeyedSamples(take)) + " samples keyed, " +
+      ": " + std::to_string(samples) + " samples keyed, " +
       std::to_string(after.framesFetched - mRecordFramesAtStart) + " frames fetched, " +
       std::to_string(after.framesMissed - mRecordMissedAtStart) + " missed";
   if (latency.samples > 0) {
@@ -869,7 +938,30 @@ bool Shell::CmdStop(const Words&) {
             Format("%.2f", latency.medianMs) + ", p95 " + Format("%.2f", latency.p95Ms) + ", max " +
             Format("%.2f", latency.maxMs) + ")";
   }
+  const std::uint64_t nonFinite = after.nonFiniteAnswers - mRecordNonFiniteAtStart;
+  if (nonFinite > 0) {
+    text += "; " + std::to_string(nonFinite) +
+            " poses or positions came with values that are not numbers and were treated as "
+            "occluded (not keyed)";
+  }
   Say(text);
+  std::vector<FBDevice*> armed;
+  bool unlabeled = false;
+  for (FBDevice* device : fbhost::Devices()) {
+    if (!device->Online.Get() || !device->Recording.Get()) continue;
+    armed.push_back(device);
+    const auto subjects = SubjectsOf(device);
+    unlabeled =
+        unlabeled || std::find(subjects.begin(), subjects.end(), "Unlabeled") != subjects.end();
+  }
+  if (unlabeled)
+    Note(
+        "unlabelled markers are streamed but never keyed; a take holds bones and labelled markers");
+  if (samples == 0) {
+    for (const std::string& reason : WhyNothingKeyed(armed, kDeviceSettingsFile)) {
+      Note("nothing was keyed: " + reason);
+    }
+  }
   return true;
 }
 
@@ -877,7 +969,14 @@ bool Shell::CmdWait(const Words& w) {
   double seconds = 0.0;
   std::string error;
   if (!ParseSeconds(w[1], &seconds, &error)) return Fail(error);
-  PassTime(seconds, fbhost::TransportRecording() ? "recording" : "waiting");
+  if (!PassTime(seconds, fbhost::TransportRecording() ? "recording" : "waiting")) {
+    if (fbhost::TransportRecording()) {
+      Note("wait stopped early by a signal; the recording stops and the take is kept");
+      const Words stop = {"stop"};
+      return CmdStop(stop);
+    }
+    Note("wait stopped early by a signal");
+  }
   return true;
 }
 
@@ -933,19 +1032,36 @@ bool Shell::CmdTake(const Words& w) {
 
 bool Shell::CmdSave(const Words& w) {
   std::string error;
+  const std::uint64_t revision = fbhost::TakesRevision();
   if (!fbhost::SaveScene(w[1], &error)) return Fail(error);
+  mSavedTakesRevision = revision;
+  mQuitWarned = false;
   Say("saved the scene to " + Quote(w[1]) + ": " + std::to_string(fbhost::SceneModels().size()) +
-      " models, " + std::to_string(fbhost::Devices().size()) + " devices");
+      " models, " + std::to_string(fbhost::Devices().size()) + " devices, " +
+      std::to_string(fbhost::Takes().size()) + " takes");
   return true;
 }
 
 bool Shell::CmdLoad(const Words& w) {
-  if (fbhost::TransportPlaying()) return Fail("stop the transport before loading a scene");
+  Words words(w.begin() + 1, w.end());
+  const bool discard = TakeFlag(&words, "--discard");
   std::string error;
-  if (!fbhost::CheckSceneFile(w[1], &error)) return Fail(error);
+  if (UnknownOption(words, &error)) return Fail(error);
+  if (words.size() != 1) return Fail("usage: load FILE [--discard]");
+  const std::string& path = words[0];
+  if (fbhost::TransportPlaying()) return Fail("stop the transport before loading a scene");
+  const std::string unsaved = TakesWithKeys();
+  if (!discard && fbhost::TakesRevision() != mSavedTakesRevision && !unsaved.empty()) {
+    return Fail("the takes changed since the last save and loading " + Quote(path) +
+                " would drop them: " + unsaved +
+                "; save them first ('save FILE'), or load with --discard to drop them");
+  }
+  if (!fbhost::CheckSceneFile(path, &error)) return Fail(error);
   // The load replaces every device; their panels go first.
   CloseAllPanels();
-  const bool loaded = fbhost::LoadScene(w[1], &error);
+  const bool loaded = fbhost::LoadScene(path, &error);
+  mSavedTakesRevision = fbhost::TakesRevision();
+  mQuitWarned = false;
   // Replacing the scene stops the host's input and evaluation threads; without
   // them again, devices put online after the load would never take a sample.
   if (!mOptions.stepMode && !fbhost::EngineRunning()) {
@@ -954,8 +1070,9 @@ bool Shell::CmdLoad(const Words& w) {
     fbhost::StartEngine(engine);
   }
   if (!loaded) return Fail(error);
-  Say("loaded " + Quote(w[1]) + ": " + std::to_string(fbhost::SceneModels().size()) +
-      " models, devices " + DeviceNames() + " (offline; put them online to stream)");
+  Say("loaded " + Quote(path) + ": " + std::to_string(fbhost::SceneModels().size()) +
+      " models, devices " + DeviceNames() + " (offline; put them online to stream), " +
+      std::to_string(fbhost::Takes().size()) + " takes");
   return true;
 }
 
@@ -1121,6 +1238,14 @@ bool Shell::CmdEcho(const Words& w) {
 }
 
 bool Shell::CmdQuit(const Words&) {
+  const std::string unsaved = TakesWithKeys();
+  if (mInteractive && !mQuitWarned && fbhost::TakesRevision() != mSavedTakesRevision &&
+      !unsaved.empty()) {
+    mQuitWarned = true;
+    Note("the takes changed since the last save: " + unsaved +
+         "; 'save FILE' keeps them, 'quit' again leaves without saving");
+    return true;
+  }
   mQuit = true;
   return true;
 }

@@ -29,6 +29,7 @@
 
 #include "live_stats.h"
 #include "scene_gate.h"
+#include "take_safety.h"
 #include "view_server.h"
 
 namespace orbel::hostapp {
@@ -91,6 +92,9 @@ class Shell {
   static const std::vector<Command>& Commands();
 
   bool Fail(const std::string& message);
+  // After a command of a script or of -c: true (with a note) when a signal
+  // asked the script to stop; SIGTERM also ends the session.
+  bool StoppedBySignal(const std::string& where);
   void Say(const std::string& text);
   void Note(const std::string& text);
 
@@ -103,8 +107,9 @@ class Shell {
   std::string DeviceNames() const;
 
   // ---- time ----
-  // Lets `seconds` pass: real time with the status line, or steps.
-  void PassTime(double seconds, const std::string& activity);
+  // Lets `seconds` pass: real time with the status line, or steps. False
+  // when Ctrl-C or SIGTERM cut it short (see interrupts.h).
+  bool PassTime(double seconds, const std::string& activity);
   void Step(int count);
   std::string StatusLine(const std::string& activity);
   void ClearStatusLine();
@@ -165,6 +170,17 @@ class Shell {
   // Recording: the window the summary reports.
   std::uint64_t mRecordFramesAtStart = 0;
   std::uint64_t mRecordMissedAtStart = 0;
+  std::uint64_t mRecordNonFiniteAtStart = 0;
+  KeyCounts mRecordKeysAtStart;
+  // fbhost::TakesRevision at the last save or load: takes changed since
+  // then are not thrown away without a word.
+  std::uint64_t mSavedTakesRevision = 0;
+  // Reading commands at the prompt (RunInteractive), where a quit with
+  // unsaved takes asks once.
+  bool mInteractive = false;
+  bool mQuitWarned = false;
+  // A signal stopped the last command (see interrupts.h).
+  bool mCutShort = false;
 };
 
 }  // namespace orbel::hostapp
