@@ -12,7 +12,7 @@
 set -euo pipefail
 
 build_packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libeigen3-dev
-  nlohmann-json3-dev)
+  nlohmann-json3-dev libedit-dev)
 ci_packages=(clang libclang-rt-14-dev)
 
 group=${1:-build}
