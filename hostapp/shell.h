@@ -27,6 +27,7 @@
 #include <fbsdk/fbdevice.h>
 #include <fbsdk/fbtake.h>
 
+#include "completion.h"
 #include "live_stats.h"
 
 namespace orbel::hostapp {
@@ -67,6 +68,10 @@ class Shell {
   // whether every command succeeded.
   bool RunInteractive(std::FILE* in);
 
+  // Tab completion of the line up to the cursor: commands, their words,
+  // device, take and model names, files.
+  Completion Complete(const std::string& left);
+
   bool QuitRequested() const { return mQuit; }
   // The last error message (without the "orbel-host: error: " prefix).
   const std::string& LastError() const { return mLastError; }
@@ -88,6 +93,7 @@ class Shell {
 
   bool Fail(const std::string& message);
   void Say(const std::string& text);
+  void Warn(const std::string& text);
   void Note(const std::string& text);
 
   // ---- lookups ----
