@@ -89,7 +89,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       char* end = nullptr;
       const double fps = std::strtod(v.c_str(), &end);
       if (v.empty() || *end != '\0' || !std::isfinite(fps) || fps <= 0 || fps > 1.0e6) {
-        error = "frame rate '" + v + "' is not a number between 0 and 1000000";
+        error = "frame rate '" + v + "' is not a number above 0 and at most 1000000";
         return false;
       }
       cl.server.framesPerSecond = fps;
