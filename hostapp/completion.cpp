@@ -63,7 +63,7 @@ Scanned Scan(const std::string& left) {
 
 // "DEVICE", "FILE.png", "TEXT..." are placeholders; "on", "Y-Up" are words.
 std::string PlaceholderOf(const std::string& token) {
-  const std::string head = token.substr(0, token.find('.'));
+  std::string head = token.substr(0, token.find('.'));
   if (head.empty()) return std::string();
   for (char c : head) {
     if (c < 'A' || c > 'Z') return std::string();
@@ -124,7 +124,8 @@ bool StartsWith(const std::string& text, const std::string& prefix, bool anyCase
 
 void AddFiles(const std::string& partial, bool foldersOnly, std::vector<std::string>* out) {
   const std::size_t slash = partial.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : partial.substr(0, slash + 1);
+  const std::string folder =
+      slash == std::string::npos ? std::string() : partial.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? partial : partial.substr(slash + 1);
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) return;
@@ -191,8 +192,7 @@ bool FormCandidates(const Grammar& g, const Scanned& s, const NameLookup& names,
 }
 
 bool NeedsQuotes(const std::string& word) {
-  return word.empty() || word[0] == '#' ||
-         word.find_first_of(" \t\"\\") != std::string::npos;
+  return word.empty() || word[0] == '#' || word.find_first_of(" \t\"\\") != std::string::npos;
 }
 
 std::string Quoted(const std::string& word, bool close) {

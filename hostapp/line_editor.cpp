@@ -114,7 +114,8 @@ struct LineEditor::Impl {
                           : 80;
     std::size_t widest = 1;
     for (const auto& m : matches) widest = std::max(widest, CodePoints(Shown(m)));
-    const std::size_t columns = std::max<std::size_t>(1, static_cast<std::size_t>(width) / (widest + 2));
+    const std::size_t columns =
+        std::max<std::size_t>(1, static_cast<std::size_t>(width) / (widest + 2));
     const std::size_t rows = (matches.size() + columns - 1) / columns;
     for (std::size_t row = 0; row < rows; ++row) {
       for (std::size_t column = 0; column < columns; ++column) {
@@ -175,6 +176,8 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out,
   el_set(el, EL_ADDFN, "orbel-complete", "complete the word under the cursor", &Impl::Complete);
   el_set(el, EL_BIND, "^I", "orbel-complete", nullptr);
   el_set(el, EL_BIND, "^R", "em-inc-search-prev", nullptr);
+  // As in other shells, rather than libedit's kill-region.
+  el_set(el, EL_BIND, "^W", "ed-delete-prev-word", nullptr);
   // The user's own ~/.editrc, as every libedit program reads it.
   el_source(el, nullptr);
   return std::unique_ptr<LineEditor>(new LineEditor(std::move(impl)));
@@ -184,7 +187,8 @@ LineEditor::Read LineEditor::ReadLine(const std::string& prompt, std::string* li
   mImpl->prompt = prompt;
   // Ctrl-C while typing drops the line, as in other shells; whatever the
   // program does with Ctrl-C otherwise is back in force once the line is in.
-  struct sigaction mine {}, previous {};
+  struct sigaction mine {
+  }, previous{};
   mine.sa_handler = &OnInterrupt;
   sigemptyset(&mine.sa_mask);
   gInterrupted = 0;

@@ -130,7 +130,8 @@ std::string LockedControl(const std::string& action, const std::string& name,
 
 // A port the stream client can use: a decimal number from 1 to 65535.
 bool IsPort(const std::string& text) {
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) {
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
     return false;
   }
   const long value = std::strtol(text.c_str(), nullptr, 10);
@@ -575,7 +576,8 @@ bool Shell::CmdHelp(const Words& w) {
     if (std::strcmp(c.name, "exit") == 0) continue;
     text += std::string("  ") + c.usage + "\n      " + c.summary + "\n";
   }
-  text += "variables: ${NAME} is replaced by the value given with --set NAME=VALUE";
+  text += "variables: ${NAME} is replaced by the value given with --set NAME=VALUE\n";
+  text += "'help COMMAND' shows a command's forms and an example; at a terminal, Tab completes";
   Say(text);
   return true;
 }
@@ -971,11 +973,11 @@ bool Shell::CmdStop(const Words&) {
   FBTake* take = fbhost::CurrentTake();
   const LiveFigures after = mStats->Figures();
   const LatencySummary& latency = after.latency;
-  std::string text =
-      "recorded take " + Quote(take != nullptr ? take->GetLabelName().str() : std::string()) +
-      ": " + Counted(static_cast<std::size_t>(KeyedSamples(take)), "sample") + " keyed, " +
-      Counted(after.framesFetched - mRecordFramesAtStart, "frame") + " fetched, " +
-      std::to_string(after.framesMissed - mRecordMissedAtStart) + " missed";
+  std::string text = "recorded take " +
+                     Quote(take != nullptr ? take->GetLabelName().str() : std::string()) + ": " +
+                     Counted(static_cast<std::size_t>(KeyedSamples(take)), "sample") + " keyed, " +
+                     Counted(after.framesFetched - mRecordFramesAtStart, "frame") + " fetched, " +
+                     std::to_string(after.framesMissed - mRecordMissedAtStart) + " missed";
   if (latency.samples > 0) {
     text += ", latency mean " + Format("%.2f", latency.meanMs) + " ms (median " +
             Format("%.2f", latency.medianMs) + ", p95 " + Format("%.2f", latency.p95Ms) + ", max " +
@@ -1115,8 +1117,7 @@ bool Shell::CmdExportCsv(const Words& w) {
   if (!Emit(words[0], FormatCsv(table), "CSV")) return false;
   if (words[0] != "-") {
     Say("wrote " + Quote(words[0]) + ": " + Counted(table.labels.size(), "marker") + ", " +
-        Counted(table.times.size(), "row") + ", from take " +
-        Quote(take->GetLabelName().str()));
+        Counted(table.times.size(), "row") + ", from take " + Quote(take->GetLabelName().str()));
   }
   return true;
 }

@@ -15,6 +15,7 @@
 #include "../e2e/bvh_reference.h"
 #include "../host/test_device.h"
 #include "../host/test_folder.h"
+#include "file_output.h"
 #include "shell.h"
 
 namespace orbel::hostapp {
@@ -282,11 +283,11 @@ TEST_F(ShellTest, TakesCanBeMadeChosenAndExportedByName) {
   Must("take new \"Second take\"");
   Must("record 0.06");
   Must("take list");
-  EXPECT_NE(mOut.Text().find("  'Take 001': 5 curves, 1 samples"), std::string::npos)
+  EXPECT_NE(mOut.Text().find("  'Take 001': 5 curves, 1 sample\n"), std::string::npos)
       << mOut.Text();
   EXPECT_NE(mOut.Text().find("* 'Second take': 5 curves, 3 samples"), std::string::npos);
   Must("export-bvh ${DIR}/first.bvh \"Take 001\"");
-  EXPECT_NE(mOut.Text().find("1 frames"), std::string::npos);
+  EXPECT_NE(mOut.Text().find(", 1 frame (one per sample)"), std::string::npos);
   Must("take use \"Take 001\"");
   EXPECT_EQ(fbhost::CurrentTake()->GetLabelName().str(), "Take 001");
   EXPECT_FALSE(Run("take new \"Take 001\""));
@@ -368,6 +369,44 @@ TEST(ShellRealTime, StepIsRefusedAndWaitShowsTheStatusLine) {
   EXPECT_TRUE(shell.Run("play"));
   EXPECT_FALSE(shell.Run("play"));
   EXPECT_TRUE(shell.Run("stop"));
+}
+
+// Tab completion, from the commands' usage lines and forms and the scene.
+TEST_F(ShellTest, CompletesCommandsNamesAndFiles) {
+  Must("add \"Host Test Device\"");
+  Must("add \"Host Test Device\" dev");
+  Must("take new \"Take two\"");
+  ASSERT_EQ(MakeFolders(mFolder.path() + "/takes"), 0);
+  WriteFile(mFolder.path() + "/takes/walk.bvh", "");
+  WriteFile(mFolder.path() + "/takes/walk_markers.csv", "");
+  const std::string dir = mFolder.path();
+  struct Row {
+    std::string left, replacement;
+    std::vector<std::string> matches;
+  };
+  const Row rows[] = {
+      {"ad", "add ", {"add"}},
+      {"add \"Ho", "\"Host Test Device\" ", {"Host Test Device"}},
+      {"online ", "", {"Host Test Device", "dev"}},
+      {"remove \"Host Test Device\" d", "d", {}},
+      {"panel dev s", "s", {"set-address", "set-port", "show", "strip"}},
+      {"panel dev set-p", "set-port ", {"set-port"}},
+      {"panel dev bones O", "O", {"off", "on"}},
+      {"op dev re", "reset ", {"reset"}},
+      {"take use T", "\"Take ", {"Take 001", "Take two"}},
+      {"dump take --o", "--out ", {"--out"}},
+      {"dump device --out " + dir + "/ta", dir + "/takes/", {dir + "/takes/"}},
+      {"export-csv " + dir + "/takes/w",
+       dir + "/takes/walk",
+       {dir + "/takes/walk.bvh", dir + "/takes/walk_markers.csv"}},
+      {"help pa", "panel ", {"panel"}},
+      {"echo # ad", "# ad", {}},
+  };
+  for (const Row& row : rows) {
+    const Completion c = mShell->Complete(row.left);
+    EXPECT_EQ(c.replacement, row.replacement) << row.left;
+    EXPECT_EQ(c.matches, row.matches) << row.left;
+  }
 }
 
 }  // namespace
