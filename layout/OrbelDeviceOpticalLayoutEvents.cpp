@@ -87,9 +87,9 @@ void OrbelDeviceOpticalLayout::OnPortChange(HISender /*sender*/, HKEvent /*event
   const FBString port = mEditNetworkPort.Text;
   // The port is kept as typed (the stream client rejects it at the next
   // start); the user learns why now, not only as a failed connection.
-  SetComplaint(mPortComplaint, IsUsablePort(port) ? FBString()
-                                                  : "Port '" + port +
-                                                        "' is not a number from 1 to 65535");
+  SetComplaint(mPortComplaint, IsUsablePort(port)
+                                   ? FBString()
+                                   : "Port '" + port + "' is not a number from 1 to 65535");
   mDevice->SetHostPort(port);
   mEditNetworkPort.Text = mDevice->HostPort();
 }
