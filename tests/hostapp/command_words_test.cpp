@@ -164,6 +164,12 @@ TEST(Quote, ShowsControlCharactersAsHex) {
   EXPECT_EQ(Quote(std::string("a\nb\x7f", 4)), "'a\\x0Ab\\x7F'");
   // UTF-8 passes; bytes that are not (a stray, a cut-off sequence) do not.
   EXPECT_EQ(Quote("caf\xC3\xA9 \xFF\xC3"), "'caf\xC3\xA9 \\xFF\\xC3'");
+  // Four bytes up to U+10FFFF pass; overlong forms, surrogates and beyond do not.
+  EXPECT_EQ(EscapeBytes("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(EscapeBytes("\xC0\xAF"), "\\xC0\\xAF");
+  EXPECT_EQ(EscapeBytes("\xED\xA0\x80"), "\\xED\\xA0\\x80");
+  EXPECT_EQ(EscapeBytes("\xF4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");
+  EXPECT_EQ(EscapeBytes("\xE2\x82"), "\\xE2\\x82");
 }
 
 }  // namespace

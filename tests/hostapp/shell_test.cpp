@@ -3,6 +3,9 @@
 // happy path once, and the mistakes users make, each of which must come
 // back as one error that quotes the bad input, leaving the scene as it was.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -16,6 +19,7 @@
 #include "../host/test_device.h"
 #include "../host/test_folder.h"
 #include "file_output.h"
+#include "line_editor.h"
 #include "shell.h"
 
 namespace orbel::hostapp {
@@ -407,6 +411,40 @@ TEST_F(ShellTest, CompletesCommandsNamesAndFiles) {
     EXPECT_EQ(c.replacement, row.replacement) << row.left;
     EXPECT_EQ(c.matches, row.matches) << row.left;
   }
+}
+
+// The prompt's editor on a pseudo-terminal: Tab completes from the shell,
+// Ctrl-D ends, and a second run recalls the first run's lines (Ctrl-P).
+TEST_F(ShellTest, PromptEditsCompletesAndKeepsItsHistory) {
+  Must("add \"Host Test Device\" dev");
+  const std::string history = mFolder.path() + "/config/history";
+  auto session = [&](const std::string& typed) {
+    std::vector<std::string> lines;
+    int master = -1, slave = -1;
+    EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    // Raw already, so that the keys are not taken as line edits before the
+    // editor reads them.
+    termios mode{};
+    tcgetattr(slave, &mode);
+    cfmakeraw(&mode);
+    tcsetattr(slave, TCSANOW, &mode);
+    EXPECT_EQ(write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    std::FILE* in = fdopen(slave, "r");
+    std::FILE* out = fdopen(dup(slave), "w");
+    auto editor = LineEditor::Open(in, out, history,
+                                   [&](const std::string& left) { return mShell->Complete(left); });
+    EXPECT_NE(editor, nullptr);
+    std::string line;
+    while (editor && editor->ReadLine("> ", &line) == LineEditor::Read::Line) lines.push_back(line);
+    editor.reset();
+    std::fclose(in);
+    std::fclose(out);
+    close(master);
+    return lines;
+  };
+  EXPECT_EQ(session("ad\t\"Ho\tcam\ronline d\ton\r\x04"),
+            (std::vector<std::string>{"add \"Host Test Device\" cam", "online dev on"}));
+  EXPECT_EQ(session("\x10\x10\r\x04"), (std::vector<std::string>{"add \"Host Test Device\" cam"}));
 }
 
 }  // namespace
