@@ -202,6 +202,9 @@ TEST_F(ShellTest, DumpsDescribeDeviceTemplatesSceneTakeAndStats) {
   EXPECT_EQ(device["recording"], true);
   EXPECT_EQ(device["status"], "bound");
   EXPECT_EQ(device["templates"], 1);
+  // A name that is not UTF-8 (typed, or from a damaged scene) still dumps.
+  Must("add \"Host Test Device\" \"odd\xFFname\"");
+  EXPECT_EQ(Json("dump device \"odd\xFFname\"")["name"], "odd\xEF\xBF\xBDname");
 
   const auto templates = Json("dump templates dev");
   const auto& root = templates["templates"][0];
@@ -404,6 +407,11 @@ TEST_F(ShellTest, CompletesCommandsNamesAndFiles) {
        dir + "/takes/walk",
        {dir + "/takes/walk.bvh", dir + "/takes/walk_markers.csv"}},
       {"help pa", "panel ", {"panel"}},
+      // Folders only where a folder is asked for; files after an option.
+      {"plugins " + dir + "/takes/", dir + "/takes/", {}},
+      {"export-bvh --subject x " + dir + "/takes/walk.",
+       dir + "/takes/walk.bvh ",
+       {dir + "/takes/walk.bvh"}},
       {"echo # ad", "# ad", {}},
   };
   for (const Row& row : rows) {
