@@ -173,7 +173,9 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out,
   el_set(el, EL_PROMPT, &Impl::Prompt);
   el_set(el, EL_HIST, history, impl->entries);
   el_set(el, EL_GETCFN, &Impl::ReadChar);
-  el_set(el, EL_ADDFN, "orbel-complete", "complete the word under the cursor", &Impl::Complete);
+  // The wide form keeps the names as given; the narrow one copies them and
+  // never frees the copies.
+  el_wset(el, EL_ADDFN, L"orbel-complete", L"complete the word under the cursor", &Impl::Complete);
   el_set(el, EL_BIND, "^I", "orbel-complete", nullptr);
   el_set(el, EL_BIND, "^R", "em-inc-search-prev", nullptr);
   // As in other shells, rather than libedit's kill-region.
