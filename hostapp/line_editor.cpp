@@ -180,6 +180,13 @@ std::unique_ptr<LineEditor> LineEditor::Open(std::FILE* in, std::FILE* out,
   el_set(el, EL_BIND, "^R", "em-inc-search-prev", nullptr);
   // As in other shells, rather than libedit's kill-region.
   el_set(el, EL_BIND, "^W", "ed-delete-prev-word", nullptr);
+  // Home, End and Delete as terminals send them, whatever the terminal
+  // description says (a TERM copied from another terminal is common).
+  static const std::pair<const char*, const char*> kKeys[] = {
+      {"\\e[H", "ed-move-to-beg"},      {"\\eOH", "ed-move-to-beg"}, {"\\e[1~", "ed-move-to-beg"},
+      {"\\e[F", "ed-move-to-end"},      {"\\eOF", "ed-move-to-end"}, {"\\e[4~", "ed-move-to-end"},
+      {"\\e[3~", "ed-delete-next-char"}};
+  for (const auto& [keys, function] : kKeys) el_set(el, EL_BIND, keys, function, nullptr);
   // The user's own ~/.editrc, as every libedit program reads it.
   el_source(el, nullptr);
   return std::unique_ptr<LineEditor>(new LineEditor(std::move(impl)));
