@@ -4,13 +4,16 @@
 // back as one error that quotes the bad input, leaving the scene as it was.
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include <fbhost/fbhost.h>
 #include <fbsdk/fbsdk.h>
@@ -440,6 +443,14 @@ TEST_F(ShellTest, PromptEditsCompletesAndKeepsItsHistory) {
     cfmakeraw(&mode);
     tcsetattr(slave, TCSANOW, &mode);
     EXPECT_EQ(write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    // The terminal hands written keys to the reading side later, on its own
+    // thread; keys that arrive while the editor has the terminal in line mode
+    // between two lines are taken as line edits (Ctrl-D lost). So wait until
+    // every key is there, as a typist's keys would be.
+    for (int waited = 0, ready = 0; waited < 5000; ++waited) {
+      if (ioctl(slave, FIONREAD, &ready) == 0 && ready >= static_cast<int>(typed.size())) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     std::FILE* in = fdopen(slave, "r");
     std::FILE* out = fdopen(dup(slave), "w");
     auto editor = LineEditor::Open(in, out, history,
