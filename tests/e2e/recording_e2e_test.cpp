@@ -627,15 +627,16 @@ class HostProcess {
       : mOutput(std::move(output)) {
     int in[2];
     if (pipe(in) != 0) return;
+    // Built before the fork: the child of a threaded process must not allocate.
+    std::vector<char*> argv{const_cast<char*>(ORBEL_HOST_PATH)};
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     mPid = fork();
     if (mPid == 0) {
       dup2(in[0], 0);
       const int out = open(mOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(out, 1);
       dup2(out, 2);
-      std::vector<char*> argv{const_cast<char*>(ORBEL_HOST_PATH)};
-      for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
       execv(ORBEL_HOST_PATH, argv.data());
       _exit(127);
     }

@@ -450,9 +450,10 @@ TEST(HostileClients, ClientsThatAskAndNeverReadStayWithinTheirMemoryBound) {
     return goodbyes == peers.size();
   }));
   // server/README.md: about 330 KiB a client for this scene, rounded up;
-  // the rest is the allocator's slack.
+  // the rest is the allocator's slack, which varies from machine to machine.
+  // A queue that grew with the requests would be 3 MiB a client, 36 MiB here.
   const long grown = ProcStatusKiB(server.pid(), "VmHWM:") - before;
-  EXPECT_LE(grown, 12 * 400 + 6 * 1024) << "peak resident memory grew by " << grown << " KiB";
+  EXPECT_LE(grown, 12 * 400 + 14 * 1024) << "peak resident memory grew by " << grown << " KiB";
   // Bounded by replacing acknowledgements, not by hanging up on the clients.
   EXPECT_EQ(FileText(logFile).find("is not reading"), std::string::npos);
 }

@@ -512,14 +512,16 @@ struct Program {
     int outPipe[2];
     int errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return;
+    // Built before the fork: a server thread of this process may hold the
+    // allocator's lock at that moment, and the child would wait on it forever.
+    args.insert(args.begin(), ORBEL_SERVER_PROGRAM);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid = fork();
     if (pid == 0) {
       dup2(outPipe[1], 1);
       dup2(errPipe[1], 2);
-      std::vector<char*> argv;
-      args.insert(args.begin(), ORBEL_SERVER_PROGRAM);
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
       execv(ORBEL_SERVER_PROGRAM, argv.data());
       _exit(127);
     }
