@@ -5,12 +5,14 @@
 //
 // Exit status: 0 when every plug-in candidate loaded and every command
 // succeeded, 1 when one did not (each failure is reported on stderr), 2 for
-// a usage error, 143 when SIGTERM ended it (cleanly: devices offline).
-// Ctrl-C during a command stops that command and keeps what it recorded
-// (interrupts.h).
+// a usage error or a --config-dir that cannot hold files, 143 when SIGTERM
+// ended it (cleanly: devices offline). Ctrl-C during a command stops that
+// command and keeps what it recorded (interrupts.h).
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -19,6 +21,8 @@
 
 #include <fbhost/fbhost.h>
 
+#include "command_words.h"
+#include "file_output.h"
 #include "interrupts.h"
 #include "shell.h"
 
@@ -139,9 +143,28 @@ std::string DefaultPluginDir() {
 
 void PrintList(orbel::hostapp::Shell& shell) { shell.Run("list"); }
 
+// The settings folder must take files: every option change writes one, and
+// finding out only then would give an error per change while a script
+// carries on. Makes the folder when it is missing.
+bool UsableConfigFolder(const std::string& folder, std::string* why) {
+  const int made = orbel::hostapp::MakeFolders(folder);
+  if (made != 0) {
+    *why = std::strerror(made);
+    return false;
+  }
+  if (access(folder.c_str(), W_OK | X_OK) != 0) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The terminal's character set, for the line editor; numbers keep the C
+  // locale's format.
+  std::setlocale(LC_CTYPE, "");
   Options options;
   bool help = false;
   if (!ParseOptions(argc, argv, &options, &help)) {
@@ -161,7 +184,15 @@ int main(int argc, char** argv) {
     }
     options.pluginDirs.push_back(fallback);
   }
-  if (!options.configDir.empty()) fbhost::SetConfigFolder(options.configDir);
+  if (!options.configDir.empty()) {
+    std::string why;
+    if (!UsableConfigFolder(options.configDir, &why)) {
+      std::fprintf(stderr, "orbel-host: --config-dir %s cannot hold the settings files: %s\n",
+                   orbel::hostapp::Quote(options.configDir).c_str(), why.c_str());
+      return 2;
+    }
+    fbhost::SetConfigFolder(options.configDir);
+  }
   if (options.quiet) fbhost::SetProgressEcho(false);
 
   bool failed = false;

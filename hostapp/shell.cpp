@@ -16,12 +16,14 @@
 #include <fbsdk/fbmodeltemplate.h>
 
 #include "bvh_export.h"
+#include "command_guide.h"
 #include "command_words.h"
 #include "csv_export.h"
 #include "dumps.h"
 #include "file_output.h"
 #include "gltf_export.h"
 #include "interrupts.h"
+#include "line_editor.h"
 
 namespace orbel::hostapp {
 
@@ -98,6 +100,71 @@ bool UnknownOption(const std::vector<std::string>& words, std::string* error) {
     }
   }
   return false;
+}
+
+// Why a panel control refuses input, in the user's words: what is locked,
+// what was not taken, and what unlocks it.
+std::string LockedControl(const std::string& action, const std::string& name,
+                          const FBDevice& device, const std::string& value) {
+  static const std::pair<const char*, const char*> kTitles[] = {
+      {"count", "the marker count"},
+      {"unlabeled", "\"Stream Unlabeled Markers\""},
+      {"timecode", "\"Use Timecode\""},
+      {"strip", "\"Remove Character Name from Object Name\""},
+      {"pause", "\"Pause Live Streaming\""},
+      {"remove-unused", "\"Remove Unused Characters\""}};
+  std::string title = "the panel's " + action + " control";
+  for (const auto& [key, text] : kTitles) {
+    if (action == key) title = text;
+  }
+  const std::string who = "device " + Quote(name);
+  const std::string untaken = value.empty() ? "" : ", so " + Quote(value) + " was not taken";
+  if (action == "pause" || action == "remove-unused") {
+    return title + " works only while " + who + " is live: put it online and bind it first";
+  }
+  if (device.Online.Get()) {
+    return title + " is locked while " + who + " is online" + untaken +
+           ": take it offline first ('online " + name + " off'), then try again";
+  }
+  if (action == "strip") {
+    return title + " stays locked once " + who + " has started" + untaken +
+           ": initialise it again first ('op " + name + " init')";
+  }
+  return title + " is disabled" + untaken;
+}
+
+// A port the stream client can use: a decimal number from 1 to 65535.
+bool IsPort(const std::string& text) {
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  return value >= 1 && value <= 65535;
+}
+
+// What is wrong with an entry the panel kept (set-port, set-address) or
+// changed (count); empty when nothing is.
+std::string DoubtfulEntry(const std::string& action, const std::string& typed,
+                          const std::string& shown) {
+  if (action == "set-port" && !IsPort(shown)) {
+    return "the port " + Quote(shown) +
+           " is not a number from 1 to 65535: the device cannot connect until it is (the panel "
+           "keeps it as typed)";
+  }
+  if (action == "set-address" && shown.empty()) {
+    return "the server address is empty: the device cannot connect until it is set";
+  }
+  if (action == "count" && typed != shown) {
+    long long number = 0;
+    std::string error;
+    const bool inRange = ParseInteger(typed, 0, 1LL << 40, &number, &error);
+    if (inRange && std::to_string(number) == shown) return std::string();
+    const bool whole = inRange || error.find("out of range") != std::string::npos;
+    return "the marker count " + Quote(typed) +
+           (whole ? " is out of range" : " is not a whole number") + ": the device uses " + shown;
+  }
+  return std::string();
 }
 
 int KeyedSamples(FBTake* take) {
@@ -230,6 +297,12 @@ void Shell::Say(const std::string& text) {
   std::fflush(mOut);
 }
 
+void Shell::Warn(const std::string& text) {
+  ClearStatusLine();
+  std::fprintf(mErr, "orbel-host: warning: %s\n", text.c_str());
+  std::fflush(mErr);
+}
+
 void Shell::Note(const std::string& text) {
   ClearStatusLine();
   std::fprintf(mErr, "orbel-host: note: %s\n", text.c_str());
@@ -321,25 +394,54 @@ bool Shell::RunInteractive(std::FILE* in) {
   char* buffer = nullptr;
   std::size_t capacity = 0;
   mInteractive = true;
+  // On a terminal, line editing with a history and completion; anything else
+  // is read line by line, as a script is.
+  std::unique_ptr<LineEditor> editor;
+  if (prompt) {
+    editor = LineEditor::Open(
+        in, mOut, fbhost::ConfigFolder() + "/history",
+        [this](const std::string& left) { return Complete(left); },
+        [] { return interrupts::TerminateRequested(); });
+  }
   while (!mQuit && !interrupts::TerminateRequested()) {
-    if (prompt) {
-      std::fputs("orbel> ", mOut);
-      std::fflush(mOut);
-    }
-    errno = 0;
-    const ssize_t n = getline(&buffer, &capacity, in);
-    if (n < 0) {
-      if (errno != EINTR || interrupts::TerminateRequested()) break;
-      clearerr(in);
-      if (interrupts::Interrupted() && fbhost::TransportRecording()) {
-        interrupts::ClearInterrupted();
-        Note("Ctrl-C: the recording stops and the take is kept");
-        if (!Run("stop")) allOk = false;
+    std::string line;
+    if (editor) {
+      const LineEditor::Read read = editor->ReadLine("orbel> ", &line);
+      if (const std::string problem = editor->TakeHistoryProblem(); !problem.empty()) Note(problem);
+      if (read == LineEditor::Read::End) break;
+      if (read == LineEditor::Read::Dropped) continue;
+      if (read == LineEditor::Read::Interrupted) {
+        // Ctrl-C on an empty line: a running recording stops and keeps its
+        // take; otherwise the session ends, through 'quit' so that takes not
+        // saved are warned about once (a second Ctrl-C then leaves).
+        if (fbhost::TransportRecording()) {
+          Note("Ctrl-C: the recording stops and the take is kept");
+          if (!Run("stop")) allOk = false;
+        } else if (!Run("quit")) {
+          allOk = false;
+        }
+        continue;
       }
-      continue;
+    } else {
+      if (prompt) {
+        std::fputs("orbel> ", mOut);
+        std::fflush(mOut);
+      }
+      errno = 0;
+      const ssize_t n = getline(&buffer, &capacity, in);
+      if (n < 0) {
+        if (errno != EINTR || interrupts::TerminateRequested()) break;
+        clearerr(in);
+        if (interrupts::Interrupted() && fbhost::TransportRecording()) {
+          interrupts::ClearInterrupted();
+          Note("Ctrl-C: the recording stops and the take is kept");
+          if (!Run("stop")) allOk = false;
+        }
+        continue;
+      }
+      line.assign(buffer, static_cast<std::size_t>(n));
+      while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     }
-    std::string line(buffer, static_cast<std::size_t>(n));
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     if (!Run(line)) allOk = false;
     if (interrupts::Interrupted()) {
       interrupts::ClearInterrupted();
@@ -354,6 +456,33 @@ bool Shell::RunInteractive(std::FILE* in) {
   std::free(buffer);
   if (prompt && !mQuit) std::fputs("\n", mOut);
   return allOk;
+}
+
+Completion Shell::Complete(const std::string& left) {
+  std::vector<CommandForms> commands;
+  for (const Command& c : Commands()) {
+    CommandForms entry{c.name, {c.usage}};
+    if (const CommandGuide* guide = FindCommandGuide(c.name); guide && !guide->forms.empty()) {
+      entry.forms.assign(guide->forms.begin(), guide->forms.end());
+    }
+    commands.push_back(std::move(entry));
+  }
+  auto names = [&](const std::string& placeholder) {
+    std::vector<std::string> found;
+    if (placeholder == "DEVICE") {
+      for (FBDevice* device : fbhost::Devices()) found.push_back(device->GetLabelName().str());
+    } else if (placeholder == "TAKE") {
+      for (FBTake* take : fbhost::Takes()) found.push_back(take->GetLabelName().str());
+    } else if (placeholder == "MODEL") {
+      for (FBModel* model : fbhost::SceneModels()) found.push_back(model->GetLabelName().str());
+    } else if (placeholder == "LABEL") {
+      for (const auto& r : fbhost::Registrations("Boxes/Devices")) found.push_back(r.entry);
+    } else if (placeholder == "COMMAND") {
+      for (const Command& c : Commands()) found.push_back(c.name);
+    }
+    return found;
+  };
+  return CompleteLine(left, commands, names);
 }
 
 // ---- lookups -----------------------------------------------------------
@@ -507,10 +636,15 @@ bool Shell::CmdHelp(const Words& w) {
   const auto& commands = Commands();
   if (w.size() == 2) {
     for (const Command& c : commands) {
-      if (w[1] == c.name) {
-        Say(std::string("usage: ") + c.usage + "\n  " + c.summary);
-        return true;
+      if (w[1] != c.name) continue;
+      std::string text = std::string("usage: ") + c.usage + "\n  " + c.summary;
+      if (const CommandGuide* guide = FindCommandGuide(c.name)) {
+        if (!guide->forms.empty()) text += "\nforms:";
+        for (const char* form : guide->forms) text += std::string("\n  ") + form;
+        text += std::string("\nexample: ") + guide->example;
       }
+      Say(text);
+      return true;
     }
     return Fail("no command is named " + Quote(w[1]) + " (type 'help' for the list)");
   }
@@ -519,7 +653,8 @@ bool Shell::CmdHelp(const Words& w) {
     if (std::strcmp(c.name, "exit") == 0) continue;
     text += std::string("  ") + c.usage + "\n      " + c.summary + "\n";
   }
-  text += "variables: ${NAME} is replaced by the value given with --set NAME=VALUE";
+  text += "variables: ${NAME} is replaced by the value given with --set NAME=VALUE\n";
+  text += "'help COMMAND' shows a command's forms and an example; at a terminal, Tab completes";
   Say(text);
   return true;
 }
@@ -723,9 +858,9 @@ bool Shell::CmdPanel(const Words& w) {
     if (action == a.name) chosen = &a;
   }
   if (chosen == nullptr) {
-    return Fail("the panel has no action " + Quote(action) +
-                " (set-address, set-port, axis, bones, markers, unlabeled, count, timecode, "
-                "strip, pause, remove-unused, show, render)");
+    std::string actions;
+    for (const auto& name : PanelActionNames()) actions += (actions.empty() ? "" : ", ") + name;
+    return Fail("the panel has no action " + Quote(action) + " (" + actions + ")");
   }
   const bool needsValue = chosen->kind == Action::Text || chosen->kind == Action::Choice ||
                           chosen->kind == Action::CheckBox || chosen->kind == Action::Render;
@@ -747,6 +882,7 @@ bool Shell::CmdPanel(const Words& w) {
       return Fail("the panel's region " + Quote(chosen->region) + " holds no " + wanted +
                   " control");
     }
+    if (!region.control->Enabled.Get()) return Fail(LockedControl(action, w[1], *device, value));
   }
   switch (chosen->kind) {
     case Action::Text: {
@@ -754,6 +890,11 @@ bool Shell::CmdPanel(const Words& w) {
       auto* edit = static_cast<FBEdit*>(region.control);
       const std::string shown = edit->Text.Get().str();
       Say(action + ": the panel shows " + Quote(shown));
+      // The panel keeps what it was given; say now what would otherwise
+      // surface only as a failed connection, or not at all.
+      if (const std::string doubt = DoubtfulEntry(action, value, shown); !doubt.empty()) {
+        Warn(doubt);
+      }
       return true;
     }
     case Action::Choice: {
@@ -847,7 +988,7 @@ bool Shell::CmdBind(const Words& w) {
   const auto subjects = SubjectsOf(device);
   Say("bound " + Quote(w[1]) + " to " +
       (model != nullptr ? Quote(model->GetLabelName().str()) : std::string("nothing")) + ": " +
-      std::to_string(fbhost::SceneModels().size() - modelsBefore) + " models made, subjects " +
+      Counted(fbhost::SceneModels().size() - modelsBefore, "model") + " made, subjects " +
       JoinQuoted(subjects) + ", status " + Quote(device->Status.Get().str()) +
       (device->Live.Get() ? ", live" : ""));
   if (subjects.empty()) {
@@ -928,11 +1069,11 @@ bool Shell::CmdStop(const Words&) {
   const LiveFigures after = mStats->Figures();
   const LatencySummary& latency = after.latency;
   const int samples = take != nullptr ? SamplesKeyedSince(*take, mRecordKeysAtStart) : 0;
-  std::string text =
-      "recorded take " + Quote(take != nullptr ? take->GetLabelName().str() : std::string()) +
-      ": " + std::to_string(samples) + " samples keyed, " +
-      std::to_string(after.framesFetched - mRecordFramesAtStart) + " frames fetched, " +
-      std::to_string(after.framesMissed - mRecordMissedAtStart) + " missed";
+  std::string text = "recorded take " +
+                     Quote(take != nullptr ? take->GetLabelName().str() : std::string()) + ": " +
+                     Counted(static_cast<std::size_t>(samples), "sample") + " keyed, " +
+                     Counted(after.framesFetched - mRecordFramesAtStart, "frame") + " fetched, " +
+                     std::to_string(after.framesMissed - mRecordMissedAtStart) + " missed";
   if (latency.samples > 0) {
     text += ", latency mean " + Format("%.2f", latency.meanMs) + " ms (median " +
             Format("%.2f", latency.medianMs) + ", p95 " + Format("%.2f", latency.p95Ms) + ", max " +
@@ -1001,8 +1142,8 @@ bool Shell::CmdTake(const Words& w) {
     std::string text;
     for (FBTake* take : fbhost::Takes()) {
       text += (take == fbhost::CurrentTake() ? "* " : "  ") + Quote(take->GetLabelName().str()) +
-              ": " + std::to_string(take->GetCurves().size()) + " curves, " +
-              std::to_string(KeyedSamples(take)) + " samples\n";
+              ": " + Counted(take->GetCurves().size(), "curve") + ", " +
+              Counted(static_cast<std::size_t>(KeyedSamples(take)), "sample") + "\n";
     }
     if (!text.empty()) text.pop_back();
     Say(text);
@@ -1036,9 +1177,9 @@ bool Shell::CmdSave(const Words& w) {
   if (!fbhost::SaveScene(w[1], &error)) return Fail(error);
   mSavedTakesRevision = revision;
   mQuitWarned = false;
-  Say("saved the scene to " + Quote(w[1]) + ": " + std::to_string(fbhost::SceneModels().size()) +
-      " models, " + std::to_string(fbhost::Devices().size()) + " devices, " +
-      std::to_string(fbhost::Takes().size()) + " takes");
+  Say("saved the scene to " + Quote(w[1]) + ": " + Counted(fbhost::SceneModels().size(), "model") +
+      ", " + Counted(fbhost::Devices().size(), "device") + ", " +
+      Counted(fbhost::Takes().size(), "take"));
   return true;
 }
 
@@ -1070,9 +1211,9 @@ bool Shell::CmdLoad(const Words& w) {
     fbhost::StartEngine(engine);
   }
   if (!loaded) return Fail(error);
-  Say("loaded " + Quote(path) + ": " + std::to_string(fbhost::SceneModels().size()) +
-      " models, devices " + DeviceNames() + " (offline; put them online to stream), " +
-      std::to_string(fbhost::Takes().size()) + " takes");
+  Say("loaded " + Quote(path) + ": " + Counted(fbhost::SceneModels().size(), "model") +
+      ", devices " + DeviceNames() + " (offline; put them online to stream), " +
+      Counted(fbhost::Takes().size(), "take"));
   return true;
 }
 
@@ -1097,8 +1238,8 @@ bool Shell::CmdExportBvh(const Words& w) {
   }
   if (!Emit(words[0], FormatBvh(motion), "BVH")) return false;
   if (words[0] != "-") {
-    Say("wrote " + Quote(words[0]) + ": " + std::to_string(motion.joints.size()) + " joints, " +
-        std::to_string(motion.frameTimes.size()) + " frames (one per sample), frame time " +
+    Say("wrote " + Quote(words[0]) + ": " + Counted(motion.joints.size(), "joint") + ", " +
+        Counted(motion.frameTimes.size(), "frame") + " (one per sample), frame time " +
         Format("%.6f", motion.frameTimeSeconds) + " s, from take " +
         Quote(take->GetLabelName().str()));
   }
@@ -1119,9 +1260,8 @@ bool Shell::CmdExportCsv(const Words& w) {
   if (!CollectMarkerTable(*take, subject, &table, &error)) return Fail(error);
   if (!Emit(words[0], FormatCsv(table), "CSV")) return false;
   if (words[0] != "-") {
-    Say("wrote " + Quote(words[0]) + ": " + std::to_string(table.labels.size()) + " markers, " +
-        std::to_string(table.times.size()) + " rows, from take " +
-        Quote(take->GetLabelName().str()));
+    Say("wrote " + Quote(words[0]) + ": " + Counted(table.labels.size(), "marker") + ", " +
+        Counted(table.times.size(), "row") + ", from take " + Quote(take->GetLabelName().str()));
   }
   return true;
 }
@@ -1227,7 +1367,10 @@ bool Shell::CmdDump(const Words& w) {
                 " (device, templates, scene, settings, take or stats)");
   }
   if (keys && what != "take") return Fail("--keys belongs to 'dump take'");
-  return Emit(out.empty() ? "-" : out, json.dump(2) + "\n", "JSON");
+  // Names from a damaged scene file may hold bytes that are not UTF-8; they
+  // are shown replaced rather than failing the whole dump.
+  return Emit(out.empty() ? "-" : out,
+              json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", "JSON");
 }
 
 bool Shell::CmdEcho(const Words& w) {

@@ -27,6 +27,7 @@
 #include <fbsdk/fbdevice.h>
 #include <fbsdk/fbtake.h>
 
+#include "completion.h"
 #include "live_stats.h"
 #include "scene_gate.h"
 #include "take_safety.h"
@@ -70,6 +71,10 @@ class Shell {
   // whether every command succeeded.
   bool RunInteractive(std::FILE* in);
 
+  // Tab completion of the line up to the cursor: commands, their words,
+  // device, take and model names, files.
+  Completion Complete(const std::string& left);
+
   bool QuitRequested() const { return mQuit; }
   // The last error message (without the "orbel-host: error: " prefix).
   const std::string& LastError() const { return mLastError; }
@@ -96,6 +101,7 @@ class Shell {
   // asked the script to stop; SIGTERM also ends the session.
   bool StoppedBySignal(const std::string& where);
   void Say(const std::string& text);
+  void Warn(const std::string& text);
   void Note(const std::string& text);
 
   // ---- lookups ----

@@ -15,7 +15,8 @@
 set -euo pipefail
 
 build_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libeigen3-dev nlohmann-json3-dev libcpp-httplib-dev libjs-three libtinygltf-dev libassimp-dev)
+  libeigen3-dev nlohmann-json3-dev libedit-dev libcpp-httplib-dev libjs-three libtinygltf-dev
+  libassimp-dev)
 test_packages=(chromium)
 ci_packages=(clang libclang-rt-14-dev)
 

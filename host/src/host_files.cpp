@@ -237,8 +237,10 @@ bool WriteFileSafely(const std::string& path, const std::string& contents, std::
   struct stat old {};
   if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | kNoInherit, mode);
+  // Messages name the file the caller asked for; the temporary name beside
+  // it means nothing to a user.
   if (fd < 0) {
-    *error = "cannot create '" + temporary + "': " + SystemError(errno);
+    *error = "cannot write '" + path + "': " + SystemError(errno);
     return false;
   }
   const bool flush = state.flush.load();
@@ -246,13 +248,13 @@ bool WriteFileSafely(const std::string& path, const std::string& contents, std::
     const int code = errno;
     ::close(fd);
     ::unlink(temporary.c_str());
-    *error = "cannot write '" + temporary + "': " + SystemError(code);
+    *error = "cannot write '" + path + "': " + SystemError(code);
     return false;
   }
   if (::close(fd) != 0) {
     const int code = errno;
     ::unlink(temporary.c_str());
-    *error = "cannot write '" + temporary + "': " + SystemError(code);
+    *error = "cannot write '" + path + "': " + SystemError(code);
     return false;
   }
   fbhost::BeforeRenameHook hook;
