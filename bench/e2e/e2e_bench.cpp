@@ -200,13 +200,16 @@ void BM_SendToNodeWrite(benchmark::State& state) {
   const std::uint64_t skipped0 = before.FramesSkipped;
   for (auto _ : state) {
     diagnostics::FrameTaken taken;
-    // Input passes a tenth of a frame period apart until one takes a frame.
+    // Input passes a tenth of a frame period apart until the device takes a
+    // sample in: a frame the client handed out that the device did not read
+    // would time a pass that wrote nothing new.
+    const std::int64_t acks = fbhost::GetDeviceStatistics(device).samplesAcknowledged;
     for (;;) {
       std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long>(100000 / fps)));
       clock.AdvanceMilliSeconds(12);
       fbhost::NotifySampleInput(device, 0);
       taken = diagnostics::NewestFrameTaken();
-      if (taken.FramesTaken != before.FramesTaken) break;
+      if (fbhost::GetDeviceStatistics(device).samplesAcknowledged != acks) break;
     }
     if (hostPass) {
       fbhost::StepEvaluation();
