@@ -71,42 +71,69 @@ bool OrbelSimpleDeviceOptical::NodeEvaluateNotify(FBAnimationNode* /*node*/,
   return true;
 }
 
+const OrbelSimpleDeviceOptical::BoundOrder& OrbelSimpleDeviceOptical::BoundRecords() {
+  BoundOrder& order = mBoundOrder;
+  const std::uint64_t description = mReader->DescriptionRevision();
+  if (order.built && order.description == description && order.nodeMaps == mNodeMapsRevision) {
+    return order;
+  }
+  // clear() keeps the arrays' room: a rebuild of the same scene allocates
+  // nothing.
+  order.segments.clear();
+  order.markers.clear();
+  order.unlabeledMarkers.clear();
+  orbel::device::ForEachBoundRecord(
+      mReader->segments, mTranslationNodes, mRotationNodes,
+      [&order](const auto& entry, FBAnimationNode* translation, FBAnimationNode* rotation) {
+        order.segments.push_back(BoundSegment{&entry.second, translation, rotation});
+      });
+  orbel::device::ForEachBoundRecord(mReader->markers, mMarkerNodes,
+                                    [&order](const auto& entry, FBAnimationNode* node) {
+                                      order.markers.push_back(BoundMarker{&entry.second, node});
+                                    });
+  orbel::device::ForEachBoundRecord(
+      mReader->unlabeledMarkers, mMarkerNodes, [&order](const auto& entry, FBAnimationNode* node) {
+        order.unlabeledMarkers.push_back(BoundMarker{&entry.second, node});
+      });
+  order.built = true;
+  order.description = description;
+  order.nodeMaps = mNodeMapsRevision;
+  return order;
+}
+
 void OrbelSimpleDeviceOptical::WriteSegmentNodes(FBEvaluateInfo* info, bool zero) {
   if (!mReader || !Live || !mModelBound) return;
   // A frame or a description rebuild may change the records, and a bind
   // the node maps, while they are read here.
   OrbelDataReader::ScopedDataLock lock(*mReader);
   if (!lock.owns() || mTranslationNodes.empty()) return;
-  orbel::device::ForEachBoundRecord(
-      mReader->segments, mTranslationNodes, mRotationNodes,
-      [&](const auto& entry, FBAnimationNode* translation, FBAnimationNode* rotation) {
-        // A rotation without its translation is not written.
-        if (translation == nullptr || !HasSample(entry.second, zero)) return;
-        WriteScaled(translation, entry.second.translation, kTranslationScale, zero, info);
-        if (rotation != nullptr) WriteScaled(rotation, entry.second.rotation, 1.0, zero, info);
-      });
+  for (const BoundSegment& bound : BoundRecords().segments) {
+    // A rotation without its translation is not written.
+    if (bound.translation == nullptr || !HasSample(*bound.record, zero)) continue;
+    WriteScaled(bound.translation, bound.record->translation, kTranslationScale, zero, info);
+    if (bound.rotation != nullptr)
+      WriteScaled(bound.rotation, bound.record->rotation, 1.0, zero, info);
+  }
 }
 
 void OrbelSimpleDeviceOptical::WriteMarkerNodes(FBEvaluateInfo* info, bool zero) {
   if (!mReader || !Live || !mModelBound) return;
   OrbelDataReader::ScopedDataLock lock(*mReader);
   if (!lock.owns() || mMarkerNodes.empty()) return;
-  orbel::device::ForEachBoundRecord(
-      mReader->markers, mMarkerNodes, [&](const auto& entry, FBAnimationNode* node) {
-        if (!HasSample(entry.second, zero)) return;
-        WriteScaled(node, entry.second.position, kTranslationScale, zero, info);
-      });
+  for (const BoundMarker& bound : BoundRecords().markers) {
+    if (!HasSample(*bound.record, zero)) continue;
+    WriteScaled(bound.node, bound.record->position, kTranslationScale, zero, info);
+  }
 }
 
 void OrbelSimpleDeviceOptical::WriteUnlabeledMarkerNodes(FBEvaluateInfo* info, bool zero) {
   if (!mReader || !Live || !mModelBound) return;
   OrbelDataReader::ScopedDataLock lock(*mReader);
   if (!lock.owns()) return;
-  orbel::device::ForEachBoundRecord(
-      mReader->unlabeledMarkers, mMarkerNodes, [&](const auto& entry, FBAnimationNode* node) {
-        if (!HasSample(entry.second, zero)) return;
-        WriteScaled(node, entry.second.position, kTranslationScale, zero, info);
-      });
+  for (const BoundMarker& bound : BoundRecords().unlabeledMarkers) {
+    if (!HasSample(*bound.record, zero)) continue;
+    WriteScaled(bound.node, bound.record->position, kTranslationScale, zero, info);
+  }
 }
 
 void OrbelSimpleDeviceOptical::ShowSegmentModels(bool show) {

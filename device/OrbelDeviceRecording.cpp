@@ -113,16 +113,14 @@ void OrbelSimpleDeviceOptical::RecordSegmentKeys(FBTime time) {
   // Only what this sample refreshed: a record it left alone (occluded by a
   // value that is not a number, or its subject gone) has no value of its own.
   const std::uint64_t sample = mReader->FrameSerial();
-  orbel::device::ForEachBoundRecord(
-      mReader->segments, mTranslationNodes, mRotationNodes,
-      [time, sample](const auto& entry, FBAnimationNode* translation, FBAnimationNode* rotation) {
-        // A segment is keyed whole or not at all.
-        if (translation == nullptr || rotation == nullptr) return;
-        const SegmentRecord& record = entry.second;
-        if (record.sampleSerial != sample || sample == 0) return;
-        KeyNode(translation, time, record.translation, orbel::device::kTranslationScale);
-        KeyNode(rotation, time, record.rotation, 1.0);
-      });
+  if (sample == 0) return;
+  for (const BoundSegment& bound : BoundRecords().segments) {
+    // A segment is keyed whole or not at all.
+    if (bound.translation == nullptr || bound.rotation == nullptr) continue;
+    if (bound.record->sampleSerial != sample) continue;
+    KeyNode(bound.translation, time, bound.record->translation, orbel::device::kTranslationScale);
+    KeyNode(bound.rotation, time, bound.record->rotation, 1.0);
+  }
 }
 
 void OrbelSimpleDeviceOptical::RecordMarkerKeys(FBTime time, FBDeviceNotifyInfo& /*info*/) {
@@ -130,10 +128,9 @@ void OrbelSimpleDeviceOptical::RecordMarkerKeys(FBTime time, FBDeviceNotifyInfo&
   OrbelDataReader::ScopedDataLock lock(*mReader);
   if (!lock.owns()) return;
   const std::uint64_t sample = mReader->FrameSerial();
-  orbel::device::ForEachBoundRecord(
-      mReader->markers, mMarkerNodes, [time, sample](const auto& entry, FBAnimationNode* node) {
-        const MarkerRecord& record = entry.second;
-        if (record.sampleSerial != sample || sample == 0) return;
-        KeyNode(node, time, record.position, orbel::device::kTranslationScale);
-      });
+  if (sample == 0) return;
+  for (const BoundMarker& bound : BoundRecords().markers) {
+    if (bound.record->sampleSerial != sample) continue;
+    KeyNode(bound.node, time, bound.record->position, orbel::device::kTranslationScale);
+  }
 }

@@ -156,6 +156,7 @@ bool OrbelSimpleDeviceOptical::FbxRetrieve(FBFbxObject* fbxObject, kFbxObjectSto
 
 void OrbelSimpleDeviceOptical::RetrieveBones(FBFbxObject* fbxObject) {
   if (fbxObject == nullptr || !mReader || !fbxObject->FieldReadBegin("Bones")) return;
+  mReader->DescriptionChanged();
   mReader->segments.clear();
   // The count is the number of values the field really holds, so it cannot
   // ask for more records than the scene file carried.
@@ -176,6 +177,7 @@ void OrbelSimpleDeviceOptical::RetrieveBones(FBFbxObject* fbxObject) {
 
 void OrbelSimpleDeviceOptical::RetrieveMarkers(FBFbxObject* fbxObject) {
   if (fbxObject == nullptr || !mReader || !fbxObject->FieldReadBegin("Markers")) return;
+  mReader->DescriptionChanged();
   mReader->markers.clear();
   const int groups = fbxObject->FieldReadGetCount() / kMarkerValues;
   for (int i = 0; i < groups; ++i) {

@@ -109,6 +109,7 @@ FBModelTemplate* OrbelSimpleDeviceOptical::CreateSegmentTemplate(const FBString&
   auto* segment = new FBModelTemplate(record.subject, key, kFBModelTemplateSkeleton);
   FBAnimationNode* translation = CreateNode(key + kTranslationSuffix, kFBDataTypeTranslation);
   mTranslationNodes[key] = translation;
+  ++mNodeMapsRevision;
   FBAnimationNode* rotation = CreateNode(key + kRotationSuffix, kFBDataTypeRotation);
   mRotationNodes[key] = rotation;
   segment->AnimationNodes.Add(translation);
@@ -121,6 +122,7 @@ FBModelTemplate* OrbelSimpleDeviceOptical::CreateMarkerTemplate(const FBString& 
   auto* marker = new FBModelTemplate(record.subject, key, kFBModelTemplateMarker);
   FBAnimationNode* node = CreateNode(key, kFBDataTypeTranslation);
   mMarkerNodes[key] = node;
+  ++mNodeMapsRevision;
   marker->AnimationNodes.Add(node);
   return marker;
 }
@@ -223,6 +225,7 @@ void OrbelSimpleDeviceOptical::RemoveSubjectTemplates(FBModelTemplate* subjectTe
   std::vector<FBAnimationNode*> nodes;
   std::vector<FBModelTemplate*> templates;
   if (mapped) {
+    ++mNodeMapsRevision;
     EraseNamespace(mTranslationNodes, subject, nodes);
     EraseNamespace(mRotationNodes, subject, nodes);
     EraseNamespace(mMarkerNodes, subject, nodes);

@@ -281,6 +281,7 @@ void OrbelSimpleDeviceOptical::TeardownTemplates(bool removeRoot) {
 
   // The nodes go with their templates. The box owns them, so they would
   // otherwise pile up in the device across shut downs and initialises.
+  ++mNodeMapsRevision;
   for (NodeMap* map : {&mTranslationNodes, &mRotationNodes, &mMarkerNodes}) {
     for (auto& entry : *map) AnimationNodeDestroy(entry.second);
     map->clear();

@@ -39,6 +39,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include <fbsdk/fbanimation.h>
 #include <fbsdk/fbconfigfile.h>
@@ -211,6 +212,33 @@ class OrbelSimpleDeviceOptical : public FBDevice {
   // the start, unwrapped past midnight.
   FBTime SpanEndAfter(FBTime start, FBTime timecodeEnd) const;
 
+  // The records that have nodes, each with its nodes, in key order. The
+  // per-sample passes walk these arrays rather than pairing the ordered
+  // maps again on every sample: a walk of the maps chases their scattered
+  // tree nodes and compares keys, and between samples little of that stays
+  // in the cache. Rebuilt at the first pass after the description or the
+  // node maps changed.
+  struct BoundSegment {
+    const SegmentRecord* record;
+    FBAnimationNode* translation;  // null when only the rotation has a node
+    FBAnimationNode* rotation;
+  };
+  struct BoundMarker {
+    const MarkerRecord* record;
+    FBAnimationNode* node;
+  };
+  struct BoundOrder {
+    std::vector<BoundSegment> segments;
+    std::vector<BoundMarker> markers;
+    std::vector<BoundMarker> unlabeledMarkers;
+    bool built = false;
+    std::uint64_t description = 0;  // the reader's revision it was built from
+    std::uint64_t nodeMaps = 0;     // mNodeMapsRevision it was built from
+  };
+  // The order, rebuilt first when out of date. The caller holds the data
+  // lock, which also guards the order, and keeps it while using the answer.
+  const BoundOrder& BoundRecords();
+
   // ---- fields, in the device's declared order ----
   std::unique_ptr<OrbelDataReader> mReader;
   std::atomic<bool> mStarted{false};
@@ -220,6 +248,10 @@ class OrbelSimpleDeviceOptical : public FBDevice {
   NodeMap mTranslationNodes;
   NodeMap mRotationNodes;
   NodeMap mMarkerNodes;
+  // Counts the changes to the three node maps, made under the data lock
+  // when there is a reader.
+  std::uint64_t mNodeMapsRevision = 0;
+  BoundOrder mBoundOrder;
   FBModelTemplate* mRootTemplate = nullptr;
   int mRootTemplateIndex = -1;
   int mNodeCounter = 0;

@@ -1,8 +1,8 @@
 // Pairs each reader record with the device's node of the same key, for the
-// per-sample passes (node writes and keys). Both maps are ordered by the
-// same byte-wise key order, so one forward walk over each finds every pair:
-// a lookup per record would compare a dozen keys where the walk compares
-// one or two.
+// flat walk order the per-sample passes (node writes and keys) follow. Both
+// maps are ordered by the same byte-wise key order, so one forward walk over
+// each finds every pair: a lookup per record would compare a dozen keys
+// where the walk compares one or two.
 #pragma once
 
 #include <map>

@@ -251,6 +251,7 @@ FBString OrbelDataReader::QualifiedName(const FBString& name, const FBString& su
 }
 
 void OrbelDataReader::ClearDescription() {
+  DescriptionChanged();
   segments.clear();
   markers.clear();
   unlabeledMarkers.clear();

@@ -151,6 +151,13 @@ class OrbelDataReader {
   // Empties every container. Takes no lock: callers hold the data lock or
   // own the reader exclusively.
   void ClearDescription();
+  // Changes whenever the containers may have gained, lost or moved records:
+  // at every ClearDescription (and so every description read), and at
+  // DescriptionChanged, which code that edits the containers itself calls
+  // under the data lock. What keeps pointers to records (a walk order built
+  // once) compares it before using them. Under the data lock.
+  std::uint64_t DescriptionRevision() const { return mDescriptionRevision; }
+  void DescriptionChanged() { ++mDescriptionRevision; }
   // The key of a segment or marker name within a subject.
   static FBString QualifiedName(const FBString& name, const FBString& subject,
                                 bool stripCharacterName);
@@ -252,6 +259,7 @@ class OrbelDataReader {
   bool mHaveFrameNumber = false;
   unsigned int mLastFrameNumber = 0;
   std::uint64_t mFrameSerial = 0;
+  std::uint64_t mDescriptionRevision = 0;
   FBSystem mSystem;
   int mFetchRate = 90;
 

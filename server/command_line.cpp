@@ -55,7 +55,7 @@ std::string usageText() {
          "                      the synthetic scene)\n"
          "  --timecode STD      none, pal, ntsc, ntscdrop or film (default none); a\n"
          "                      scene file's own timecode is always served as it is\n"
-         "  --scene-preset P    synthetic scene size: default, small or stage\n"
+         "  --scene-preset P    synthetic scene size: default, small, stage or stage4x\n"
          "  --subjects N        synthetic scene: number of subjects\n"
          "  --segments N        synthetic scene: segments per subject\n"
          "  --markers N         synthetic scene: labelled markers per subject\n"
@@ -144,7 +144,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       if (!value(preset)) return false;
       SyntheticSceneConfig probe;
       if (!SyntheticSceneConfig::preset(preset, probe)) {
-        error = "scene preset '" + preset + "' is not one of default, small, stage";
+        error = "scene preset '" + preset + "' is not one of default, small, stage, stage4x";
         return false;
       }
       synthesisAsked = true;

@@ -107,6 +107,12 @@ bool SyntheticSceneConfig::preset(const std::string& name, SyntheticSceneConfig&
     c.segmentsPerSubject = 60;
     c.markersPerSubject = 60;
     c.unlabeled = 1000;
+  } else if (name == "stage4x") {
+    // Four stages at once: how per-frame costs grow with the scene.
+    c.subjects = 40;
+    c.segmentsPerSubject = 60;
+    c.markersPerSubject = 60;
+    c.unlabeled = 4000;
   } else {
     return false;
   }

@@ -24,7 +24,8 @@ struct SyntheticSceneConfig {
   double framesPerSecond = 120;
 
   // The named sizes: "default", "small" (2 x 20 segments, 40 markers each,
-  // 100 unlabelled) and "stage" (10 x 60 segments, 60 markers each, 1000
+  // 100 unlabelled), "stage" (10 x 60 segments, 60 markers each, 1000
+  // unlabelled) and "stage4x" (40 x 60 segments, 60 markers each, 4000
   // unlabelled). Answers false for any other name.
   static bool preset(const std::string& name, SyntheticSceneConfig& out);
 

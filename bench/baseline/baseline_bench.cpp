@@ -22,7 +22,7 @@ void BM_MemcpyFramePayload(benchmark::State& state) {
   state.SetLabel(preset);
   orbel::bench::ReportMemcpyRatio(state, preset);
 }
-BENCHMARK(BM_MemcpyFramePayload)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_MemcpyFramePayload)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -99,7 +99,10 @@ const FrameBaseline& Baseline(const std::string& preset) {
   return measured.emplace(preset, baseline).first->second;
 }
 
-const char* PresetName(std::int64_t arg) { return arg == 0 ? "small" : "stage"; }
+const char* PresetName(std::int64_t arg) {
+  static const char* const kNames[] = {"small", "stage", "stage4x"};
+  return arg >= 0 && arg < 3 ? kNames[arg] : "stage";
+}
 
 void ReportMemcpyRatio(benchmark::State& state, const std::string& preset) {
   const FrameBaseline& baseline = Baseline(preset);

@@ -25,7 +25,8 @@ struct FrameBaseline {
 // Measured once per preset and process; later calls answer the same figures.
 const FrameBaseline& Baseline(const std::string& preset);
 
-// The presets the benchmarks run on, by benchmark argument: 0 small, 1 stage.
+// The presets the benchmarks run on, by benchmark argument: 0 small, 1 stage,
+// 2 stage4x (four stages: per-frame costs should grow no faster than it).
 const char* PresetName(std::int64_t arg);
 
 // Adds "payload_KB", "memcpy_ns" (memory to memory) and "x_memcpy" (time per iteration over one

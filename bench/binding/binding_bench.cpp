@@ -1,51 +1,70 @@
-// Binding the stage scene (10 subjects x 60 segments, 600 labelled and 1000
-// unlabelled markers): the first bind, which makes about 2 200 templates and
-// models, and a rebind, which finds them all again.
+// Binding a scene preset (argument 0 small, 1 stage: 10 subjects x 60
+// segments, 600 labelled and 1000 unlabelled markers, 2 four stages): the
+// first bind, which makes every template and model (about 2 200 on the
+// stage), and a rebind, which finds them all again. Each carries its ratio
+// to one memcpy of the preset's frame payload (x_memcpy), so that the
+// growth from stage to four stages reads as a ratio too.
 #include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
 
 #include <fbhost/devices.h>
 
 #include "device_stage.h"
+#include "frame_baseline.h"
 
 namespace {
 
 using orbel::device_bench::Stage;
 
-Stage& TheStage() {
-  static Stage stage;
-  return stage;
+// One scene at a time keeps the other's server from taking a core.
+Stage& TheStage(const std::string& preset) {
+  static std::unique_ptr<Stage> stage;
+  if (!stage || stage->Preset() != preset) {
+    stage.reset();
+    stage = std::make_unique<Stage>(preset);
+  }
+  return *stage;
 }
 
 void BM_FirstBind(benchmark::State& state) {
+  const char* preset = orbel::bench::PresetName(state.range(0));
+  Stage& stage = TheStage(preset);
   for (auto _ : state) {
     state.PauseTiming();
-    OrbelSimpleDeviceOptical* device = TheStage().FreshDevice();
-    if (device == nullptr || !TheStage().WaitForNewFrame()) {
-      state.SkipWithError("no started device on the stage scene");
+    OrbelSimpleDeviceOptical* device = stage.FreshDevice();
+    if (device == nullptr || !stage.WaitForNewFrame()) {
+      state.SkipWithError("no started device on the scene");
       break;
     }
     state.ResumeTiming();
     benchmark::DoNotOptimize(fbhost::BindTemplate(device, 0, nullptr));
   }
+  state.SetLabel(preset);
+  orbel::bench::ReportMemcpyRatio(state, preset);
 }
-BENCHMARK(BM_FirstBind)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_FirstBind)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_Rebind(benchmark::State& state) {
-  OrbelSimpleDeviceOptical* device = TheStage().FreshDevice();
-  if (device == nullptr || !TheStage().WaitForNewFrame() ||
-      !fbhost::BindTemplate(device, 0, nullptr)) {
-    state.SkipWithError("no bound device on the stage scene");
+  const char* preset = orbel::bench::PresetName(state.range(0));
+  Stage& stage = TheStage(preset);
+  OrbelSimpleDeviceOptical* device = stage.FreshDevice();
+  if (device == nullptr || !stage.WaitForNewFrame() || !fbhost::BindTemplate(device, 0, nullptr)) {
+    state.SkipWithError("no bound device on the scene");
     return;
   }
   FBModel* root = device->ModelTemplate[0]->Model;
   for (auto _ : state) {
     state.PauseTiming();
-    TheStage().WaitForNewFrame();
+    stage.WaitForNewFrame();
     state.ResumeTiming();
     benchmark::DoNotOptimize(fbhost::BindTemplate(device, 0, root));
   }
+  state.SetLabel(preset);
+  orbel::bench::ReportMemcpyRatio(state, preset);
 }
-BENCHMARK(BM_Rebind)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_Rebind)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 }  // namespace
 

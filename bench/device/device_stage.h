@@ -1,6 +1,7 @@
 // A device on a synthetic scene preset ("stage" by default: 10 subjects x
 // 60 segments, 600 labelled and 1000 unlabelled markers; "small": 2 x 20
-// segments, 80 labelled and 100 unlabelled) served by a capture server in
+// segments, 80 labelled and 100 unlabelled; "stage4x": 40 x 60 segments,
+// 2400 labelled and 4000 unlabelled) served by a capture server in
 // this process, made through the plug-in's factory, every kind of data
 // streamed, for the device, binding and end-to-end benchmarks.
 #pragma once

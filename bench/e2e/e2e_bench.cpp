@@ -1,11 +1,11 @@
 // End to end, on a capture server in this process and a bound device: the
 // time from the server's send of a frame to the device's node write of it,
-// at 120 and 240 frames a second, on the small (argument 0) and the stage
-// (argument 1) scene. The wait between the frame's arrival at the client
-// and the host's next input pass is the host's own sample scheduling and is
-// left out: latency = (send -> received and decoded) + (taken by the input
-// pass -> nodes written). The host's time is a manual clock moved past the
-// reader's fetch interval before each pass, so that every pass may fetch.
+// at 120 and 240 frames a second, on the small (argument 0), the stage
+// (argument 1) and the four-stage (argument 2) scene. The wait between the frame's arrival at the
+// client and the host's next input pass is the host's own sample scheduling and is left out:
+// latency = (send -> received and decoded) + (taken by the input pass -> nodes written). The host's
+// time is a manual clock moved past the reader's fetch interval before each pass, so that every
+// pass may fetch.
 //
 // Argument 2 chooses the evaluation: 0 is the device's node write alone;
 // 1 is the host's whole evaluation pass (the device's write, then the
@@ -15,12 +15,19 @@
 // the view thread reads the models at its display rate meanwhile. 2 against
 // 1 is what the view costs the input and evaluation work.
 //
+// Argument 3, when 1, runs a CPU-bound neighbour process for the length of
+// the benchmark, held to one core (the last this process may use): the
+// latency a user sees while something else keeps the machine busy.
+//
 // Also here: resident memory before and after streaming (and recording)
 // for a while, as a quick look for growth; the long soak is a script's job.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 
+#include <sched.h>
+#include <signal.h>
 #include <stdio.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -80,6 +87,41 @@ double ResidentMB() {
   return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
 }
 
+// A child process that keeps one core busy until the object goes. Forked
+// before the capture server's threads exist, and the child only spins.
+class BusyNeighbour {
+ public:
+  BusyNeighbour() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
+    int last = -1;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+      if (CPU_ISSET(cpu, &allowed)) last = cpu;
+    }
+    if (last < 0 || CPU_COUNT(&allowed) < 2) return;
+    mChild = fork();
+    if (mChild != 0) return;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(last, &one);
+    sched_setaffinity(0, sizeof one, &one);
+    volatile std::uint64_t x = 1;
+    for (;;) x = x * 6364136223846793005ull + 1442695040888963407ull;
+  }
+  ~BusyNeighbour() {
+    if (mChild <= 0) return;
+    kill(mChild, SIGKILL);
+    waitpid(mChild, nullptr, 0);
+  }
+  BusyNeighbour(const BusyNeighbour&) = delete;
+  BusyNeighbour& operator=(const BusyNeighbour&) = delete;
+  bool Running() const { return mChild > 0; }
+
+ private:
+  pid_t mChild = -1;
+};
+
 // The live view with one page watching it, for as long as the object lives.
 class WatchedView {
  public:
@@ -116,11 +158,22 @@ class WatchedView {
   std::atomic<std::size_t> mBytes{0};
 };
 
-// range(0): scene (0 small, 1 stage); range(1): frames a second; range(2):
-// the evaluation, and the view (see the file comment).
+// range(0): scene (0 small, 1 stage, 2 four stages); range(1): frames a
+// second; range(2): the evaluation, and the view; range(3): the busy
+// neighbour (see the file comment).
 void BM_SendToNodeWrite(benchmark::State& state) {
   const char* preset = orbel::bench::PresetName(state.range(0));
   const double fps = static_cast<double>(state.range(1));
+  // Measured before the neighbour starts: the yardstick of a quiet machine.
+  const double baselineUs = orbel::bench::Baseline(preset).memcpyNs / 1e3;
+  std::unique_ptr<BusyNeighbour> neighbour;
+  if (state.range(3) != 0) {
+    neighbour = std::make_unique<BusyNeighbour>();
+    if (!neighbour->Running()) {
+      state.SkipWithError("no second core for the neighbour");
+      return;
+    }
+  }
   fbhost::ManualClock clock(FBTime::FromMilliSeconds(1000));
   fbhost::ScopedClock scoped(clock);
   Stage stage(preset, fps);
@@ -147,13 +200,16 @@ void BM_SendToNodeWrite(benchmark::State& state) {
   const std::uint64_t skipped0 = before.FramesSkipped;
   for (auto _ : state) {
     diagnostics::FrameTaken taken;
-    // Input passes a tenth of a frame period apart until one takes a frame.
+    // Input passes a tenth of a frame period apart until the device takes a
+    // sample in: a frame the client handed out that the device did not read
+    // would time a pass that wrote nothing new.
+    const std::int64_t acks = fbhost::GetDeviceStatistics(device).samplesAcknowledged;
     for (;;) {
       std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long>(100000 / fps)));
       clock.AdvanceMilliSeconds(12);
       fbhost::NotifySampleInput(device, 0);
       taken = diagnostics::NewestFrameTaken();
-      if (taken.FramesTaken != before.FramesTaken) break;
+      if (fbhost::GetDeviceStatistics(device).samplesAcknowledged != acks) break;
     }
     if (hostPass) {
       fbhost::StepEvaluation();
@@ -166,7 +222,6 @@ void BM_SendToNodeWrite(benchmark::State& state) {
     latencyUs.push_back(arrivalUs.back() + deviceUs.back());
     before = taken;
   }
-  const double baselineUs = orbel::bench::Baseline(preset).memcpyNs / 1e3;
   const double p50 = Percentile(latencyUs, 0.5);
   const double p99 = Percentile(latencyUs, 0.99);
   state.counters["p50_us"] = p50;
@@ -184,22 +239,27 @@ void BM_SendToNodeWrite(benchmark::State& state) {
   state.counters["frames_skipped"] = static_cast<double>(before.FramesSkipped - skipped0);
   if (viewOpen) state.counters["view_bytes"] = view.Bytes();
   state.SetLabel(std::string(preset) + " " + std::to_string(state.range(1)) + " fps" +
-                 (hostPass ? ", host pass" : "") + (viewOpen ? ", view open" : ""));
+                 (hostPass ? ", host pass" : "") + (viewOpen ? ", view open" : "") +
+                 (neighbour ? ", neighbour busy" : ""));
 }
 // About four seconds of frames each.
 BENCHMARK(BM_SendToNodeWrite)
-    ->Args({0, 120, 0})
-    ->Args({1, 120, 0})
-    ->Args({1, 120, 1})
-    ->Args({1, 120, 2})
+    ->Args({0, 120, 0, 0})
+    ->Args({1, 120, 0, 0})
+    ->Args({1, 120, 1, 0})
+    ->Args({1, 120, 2, 0})
     ->Iterations(480)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SendToNodeWrite)
-    ->Args({0, 240, 0})
-    ->Args({1, 240, 0})
-    ->Args({1, 240, 1})
-    ->Args({1, 240, 2})
+    ->Args({0, 240, 0, 0})
+    ->Args({1, 240, 0, 0})
+    ->Args({2, 240, 0, 0})
+    ->Args({1, 240, 1, 0})
+    ->Args({1, 240, 2, 0})
+    ->Args({0, 240, 0, 1})
+    ->Args({1, 240, 0, 1})
+    ->Args({2, 240, 0, 1})
     ->Iterations(960)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

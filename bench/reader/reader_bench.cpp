@@ -1,7 +1,8 @@
 // ReadFrame and ReadDescription against a local capture server, through the
 // real stream client, on the "small" scene (argument 0: 2 subjects x 20
 // segments, 80 labelled and 100 unlabelled markers) and the "stage" scene
-// (argument 1: 10 x 60 segments, 600 labelled and 1000 unlabelled markers).
+// (argument 1: 10 x 60 segments, 600 labelled and 1000 unlabelled markers)
+// and four stages (argument 2: 40 x 60 segments, 2400 and 4000).
 // Each reports its ratio to one memcpy of the frame's payload (x_memcpy).
 #include <benchmark/benchmark.h>
 
@@ -96,7 +97,7 @@ void BM_ReadFrame(benchmark::State& state) {
   orbel::bench::ReportMemcpyRatio(state, preset);
 }
 // Every read waits for a new frame; a bounded run keeps that short.
-BENCHMARK(BM_ReadFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Iterations(300);
+BENCHMARK(BM_ReadFrame)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond)->Iterations(300);
 
 void BM_ReadDescription(benchmark::State& state) {
   const char* preset = orbel::bench::PresetName(state.range(0));
@@ -119,7 +120,7 @@ void BM_ReadDescription(benchmark::State& state) {
   state.counters["refused"] = static_cast<double>(refused);
   orbel::bench::ReportMemcpyRatio(state, preset);
 }
-BENCHMARK(BM_ReadDescription)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Iterations(150);
+BENCHMARK(BM_ReadDescription)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond)->Iterations(150);
 
 }  // namespace
 

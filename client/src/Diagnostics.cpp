@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <mutex>
 #include <new>
 #include <string>
@@ -59,16 +58,6 @@ void RecordDescriptionTaken(std::vector<std::string> subjectNames) noexcept {
 
 void RecordNonFiniteAnswer() noexcept {
   TheFigures().nonFinite.fetch_add(1, std::memory_order_relaxed);
-}
-
-bool CheckFinite(const double* values, int n) noexcept {
-  for (int i = 0; i < n; ++i) {
-    if (!std::isfinite(values[i])) {
-      RecordNonFiniteAnswer();
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace orbel::client

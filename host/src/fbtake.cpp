@@ -9,6 +9,103 @@
 
 FBClassImplementation(FBTake);
 
+// ---- FBTakeKeyList ----
+
+namespace {
+// The first block holds a second and more at any capture rate; each next
+// one as many keys as the list already has, up to 128 KiB.
+constexpr std::size_t kFirstBlockKeys = 256;
+constexpr std::size_t kMaxBlockKeys = 4096;
+}  // namespace
+
+void FBTakeKeyList::AddBlock(std::size_t capacity) {
+  if (!mBlocks.empty()) {
+    mBlocks.back().used = static_cast<std::size_t>(mNext - mBlocks.back().keys.get());
+  }
+  Block block;
+  // Left uninitialised: a page is touched only when keys reach it.
+  block.keys.reset(new Stored[capacity]);
+  mBlocks.push_back(std::move(block));
+  mNext = mBlocks.back().keys.get();
+  mEnd = mNext + capacity;
+}
+
+void FBTakeKeyList::Reserve(std::size_t keys) {
+  if (static_cast<std::size_t>(mEnd - mNext) < keys) {
+    AddBlock(std::max({keys, kFirstBlockKeys, std::min(mSize, kMaxBlockKeys)}));
+  }
+}
+
+void FBTakeKeyList::Append(kLongLong ticks, const double* value, FBInterpolation interpolation,
+                           FBTangentMode tangentMode) {
+  if (mNext == mEnd) AddBlock(std::clamp(mSize, kFirstBlockKeys, kMaxBlockKeys));
+  if (mModes.empty() || interpolation != mInterpolation || tangentMode != mTangentMode) {
+    mModes.push_back(ModeRun{mSize, interpolation, tangentMode});
+    mInterpolation = interpolation;
+    mTangentMode = tangentMode;
+  }
+  mNext->ticks = ticks;
+  std::copy(value, value + 3, mNext->value);
+  ++mNext;
+  ++mSize;
+  mLastTicks = ticks;
+}
+
+void FBTakeKeyList::AddOther(FBTime time, const double* value, FBInterpolation interpolation,
+                             FBTangentMode tangentMode) {
+  if (mSize == 0 || time.Get() > mLastTicks) {
+    Append(time.Get(), value, interpolation, tangentMode);
+    return;
+  }
+  FBTakeKey key;
+  key.time = time;
+  std::copy(value, value + 3, key.value);
+  key.interpolation = interpolation;
+  key.tangentMode = tangentMode;
+  std::vector<FBTakeKey> keys = Keys();
+  const auto at = std::lower_bound(keys.begin(), keys.end(), key.time,
+                                   [](const FBTakeKey& k, FBTime t) { return k.time < t; });
+  if (at != keys.end() && at->time == key.time) {
+    *at = key;
+  } else {
+    keys.insert(at, key);
+  }
+  Assign(keys);
+}
+
+std::vector<FBTakeKey> FBTakeKeyList::Keys() const {
+  std::vector<FBTakeKey> keys;
+  keys.reserve(mSize);
+  std::size_t run = 0;
+  for (const Block& block : mBlocks) {
+    const std::size_t used =
+        &block == &mBlocks.back() ? static_cast<std::size_t>(mNext - block.keys.get()) : block.used;
+    for (std::size_t i = 0; i < used; ++i) {
+      if (run + 1 < mModes.size() && mModes[run + 1].first == keys.size()) ++run;
+      FBTakeKey key;
+      key.time = FBTime(block.keys[i].ticks);
+      std::copy(block.keys[i].value, block.keys[i].value + 3, key.value);
+      key.interpolation = mModes[run].interpolation;
+      key.tangentMode = mModes[run].tangentMode;
+      keys.push_back(key);
+    }
+  }
+  return keys;
+}
+
+void FBTakeKeyList::Assign(const std::vector<FBTakeKey>& keys) {
+  mBlocks.clear();
+  mModes.clear();
+  mNext = mEnd = nullptr;
+  mSize = 0;
+  if (!keys.empty()) AddBlock(std::max(keys.size(), kFirstBlockKeys));
+  for (const FBTakeKey& key : keys) {
+    Append(key.time.Get(), key.value, key.interpolation, key.tangentMode);
+  }
+}
+
+// ---- FBTake ----
+
 FBTake::FBTake(const char* name)
     : FBComponent(name, nullptr),
       LocalTimeSpan(FBTimeSpan(FBTime::Zero, FBTime(10 * FBTime::kTicksPerSecond))) {}
@@ -54,7 +151,7 @@ std::vector<FBTakeKey> FBTake::GetKeys(const FBAnimationNode* node, int layer) c
   const auto curve = mCurves.find(node->GetSerial());
   if (curve == mCurves.end()) return {};
   const auto keys = curve->second.layers.find(layer);
-  return keys == curve->second.layers.end() ? std::vector<FBTakeKey>() : keys->second;
+  return keys == curve->second.layers.end() ? std::vector<FBTakeKey>() : keys->second.Keys();
 }
 
 std::vector<FBTakeKey> FBTake::GetKeys(std::uint64_t nodeSerial, int layer) const {
@@ -62,7 +159,7 @@ std::vector<FBTakeKey> FBTake::GetKeys(std::uint64_t nodeSerial, int layer) cons
   const auto curve = mCurves.find(nodeSerial);
   if (curve == mCurves.end()) return {};
   const auto keys = curve->second.layers.find(layer);
-  return keys == curve->second.layers.end() ? std::vector<FBTakeKey>() : keys->second;
+  return keys == curve->second.layers.end() ? std::vector<FBTakeKey>() : keys->second.Keys();
 }
 
 std::vector<FBTakeModel> FBTake::GetModels() const {
@@ -80,12 +177,14 @@ std::vector<FBTakeCurve> FBTake::GetCurves() const {
   std::vector<FBTakeCurve> curves;
   for (const auto& [serial, curve] : mCurves) {
     for (const auto& [layer, keys] : curve.layers) {
+      // Room made for a recording that took no sample is no curve yet.
+      if (keys.Size() == 0) continue;
       FBTakeCurve info;
       info.nodeSerial = serial;
       info.nodeName = curve.nodeName;
       info.dataType = curve.dataType;
       info.layer = layer;
-      info.keyCount = static_cast<int>(keys.size());
+      info.keyCount = static_cast<int>(keys.Size());
       curves.push_back(std::move(info));
     }
   }
@@ -95,25 +194,22 @@ std::vector<FBTakeCurve> FBTake::GetCurves() const {
 bool FBTake::AddKey(const FBAnimationNode* node, FBTime time, const double* data,
                     FBInterpolation interpolation, FBTangentMode tangentMode) {
   if (node == nullptr || data == nullptr) return false;
-  FBTakeKey key;
-  key.time = time;
-  std::copy(data, data + 3, key.value);
-  key.interpolation = interpolation;
-  key.tangentMode = tangentMode;
-  auto insert = [this, &key](Curve& curve) {
+  auto insert = [&](Curve& curve) {
     ++mRevision;
-    auto& keys = curve.layers[mCurrentLayer];
-    const auto at = std::lower_bound(keys.begin(), keys.end(), key.time,
-                                     [](const FBTakeKey& k, FBTime t) { return k.time < t; });
-    if (at != keys.end() && at->time == key.time) {
-      *at = key;
-    } else {
-      keys.insert(at, key);
-    }
+    curve.layers[mCurrentLayer].Add(time, data, interpolation, tangentMode);
   };
+  if (node->GetOwningTake() == this) {
+    // The usual case while recording: a node of this take, which knows
+    // where its keys go.
+    std::lock_guard<std::mutex> lock(mLock);
+    ++mRevision;
+    OwnedNodeKeysLocked(const_cast<FBAnimationNode*>(node))
+        .Add(time, data, interpolation, tangentMode);
+    return true;
+  }
   {
-    // The usual case while recording: the node already has its curve, and
-    // a key costs no copy of the node's name.
+    // A node of a device keyed by itself: a key costs no copy of the
+    // node's name once it has its curve.
     std::lock_guard<std::mutex> lock(mLock);
     const auto found = mCurves.find(node->GetSerial());
     if (found != mCurves.end() && !found->second.nodeName.empty()) {
@@ -137,7 +233,28 @@ bool FBTake::AddKey(const FBAnimationNode* node, FBTime time, const double* data
 FBAnimationNode* FBTake::RecordNode(const std::string& modelLabel, const std::string& dataType) {
   const std::string name = modelLabel + " " + dataType;
   std::lock_guard<std::mutex> lock(mLock);
-  return OwnedNodeLocked(name, dataType);
+  FBAnimationNode* node = OwnedNodeLocked(name, dataType);
+  // Every node of a recording takes a key each sample: with blocks of one
+  // size they would all fill, and allocate, in the same sample. Sizes that
+  // differ from node to node spread that over many samples.
+  OwnedNodeKeysLocked(node).Reserve(kFirstBlockKeys + node->GetSerial() % kFirstBlockKeys);
+  return node;
+}
+
+FBTakeKeyList& FBTake::OwnedNodeKeysLocked(FBAnimationNode* node) {
+  if (node->mTakeKeys != nullptr && node->mTakeKeysLayer == mCurrentLayer) {
+    return *node->mTakeKeys;
+  }
+  Curve& curve = mCurves[node->GetSerial()];
+  if (curve.nodeName.empty()) {
+    // The take made the node: its name is the one given, read without
+    // the name property's lock.
+    curve.nodeName = node->mNodeName.str();
+    curve.dataType = node->GetDataType().str();
+  }
+  node->mTakeKeys = &curve.layers[mCurrentLayer];
+  node->mTakeKeysLayer = mCurrentLayer;
+  return *node->mTakeKeys;
 }
 
 FBAnimationNode* FBTake::OwnedNodeLocked(const std::string& name, const std::string& dataType) {
@@ -212,7 +329,7 @@ bool FBTake::RestoreCurve(const std::string& nodeName, const std::string& dataTy
   Curve& curve = mCurves[node->GetSerial()];
   curve.nodeName = nodeName;
   curve.dataType = dataType;
-  curve.layers[layer] = std::move(keys);
+  curve.layers[layer].Assign(keys);
   mLayerCount = std::max(mLayerCount, layer + 1);
   ++mRevision;
   return true;

@@ -1,9 +1,12 @@
 // The per-sample path allocates nothing on the host's threads once a device
-// is bound: taking a sample in (the reader's fetch of a frame) and writing
-// every node. A heap allocation there would come back 120 to 240 times a
-// second for as long as the device streams.
+// is bound: taking a sample in (the reader's fetch of a frame), keying it
+// while the host records, and writing every node. A heap allocation there
+// would come back 120 to 240 times a second for as long as the device
+// streams.
 #include <cstdint>
 #include <new>
+
+#include <fbsdk/fbtake.h>
 
 #include "device_fixture.h"
 #include "thread_allocations.h"
@@ -11,7 +14,7 @@
 namespace orbel::device_testing {
 namespace {
 
-class AllocationTest : public DeviceTest {
+class AllocationTest : public DeviceTest, public ::testing::WithParamInterface<bool> {
  protected:
   fbhost::ManualClock mClock{FBTime::FromMilliSeconds(1000)};
   fbhost::ScopedClock mScopedClock{mClock};
@@ -25,7 +28,8 @@ TEST(ThreadAllocationsTest, CountsTheCallingThreadsAllocations) {
   EXPECT_EQ(orbel::testing::ThreadAllocations() - before, 1u);
 }
 
-TEST_F(AllocationTest, SamplesAndNodeWritesAllocateNothing) {
+TEST_P(AllocationTest, SamplesKeysAndNodeWritesAllocateNothing) {
+  const bool recording = GetParam();
   Serve("pose.json");
   OrbelSimpleDeviceOptical* device = AddDevice();
   ASSERT_NE(device, nullptr);
@@ -35,6 +39,10 @@ TEST_F(AllocationTest, SamplesAndNodeWritesAllocateNothing) {
   ASSERT_TRUE(BindRoot(device));
   ASSERT_FALSE(Access::TranslationNodes(*device).empty());
   ASSERT_FALSE(Access::MarkerNodes(*device).empty());
+  if (recording) {
+    device->Recording = true;
+    ASSERT_TRUE(fbhost::TransportRecord());
+  }
 
   FBEvaluateInfo evaluation(FBTime(), FBTime(), 1);
   auto acks = [&] { return fbhost::GetDeviceStatistics(device).samplesAcknowledged; };
@@ -57,7 +65,15 @@ TEST_F(AllocationTest, SamplesAndNodeWritesAllocateNothing) {
   const std::uint64_t allocations = orbel::testing::ThreadAllocations() - allocationsBefore;
   EXPECT_GE(acks() - acksBefore, 10) << "the passes took samples in";
   EXPECT_EQ(allocations, 0u);
+  if (recording) {
+    fbhost::TransportStop();
+    int keys = 0;
+    for (const FBTakeCurve& curve : fbhost::CurrentTake()->GetCurves()) keys += curve.keyCount;
+    EXPECT_GT(keys, 10) << "the passes keyed samples";
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(StreamingAndRecording, AllocationTest, ::testing::Bool());
 
 }  // namespace
 }  // namespace orbel::device_testing

@@ -77,6 +77,34 @@ TEST_F(LiveTest, SegmentPoseReachesItsNodesAndModel) {
             Scaled(unlabeled.position, 0.1));
 }
 
+// The passes follow an order of records to nodes built once: a new
+// description (records replaced) or a new bind must not leave them writing
+// from records that are gone.
+TEST_F(LiveTest, NodesFollowTheRecordsAfterANewDescription) {
+  OrbelSimpleDeviceOptical* device = BoundDevice();
+  ASSERT_NE(device, nullptr);
+  OrbelDataReader& reader = *Access::Reader(*device);
+  for (int round = 0; round < 3; ++round) {
+    if (round == 1) {
+      ASSERT_TRUE(Eventually([&] { return reader.ReadDescription(false); }));
+    } else if (round == 2) {
+      ASSERT_TRUE(BindRoot(device));
+    }
+    ASSERT_TRUE(TakeSample(mClock, device));
+    ASSERT_EQ(fbhost::StepEvaluation(), 1);
+    for (const auto& [key, record] : reader.segments) {
+      EXPECT_EQ(Read(Access::TranslationNodes(*device).at(key)), Scaled(record.translation, 0.1))
+          << key << " round " << round;
+    }
+    for (const auto* records : {&reader.markers, &reader.unlabeledMarkers}) {
+      for (const auto& [key, record] : *records) {
+        EXPECT_EQ(Read(Access::MarkerNodes(*device).at(key)), Scaled(record.position, 0.1))
+            << key << " round " << round;
+      }
+    }
+  }
+}
+
 // Only actions 0 and 1 take samples in, and each sample taken in is
 // acknowledged once.
 TEST_F(LiveTest, InputActionsAndAcknowledgements) {

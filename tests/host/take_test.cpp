@@ -2,6 +2,8 @@
 // plug-in's read-only views of them.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <tuple>
 #include <vector>
 
 #include "fbhost/scene.h"
@@ -51,6 +53,46 @@ TEST_F(TakeTest, KeysGoToTheCurrentLayerInTimeOrderOnePerTime) {
   EXPECT_EQ(curves[0].nodeName, "n");
   EXPECT_EQ(curves[0].layer, 0);
   EXPECT_EQ(curves[1].layer, 1);
+}
+
+// A recorded curve is appended block by block: keys across block ends,
+// runs of modes, and edits before the last key must all read back in order.
+TEST_F(TakeTest, RecordedCurvesKeepEveryKeyInOrderWithItsModes) {
+  FBTake* take = fbhost::CurrentTake();
+  FBAnimationNode* node = take->RecordNode("m", "Lcl Translation");
+  using Key = std::tuple<long long, double, double, int>;
+  std::map<long long, Key> expected;
+  auto key = [&](long long ms, double v, FBInterpolation interpolation) {
+    const double values[3] = {v, -v, 2 * v};
+    ASSERT_TRUE(node->KeyAdd(Ms(ms), values, interpolation, kFBTangentModeAuto));
+    expected[ms] = Key{ms, v, 2 * v, interpolation};
+  };
+  auto read = [&](int layer) {
+    std::vector<Key> keys;
+    for (const FBTakeKey& k : take->GetKeys(node, layer)) {
+      EXPECT_EQ(k.value[1], -k.value[0]);
+      keys.emplace_back(k.time.GetMilliSeconds(), k.value[0], k.value[2], k.interpolation);
+    }
+    return keys;
+  };
+  for (int i = 0; i < 6000; ++i) {
+    key(4 * i + 2, i, i % 1500 < 3 ? kFBInterpolationLinear : kFBInterpolationCubic);
+  }
+  key(7, 0.5, kFBInterpolationConstant);           // between two keys
+  key(2, 9, kFBInterpolationCubic);                // replaces the first
+  key(1, 8, kFBInterpolationLinear);               // before every key
+  key(4 * 5999 + 2, 3, kFBInterpolationConstant);  // replaces the last
+  key(4 * 6000 + 2, 4, kFBInterpolationCubic);     // appends after an edit
+  std::vector<Key> want;
+  for (const auto& entry : expected) want.push_back(entry.second);
+  EXPECT_EQ(read(0), want);
+
+  take->CreateNewLayer();
+  take->SetCurrentLayer(1);
+  const double values[3] = {1, -1, 2};
+  ASSERT_TRUE(node->KeyAdd(Ms(5), values, kFBInterpolationCubic, kFBTangentModeAuto));
+  EXPECT_EQ(read(1), (std::vector<Key>{Key{5, 1, 2, kFBInterpolationCubic}}));
+  EXPECT_EQ(read(0), want);
 }
 
 TEST_F(TakeTest, SetCurrentLayerIgnoresLayersThatDoNotExist) {

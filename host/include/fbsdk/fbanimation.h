@@ -34,6 +34,7 @@ using kULongLong = unsigned long long;
 
 class FBBox;
 class FBTake;
+class FBTakeKeyList;
 
 // How a curve runs from a key to the next one.
 enum FBInterpolation {
@@ -143,6 +144,8 @@ class FBSDK_API FBAnimationNode : public FBComponent {
   void FBDestroy() override;
 
  private:
+  friend class FBTake;
+
   const std::uint64_t mSerial;
   const kULongLong mUserId;
   const FBString mNodeName;
@@ -150,6 +153,11 @@ class FBSDK_API FBAnimationNode : public FBComponent {
   std::atomic<bool> mBuffered{true};
   std::atomic<FBAnimationNode*> mRecordTarget{nullptr};
   FBTake* mOwningTake = nullptr;
+  // For a node of a take: its keys in the layer it was last keyed in, so
+  // that the next key of that layer goes straight there. The take's lock
+  // guards both.
+  FBTakeKeyList* mTakeKeys = nullptr;
+  int mTakeKeysLayer = -1;
   bool mRecordable = true;  // set by the box before the node is shared
   bool mUserData = false;
 

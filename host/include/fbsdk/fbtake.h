@@ -62,6 +62,77 @@ struct FBTakeModel {
   double rotation[3] = {0.0, 0.0, 0.0};
 };
 
+// One curve's keys in one layer, in time order, as the take holds them
+// (host side; FBTakeKey is what callers see). A key costs 32 bytes, its time
+// and values, in blocks that never move: recording appends each key where
+// it stays, with no search and no copy of the keys already held, and
+// allocates only when a block is full, each block larger than the last up
+// to a cap. Interpolation and tangent mode are kept once for each run of
+// keys that share them (a recording keys with one pair). Not thread-safe:
+// its take's lock guards it.
+class FBTakeKeyList {
+ public:
+  std::size_t Size() const noexcept { return mSize; }
+  // Adds a key in time order; a key already at that exact time is
+  // replaced. A key after the last one is an append; any other rewrites the
+  // list (editing, not recording, puts keys there).
+  void Add(FBTime time, const double* value, FBInterpolation interpolation,
+           FBTangentMode tangentMode) {
+    const kLongLong ticks = time.Get();
+    if (mSize != 0 && ticks > mLastTicks && mNext != mEnd && interpolation == mInterpolation &&
+        tangentMode == mTangentMode) {
+      mNext->ticks = ticks;
+      mNext->value[0] = value[0];
+      mNext->value[1] = value[1];
+      mNext->value[2] = value[2];
+      ++mNext;
+      ++mSize;
+      mLastTicks = ticks;
+      return;
+    }
+    AddOther(time, value, interpolation, tangentMode);
+  }
+  // Room for this many more keys (at least) before the next allocation.
+  void Reserve(std::size_t keys);
+  std::vector<FBTakeKey> Keys() const;
+  // Replaces every key; times must be strictly increasing.
+  void Assign(const std::vector<FBTakeKey>& keys);
+
+ private:
+  struct Stored {
+    kLongLong ticks;
+    double value[3];
+  };
+  static_assert(sizeof(Stored) == 32, "a key is 32 bytes");
+  struct Block {
+    std::unique_ptr<Stored[]> keys;
+    // The keys it holds, once a later block follows it (a reservation may
+    // leave room unused behind it); the last block's are up to mNext.
+    std::size_t used = 0;
+  };
+  struct ModeRun {
+    std::size_t first = 0;  // the index of the run's first key
+    FBInterpolation interpolation = kFBInterpolationCubic;
+    FBTangentMode tangentMode = kFBTangentModeAuto;
+  };
+  // Every case but an append into room with the modes of the last key.
+  void AddOther(FBTime time, const double* value, FBInterpolation interpolation,
+                FBTangentMode tangentMode);
+  void Append(kLongLong ticks, const double* value, FBInterpolation interpolation,
+              FBTangentMode tangentMode);
+  void AddBlock(std::size_t capacity);
+
+  std::vector<Block> mBlocks;  // every one full but the last
+  std::vector<ModeRun> mModes;
+  Stored* mNext = nullptr;  // the room left in the last block
+  Stored* mEnd = nullptr;
+  std::size_t mSize = 0;
+  kLongLong mLastTicks = 0;
+  // The last key's modes.
+  FBInterpolation mInterpolation = kFBInterpolationCubic;
+  FBTangentMode mTangentMode = kFBTangentModeAuto;
+};
+
 // One curve of the take, for inspection.
 struct FBTakeCurve {
   std::uint64_t nodeSerial = 0;
@@ -110,7 +181,9 @@ class FBSDK_API FBTake : public FBComponent {
   bool AddKey(const FBAnimationNode* node, FBTime time, const double* data,
               FBInterpolation interpolation, FBTangentMode tangentMode);
   // The node of this take that receives the recorded keys of one model's
-  // property (made at the first request, then the same node).
+  // property (made at the first request, then the same node), with its
+  // curve in the current layer and room there for the first keys, so that
+  // the recording that asks for it appends keys without allocating.
   FBAnimationNode* RecordNode(const std::string& modelLabel, const std::string& dataType);
   // How many times SetCurrentLayer has been called (statistics).
   int CurrentLayerSetCount() const;
@@ -133,7 +206,7 @@ class FBSDK_API FBTake : public FBComponent {
   struct Curve {
     std::string nodeName;
     std::string dataType;
-    std::map<int, std::vector<FBTakeKey>> layers;
+    std::map<int, FBTakeKeyList> layers;
   };
   mutable std::mutex mLock;
   int mLayerCount = 1;
@@ -146,4 +219,7 @@ class FBSDK_API FBTake : public FBComponent {
   std::map<std::string, int> mModelIndex;  // label -> index in mModels
   // The node of a name, made at the first request; mLock held.
   FBAnimationNode* OwnedNodeLocked(const std::string& name, const std::string& dataType);
+  // The keys of a node of this take in the current layer (its curve made
+  // when it has none); mLock held.
+  FBTakeKeyList& OwnedNodeKeysLocked(FBAnimationNode* node);
 };
