@@ -1,5 +1,5 @@
 // The stream protocol's messages and their codec. The byte layout of every
-// message is documented in client/PROTOCOL.md; this header is its code.
+// message is documented in protocol/PROTOCOL.md; this header is its code.
 //
 // Framing: every message is an 8-byte header (magic "OB", type, flags 0,
 // u32 body length) and a body. splitMessage() finds one message in a stream

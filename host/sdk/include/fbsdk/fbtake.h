@@ -1,7 +1,7 @@
 // fbtake.h: FBTake, one take of the scene: its time span, its animation
 // layers, and the keyed curves that recording writes.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbtake.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbtake.cpp).
 //
 // The scene owns its takes (fbhost/scene.h makes them and picks the current
 // one; FBSystem::CurrentTake answers it). A take lives until the scene is

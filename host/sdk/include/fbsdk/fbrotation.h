@@ -1,6 +1,6 @@
 // fbrotation.h: rotation orders and the quaternion <-> Euler conversions.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbrotation.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (sdk/src/fbrotation.cpp).
 // Pure functions: safe on any thread.
 //
 // Conventions (also in docs of every caller that relies on them):

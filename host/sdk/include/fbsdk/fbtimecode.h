@@ -1,7 +1,7 @@
 // fbtimecode.h: FBTimeCode, a SMPTE timecode label at one of the host's
 // timecode rates, and its conversion to and from FBTime.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbtimecode.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (sdk/src/fbtimecode.cpp).
 // A value type: separate objects may be used from any thread; one object is
 // not safe for concurrent modification.
 //

@@ -2,7 +2,7 @@
 // click, an edit's change, the interface idle tick, a device's state change),
 // with the handlers that listen to it.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbevent.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbevent.cpp).
 //
 // A handler is a pair (owner, callback). The owner is the object that added
 // it (usually `this`); it is the key for removal, so an object that goes away

@@ -1,7 +1,7 @@
 // fbconfigfile.h: FBConfigFile, a host configuration file of named sections
 // holding text settings.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbconfigfile.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbconfigfile.cpp).
 //
 // Names. "@Name.txt" is the file Name.txt in the host's configuration folder
 // (fbhost/config.h); any other name is a path used as given. Every

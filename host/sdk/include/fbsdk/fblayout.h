@@ -2,7 +2,7 @@
 // in a panel), FBLayout (a panel area cut into named regions, each holding
 // one control) and FBDeviceLayout (the settings page of one device).
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fblayout.cpp). The
+// Side of the boundary: SDK. Implemented in libfbsdk (sdk/src/fblayout.cpp). The
 // controls are in fbcontrols.h; host programs open, use and draw panels
 // through fbhost/panel.h.
 //

@@ -1,7 +1,7 @@
 // fbplug.h: FBPlug, the root of every host class, with the host's global type
 // counter and the per-class type numbers.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbplug.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (sdk/src/fbplug.cpp).
 //
 // Type numbers. FBPlug::mGlobalTypeInfo is the next free type number. A class
 // takes its number once, at load time, by reading the counter and then

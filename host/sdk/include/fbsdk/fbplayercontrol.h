@@ -1,7 +1,7 @@
 // fbplayercontrol.h: FBPlayerControl, the plug-in's view of the host's
 // transport, and the transport modes the host tells devices about.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbplayercontrol.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbplayercontrol.cpp).
 //
 // Like FBSystem, a player control is a view: any number may exist (a device
 // holds one) and all show the one transport of the host. Its flags are

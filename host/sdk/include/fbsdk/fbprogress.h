@@ -1,6 +1,6 @@
 // fbprogress.h: FBProgress, the host's progress box for a long operation.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbprogress.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbprogress.cpp).
 //
 // Use (on the thread running the operation):
 //   FBProgress progress;                 // opens the box

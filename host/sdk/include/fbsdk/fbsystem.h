@@ -1,6 +1,6 @@
 // fbsystem.h: FBSystem, the plug-in's view of the host as a whole.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbsystem.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbsystem.cpp).
 //
 // An FBSystem is a light view: any number may exist (a device and its reader
 // each hold one), all showing the same host state. It is not a component and

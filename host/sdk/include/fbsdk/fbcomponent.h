@@ -1,7 +1,7 @@
 // fbcomponent.h: FBComponent, the base of every host object that has a name, a
 // host handle and a life cycle (devices, templates, models, controls, ...).
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbcomponent.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbcomponent.cpp).
 //
 // Allocation. FBComponent's operator new and operator delete are the host's
 // component allocator: every component made on the heap (by a plug-in's

@@ -1,6 +1,6 @@
 // fbscene.h: FBScene, the scene as plug-ins see it: its namespaces.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbscene.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/scene.cpp).
 //
 // There is one current scene (FBSystem::Scene answers it); it owns the
 // models (fbmodel.h), the takes (fbtake.h) and the devices added to it. Host

@@ -1,7 +1,7 @@
 // fbcontrols.h: the panel toolkit's controls: FBLabel, FBEdit, FBList,
 // FBButton, FBTabPanel, and the item list FBPropertyStringList.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbcontrols.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (sdk/src/fbcontrols.cpp).
 //
 // Each control is an FBVisualComponent (fblayout.h: Enabled, Visible) placed
 // in a layout region. Its state is properties; its events are

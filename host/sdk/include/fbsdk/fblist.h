@@ -2,7 +2,7 @@
 // model's children, a template's children, a template's animation nodes, a
 // device's model templates).
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fblist.cpp). The
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fblist.cpp). The
 // typed lists (FBPropertyListModel, FBPropertyListModelTemplate,
 // FBPropertyListAnimationNode) are declared with their item classes.
 //

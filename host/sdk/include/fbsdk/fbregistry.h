@@ -1,6 +1,6 @@
 // fbregistry.h: class registration with the host, and handle lookup.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbregistry.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbregistry.cpp).
 // The host program lists the registrations and calls the factories through
 // <fbhost/registry.h>.
 #pragma once

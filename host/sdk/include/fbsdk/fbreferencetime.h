@@ -2,7 +2,7 @@
 // named clocks (a stream's timecode, say) that a device stamps so the host
 // can line samples up with them.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbreferencetime.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbreferencetime.cpp).
 //
 // One table serves the whole host; an FBReferenceTime is a view of it (a
 // device holds one, made with no host object). Entries are numbered from 0

@@ -2,7 +2,7 @@
 // device writes and the host carries into models and records into takes),
 // key modes, and the evaluation info of one evaluation pass.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbanimation.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbanimation.cpp).
 //
 // Who makes nodes. A device makes its output nodes with
 // FBBox::AnimationNodeOutCreate; the box owns them and deletes them when the

@@ -1,7 +1,7 @@
 // fbmodeltemplate.h: model templates: the hierarchy a device offers for
 // binding to scene models, and the animation nodes each one carries.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbmodeltemplate.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbmodeltemplate.cpp).
 //
 // A device builds its templates with `new FBModelTemplate(...)` (the host's
 // component allocator), keeps the top one in its model-template list

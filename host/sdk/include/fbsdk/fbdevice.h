@@ -2,7 +2,7 @@
 // (a box the host drives: operations, input, evaluation, binding, transport,
 // recording), with the notify info of the input callback.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbdevice.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbdevice.cpp).
 // The host drives devices through fbhost/devices.h and fbhost/engine.h.
 //
 // Life of a device in the host:

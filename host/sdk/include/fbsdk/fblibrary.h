@@ -1,6 +1,6 @@
 // fblibrary.h: the plug-in library object and the library entry points.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fblibrary.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fblibrary.cpp).
 //
 // Every plug-in holds one static FBLibrary (or a class derived from
 // FBLibraryBase). Its constructor, run by the plug-in's static initialisers at

@@ -1,7 +1,7 @@
 // fbfbxobject.h: FBFbxObject, the field store through which an object (a
 // device) writes itself into a saved scene and reads itself back.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbfbxobject.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbfbxobject.cpp).
 // The host hands one store per object to its FbxStore and FbxRetrieve
 // callbacks (phases: fbfbxstore_fwd.h); the scene file keeps what it holds
 // (host/SCENE_FORMAT.md).

@@ -1,7 +1,7 @@
 // fbmodel.h: scene models (FBModel and its kinds), model references, child
 // lists, and the scene-wide lookup by label name.
 //
-// Side of the boundary: SDK. Implemented in libfbsdk (src/fbmodel.cpp).
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbmodel.cpp).
 //
 // Ownership. A model belongs to the current scene from its construction: the
 // scene lists it, FBFindModelByLabelName finds it, and the scene deletes it
