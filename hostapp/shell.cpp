@@ -11,6 +11,7 @@
 #include <thread>
 
 #include <fbhost/fbhost.h>
+#include <fbrender/panel_picture.h>
 #include <fbsdk/fbcontrols.h>
 #include <fbsdk/fbmodel.h>
 #include <fbsdk/fbmodeltemplate.h>
@@ -935,9 +936,9 @@ bool Shell::CmdPanel(const Words& w) {
       const std::string extension = dot == std::string::npos ? "" : value.substr(dot);
       bool ok = false;
       if (strcasecmp(extension.c_str(), ".png") == 0) {
-        ok = panel->WritePng(value, 2, &error);
+        ok = fbrender::WritePanelPng(*panel, value, 2, &error);
       } else if (strcasecmp(extension.c_str(), ".svg") == 0) {
-        ok = panel->WriteSvg(value, &error);
+        ok = fbrender::WritePanelSvg(*panel, value, &error);
       } else {
         return Fail("render needs a file ending in .png or .svg, not " + Quote(value));
       }

@@ -302,6 +302,10 @@ FileLock::~FileLock() {
 
 namespace fbhost {
 
+bool WriteFileSafely(const std::string& path, const std::string& contents, std::string* error) {
+  return fbhost_internal::WriteFileSafely(path, contents, error);
+}
+
 std::string ConfigFolder() {
   auto& state = fbhost_internal::State();
   std::lock_guard<std::mutex> lock(state.lock);

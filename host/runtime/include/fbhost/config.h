@@ -41,6 +41,11 @@ FBSDK_API void SetConfigFolder(const std::string& folder);
 // not a plain file name (empty, ".", "..", or containing '/').
 FBSDK_API bool ResolveConfigName(const std::string& name, std::string* path, std::string* error);
 
+// Writes a whole file the safe way (see above), for host files written from
+// outside this library (panel pictures); false with *error quoting the path.
+FBSDK_API bool WriteFileSafely(const std::string& path, const std::string& contents,
+                               std::string* error);
+
 // One setting of a configuration file, as FBConfigFile::Get answers it.
 struct ConfigSetting {
   std::string section;

@@ -1,6 +1,5 @@
 // fbhost/panel.h: a device's settings panel as the host program shows it:
-// open it, act on it as a user would, and show it as a picture (PNG, SVG)
-// or as text.
+// open it, act on it as a user would, and show it as text.
 //
 // Side of the boundary: host runtime. Link fbsdk::runtime. Everything here
 // runs on the UI thread (the host program's command loop, or a test).
@@ -19,13 +18,8 @@
 // joined by '/' ("MainLayout/EditNetworkAddress"), or by their own name when
 // no other region of the panel has it ("EditNetworkAddress").
 //
-// Pictures. The host draws the device's header (its name, Online, Live and
-// Recording flags and its status) above the panel, then every region at its
-// resolved rectangle: labels as text, edits and lists as white fields, push
-// buttons as raised boxes, check boxes as a box (ticked when State is 1)
-// with the caption beside it, tab strips as a strip of tabs, layouts with
-// their border. Disabled controls are greyed. A region that could not be
-// placed is outlined in red. Texts use a built-in 5x7 pixel font.
+// Pictures of a panel are drawn by the host program (fbrender/panel_picture.h),
+// from Regions() and the device's header fields.
 #pragma once
 
 #include <cstdint>
@@ -63,6 +57,10 @@ struct PanelRegion {
   // other visual component) or "" (no control).
   std::string kind;
   FBLayout::Border border;
+  // Shown (it and every layout around it visible), and open to the user
+  // (shown and enabled likewise); pictures grey what is not usable.
+  bool visible = true;
+  bool usable = true;
 };
 
 class FBSDK_API Panel {
@@ -111,12 +109,6 @@ class FBSDK_API Panel {
   // One line for the panel, then one per region: path, rectangle, kind and
   // the control's state (caption, text, items, style, state, enabled).
   std::string Dump() const;
-  std::string Svg() const;
-  // A PNG picture, each panel pixel drawn as scale x scale pixels (1 to 8).
-  std::vector<std::uint8_t> Png(int scale = 2) const;
-  // Write the picture to a file, safely (fbhost/config.h); false with *error.
-  bool WritePng(const std::string& path, int scale = 2, std::string* error = nullptr) const;
-  bool WriteSvg(const std::string& path, std::string* error = nullptr) const;
 
   // Whether the panel's device is still alive.
   bool DeviceAlive() const;
