@@ -10,6 +10,7 @@
 #include <fbsdk/fbprogress.h>
 
 #include "orbel_defaults.h"
+#include "orbel_version.h"
 
 namespace {
 
@@ -26,9 +27,6 @@ constexpr std::chrono::milliseconds kFirstFrameWait{1000};
 constexpr std::chrono::milliseconds kFirstFramePoll{5};
 // 1/120 s, as the host reads a period given in seconds.
 constexpr double kSamplingPeriodSeconds = 0.008333333333333333;
-constexpr int kVersionMajor = 1;
-constexpr int kVersionMinor = 0;
-constexpr int kVersionBuild = 60794;
 
 constexpr const char* kIconFile = "devices_ltc.tif";
 constexpr const char* kHardwareText = "Orbel Stream Plugin";
@@ -145,8 +143,8 @@ bool OrbelSimpleDeviceOptical::Initialize() {
   mModelBound = false;
   Hardware = kHardwareText;
   char version[64];
-  std::snprintf(version, sizeof version, "Version: %d.%d.%d", kVersionMajor, kVersionMinor,
-                kVersionBuild);
+  std::snprintf(version, sizeof version, "Version: %d.%d.%d", kOrbelVersionMajor,
+                kOrbelVersionMinor, kOrbelVersionBuild);
   mVersionText = version;
   Information = mVersionText;
   Status = "Initialized";
