@@ -10,7 +10,8 @@
 #        and the DejaVu fonts draw panel pictures).
 # test:  build, plus what the tests run but do not build with (Chromium
 #        for the browser test of the live view).
-# ci:    test, plus what the CI-only jobs need (clang's fuzzer runtime).
+# ci:    test, plus what the CI-only jobs need (clang's fuzzer runtime,
+#        Python for the include check).
 # Missing packages are installed with apt-get when running as root (or through
 # sudo when it needs no password); otherwise the script names them and fails.
 set -euo pipefail
@@ -19,7 +20,7 @@ build_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark
   libeigen3-dev nlohmann-json3-dev libedit-dev libcpp-httplib-dev libjs-three libtinygltf-dev
   libassimp-dev libcairo2-dev fonts-dejavu-core)
 test_packages=(chromium)
-ci_packages=(clang libclang-rt-14-dev)
+ci_packages=(clang libclang-rt-14-dev python3)
 
 group=${1:-build}
 case "$group" in
