@@ -76,10 +76,11 @@ int CurrentInputAction() {
   return flags.recording.load() && flags.playing.load() ? kFBInputSampleRecording : kFBInputSample;
 }
 
-// Carries the values of the nodes of every bound template of the device
-// into the template's model.
-void CarryNodes(FBDevice* device) {
-  std::lock_guard<std::recursive_mutex> lock(fbhost_internal::SceneLock());
+// Visits every template of the device's hierarchy once, depth first in the
+// order of each template's children (a template reached twice, or a loop,
+// is visited once). The caller holds the scene lock.
+template <typename Visit>
+void ForEachTemplate(FBDevice* device, Visit visit) {
   std::vector<FBComponent*> pending = ListAccess::Items(device->ModelTemplate);
   std::reverse(pending.begin(), pending.end());
   std::set<const FBComponent*> seen;
@@ -87,22 +88,31 @@ void CarryNodes(FBDevice* device) {
     auto* modelTemplate = static_cast<FBModelTemplate*>(pending.back());
     pending.pop_back();
     if (!seen.insert(modelTemplate).second) continue;
-    if (FBModel* model = modelTemplate->Model.Get()) {
-      for (FBComponent* item : ListAccess::Items(modelTemplate->AnimationNodes)) {
-        auto* node = static_cast<FBAnimationNode*>(item);
-        if (node->IsUserData() || !node->IsWritten()) continue;
-        double values[3];
-        node->ReadData(values);
-        if (node->GetDataType() == kFBDataTypeTranslation) {
-          model->Translation = FBVector3<double>(values);
-        } else if (node->GetDataType() == kFBDataTypeRotation) {
-          model->Rotation = FBVector3<double>(values);
-        }
-      }
-    }
+    visit(modelTemplate);
     std::vector<FBComponent*> children = ListAccess::Items(modelTemplate->Children);
     pending.insert(pending.end(), children.rbegin(), children.rend());
   }
+}
+
+// Carries the values of the nodes of every bound template of the device
+// into the template's model.
+void CarryNodes(FBDevice* device) {
+  std::lock_guard<std::recursive_mutex> lock(fbhost_internal::SceneLock());
+  ForEachTemplate(device, [](FBModelTemplate* modelTemplate) {
+    FBModel* model = modelTemplate->Model.Get();
+    if (model == nullptr) return;
+    for (FBComponent* item : ListAccess::Items(modelTemplate->AnimationNodes)) {
+      auto* node = static_cast<FBAnimationNode*>(item);
+      if (node->IsUserData() || !node->IsWritten()) continue;
+      double values[3];
+      node->ReadData(values);
+      if (node->GetDataType() == kFBDataTypeTranslation) {
+        model->Translation = FBVector3<double>(values);
+      } else if (node->GetDataType() == kFBDataTypeRotation) {
+        model->Rotation = FBVector3<double>(values);
+      }
+    }
+  });
 }
 
 // The evaluation observer, copied once per pass so that the UI thread may
@@ -151,22 +161,14 @@ int EvaluationPass() {
 std::vector<FBAnimationNode*> RecordableNodes(FBDevice* device) {
   std::lock_guard<std::recursive_mutex> lock(fbhost_internal::SceneLock());
   std::vector<FBAnimationNode*> nodes;
-  std::set<const FBComponent*> seen;
-  std::vector<FBComponent*> pending = ListAccess::Items(device->ModelTemplate);
-  std::reverse(pending.begin(), pending.end());
-  while (!pending.empty()) {
-    auto* modelTemplate = static_cast<FBModelTemplate*>(pending.back());
-    pending.pop_back();
-    if (!seen.insert(modelTemplate).second) continue;
+  ForEachTemplate(device, [&](FBModelTemplate* modelTemplate) {
     for (FBComponent* item : ListAccess::Items(modelTemplate->AnimationNodes)) {
       auto* node = static_cast<FBAnimationNode*>(item);
       bool recordable = false;
       if (!device->OwnsNode(node, &recordable) || !recordable) continue;
       if (std::find(nodes.begin(), nodes.end(), node) == nodes.end()) nodes.push_back(node);
     }
-    std::vector<FBComponent*> children = ListAccess::Items(modelTemplate->Children);
-    pending.insert(pending.end(), children.rbegin(), children.rend());
-  }
+  });
   return nodes;
 }
 
