@@ -8,9 +8,6 @@ namespace {
 
 using orbel::device::kTranslationScale;
 
-constexpr int kActionSample = 0;
-constexpr int kActionSampleRecording = 1;
-
 // Writes the record's three values, scaled, or zeros.
 void WriteScaled(FBAnimationNode* node, const double* values, double scale, bool zero,
                  FBEvaluateInfo* info) {
@@ -39,7 +36,7 @@ bool OrbelSimpleDeviceOptical::ReaderTimecodeTime(FBTime& time) const {
 
 void OrbelSimpleDeviceOptical::SampleInputNotify(int action, FBDeviceNotifyInfo& info) noexcept {
   FBTime time = info.GetLocalTime();
-  if (action != kActionSample && action != kActionSampleRecording) return;
+  if (action != kFBInputSample && action != kFBInputSampleRecording) return;
   while (Live) {
     if (!mReader) break;
     if (!mReader->NextFrame(time)) break;

@@ -10,15 +10,9 @@
 #include <fbsdk/fbprogress.h>
 
 #include "orbel_defaults.h"
+#include "orbel_version.h"
 
 namespace {
-
-// Operation numbers the host passes to DeviceOperation.
-constexpr int kOperationInitialize = 0;
-constexpr int kOperationStart = 1;
-constexpr int kOperationStop = 3;
-constexpr int kOperationReset = 4;
-constexpr int kOperationShutDown = 5;
 
 constexpr int kConnectTimeoutSeconds = 5;
 // How long a start waits for the server's first frame, and how often it asks.
@@ -26,9 +20,6 @@ constexpr std::chrono::milliseconds kFirstFrameWait{1000};
 constexpr std::chrono::milliseconds kFirstFramePoll{5};
 // 1/120 s, as the host reads a period given in seconds.
 constexpr double kSamplingPeriodSeconds = 0.008333333333333333;
-constexpr int kVersionMajor = 1;
-constexpr int kVersionMinor = 0;
-constexpr int kVersionBuild = 60794;
 
 constexpr const char* kIconFile = "devices_ltc.tif";
 constexpr const char* kHardwareText = "Orbel Stream Plugin";
@@ -99,22 +90,26 @@ void OrbelSimpleDeviceOptical::Prepare() {
 
 bool OrbelSimpleDeviceOptical::DeviceOperation(int operation) noexcept {
   try {
-    switch (operation) {
-      case kOperationInitialize:
+    // Numbers outside the enumeration's range go to the base untouched; the
+    // switch names every operation, so that the compiler flags a new one.
+    if (operation < kFBDeviceInitialize || operation > kFBDeviceShutDown) {
+      return FBDevice::DeviceOperation(operation);
+    }
+    switch (static_cast<FBDeviceOperation>(operation)) {
+      case kFBDeviceInitialize:
         return Initialize();
-      case kOperationStart:
+      case kFBDeviceStart:
         return Start();
-      case kOperationStop:
+      case kFBDeviceStop:
         return Stop();
-      case kOperationReset:
+      case kFBDeviceReset:
         Status = "Resetting";
         Stop();
         return Start();
-      case kOperationShutDown:
+      case kFBDeviceShutDown:
         return ShutDown();
-      default:
-        return FBDevice::DeviceOperation(operation);
     }
+    return FBDevice::DeviceOperation(operation);
   } catch (const std::exception&) {
     // Only running out of memory can get here; the host must not see it.
     return false;
@@ -145,8 +140,8 @@ bool OrbelSimpleDeviceOptical::Initialize() {
   mModelBound = false;
   Hardware = kHardwareText;
   char version[64];
-  std::snprintf(version, sizeof version, "Version: %d.%d.%d", kVersionMajor, kVersionMinor,
-                kVersionBuild);
+  std::snprintf(version, sizeof version, "Version: %d.%d.%d", kOrbelVersionMajor,
+                kOrbelVersionMinor, kOrbelVersionBuild);
   mVersionText = version;
   Information = mVersionText;
   Status = "Initialized";

@@ -5,13 +5,9 @@
 #include <cstdio>
 
 #include "orbel_defaults.h"
+#include "orbel_version.h"
 
 namespace {
-
-// The version line shows the same numbers as the device's information text.
-constexpr int kVersionMajor = 1;
-constexpr int kVersionMinor = 0;
-constexpr int kVersionBuild = 60794;
 
 // One attachment of a region: offset, attach type, the region attached to
 // ("" is the enclosing layout) and multiplier.
@@ -281,7 +277,7 @@ void OrbelDeviceOpticalLayout::ConfigureControls() {
   mButtonReset.Caption = "Remove Unused Characters";
 
   char version[48];
-  std::snprintf(version, sizeof version, "Version: %d.%d.%d", kVersionMajor, kVersionMinor,
-                kVersionBuild);
+  std::snprintf(version, sizeof version, "Version: %d.%d.%d", kOrbelVersionMajor,
+                kOrbelVersionMinor, kOrbelVersionBuild);
   mLabelVersionInfo.Caption = version;
 }

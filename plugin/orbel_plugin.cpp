@@ -37,8 +37,8 @@ namespace {
 FBLibrary gOrbelLibrary;
 }  // namespace
 
-const FBString gOrbelDefaultServerPort("801");
-const FBString gOrbelDefaultServerHost("localhost");
+const FBString gOrbelDefaultServerPort(kOrbelDefaultServerPort);
+const FBString gOrbelDefaultServerHost(kOrbelDefaultServerHost);
 const int gOrbelDeviceTypeInfo = FBPlug::mGlobalTypeInfo++;
 const int gOrbelLayoutTypeInfo = FBPlug::mGlobalTypeInfo++;
 

@@ -64,7 +64,7 @@ int ToTimecodeField(unsigned int value) {
 }  // namespace
 
 OrbelDataReader::OrbelDataReader()
-    : mHostName(gOrbelDefaultServerHost), mPort(gOrbelDefaultServerPort) {
+    : mHostName(kOrbelDefaultServerHost), mPort(kOrbelDefaultServerPort) {
   mClient = std::make_unique<Client>();
   mPauseLock = orbel::platform::CreateMutexA(nullptr, false, "");
   mDataLock = orbel::platform::CreateMutexA(nullptr, false, "");

@@ -6,19 +6,21 @@
 #   scripts/install-deps.sh [build|test|ci]   (default: build)
 #
 # build: what `cmake --preset default` needs to build everything, tests
-#        included (three.js is what orbel-host's live view serves).
+#        included (three.js is what orbel-host's live view serves; cairo
+#        and the DejaVu fonts draw panel pictures).
 # test:  build, plus what the tests run but do not build with (Chromium
 #        for the browser test of the live view).
-# ci:    test, plus what the CI-only jobs need (clang's fuzzer runtime).
+# ci:    test, plus what the CI-only jobs need (clang's fuzzer runtime,
+#        Python for the include check).
 # Missing packages are installed with apt-get when running as root (or through
 # sudo when it needs no password); otherwise the script names them and fails.
 set -euo pipefail
 
 build_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libeigen3-dev nlohmann-json3-dev libedit-dev libcpp-httplib-dev libjs-three libtinygltf-dev
-  libassimp-dev)
+  libassimp-dev libcairo2-dev fonts-dejavu-core)
 test_packages=(chromium)
-ci_packages=(clang libclang-rt-14-dev)
+ci_packages=(clang libclang-rt-14-dev python3)
 
 group=${1:-build}
 case "$group" in

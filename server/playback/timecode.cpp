@@ -3,12 +3,9 @@
 #include <cassert>
 #include <cstdio>
 
-namespace orbel::server::playback {
+#include "stream_timecode.h"
 
-namespace {
-// Drop-frame skips two labels per minute, except every tenth minute.
-constexpr std::uint64_t kDropped = 2;
-}  // namespace
+namespace orbel::server::playback {
 
 bool countingOfStandard(std::uint32_t standard, TimecodeCounting& counting) {
   switch (standard) {
@@ -29,11 +26,25 @@ bool countingOfStandard(std::uint32_t standard, TimecodeCounting& counting) {
   }
 }
 
-std::uint64_t framesPerDay(const TimecodeCounting& counting) {
+namespace {
+// The standard a counting stands for; the counting and the label arithmetic
+// are the server's (stream_timecode.h).
+TimecodeStandard StandardOf(const TimecodeCounting& counting) {
   assert(counting.framesPerSecond > 0 && "a timecode counts at least one frame per second");
-  const std::uint64_t nominal = 24ull * 3600 * counting.framesPerSecond;
-  // 24 hours hold 1440 minutes of which 144 keep their first labels.
-  return counting.dropFrame ? nominal - kDropped * (1440 - 144) : nominal;
+  switch (counting.framesPerSecond) {
+    case 25:
+      return TimecodeStandard::PAL;
+    case 24:
+      return TimecodeStandard::Film;
+    default:
+      assert(counting.framesPerSecond == 30 && "a counting of one of the four standards");
+      return counting.dropFrame ? TimecodeStandard::NTSCDrop : TimecodeStandard::NTSC;
+  }
+}
+}  // namespace
+
+std::uint64_t framesPerDay(const TimecodeCounting& counting) {
+  return timecodeFramesPerDay(StandardOf(counting));
 }
 
 std::string formatLabel(const Timecode& label, bool dropFrame) {
@@ -45,40 +56,23 @@ std::string formatLabel(const Timecode& label, bool dropFrame) {
 
 bool labelToFrames(const Timecode& label, const TimecodeCounting& counting, std::uint64_t& frames,
                    std::string& error) {
+  if (labelToCount(label, StandardOf(counting), frames)) return true;
   const bool fieldsValid = label.hours < 24 && label.minutes < 60 && label.seconds < 60 &&
                            label.frames < counting.framesPerSecond;
   if (!fieldsValid) {
     error = "timecode " + formatLabel(label, counting.dropFrame) +
             " is out of range (hours < 24, " + "minutes and seconds < 60, frames < " +
             std::to_string(counting.framesPerSecond) + ")";
-    return false;
-  }
-  if (counting.dropFrame && label.seconds == 0 && label.frames < kDropped &&
-      label.minutes % 10 != 0) {
+  } else {
     error = "timecode " + formatLabel(label, true) + " does not exist in drop-frame counting";
-    return false;
   }
-  const std::uint64_t totalMinutes = 60ull * label.hours + label.minutes;
-  frames = (totalMinutes * 60 + label.seconds) * counting.framesPerSecond + label.frames;
-  if (counting.dropFrame) frames -= kDropped * (totalMinutes - totalMinutes / 10);
-  return true;
+  return false;
 }
 
 void framesToLabel(std::uint64_t frames, const TimecodeCounting& counting, Timecode& label) {
-  const std::uint64_t fps = counting.framesPerSecond;
-  frames %= framesPerDay(counting);
-  if (counting.dropFrame) {
-    const std::uint64_t perMinute = fps * 60 - kDropped;
-    const std::uint64_t perTenMinutes = fps * 600 - 9 * kDropped;
-    const std::uint64_t tens = frames / perTenMinutes;
-    const std::uint64_t rest = frames % perTenMinutes;
-    frames += 9 * kDropped * tens;
-    if (rest > kDropped) frames += kDropped * ((rest - kDropped) / perMinute);
-  }
-  label.frames = static_cast<std::uint32_t>(frames % fps);
-  label.seconds = static_cast<std::uint32_t>(frames / fps % 60);
-  label.minutes = static_cast<std::uint32_t>(frames / (fps * 60) % 60);
-  label.hours = static_cast<std::uint32_t>(frames / (fps * 3600));
+  const std::uint32_t standard = label.standard;
+  label = countToLabel(frames, StandardOf(counting));
+  label.standard = standard;
 }
 
 }  // namespace orbel::server::playback

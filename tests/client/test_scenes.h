@@ -1,5 +1,5 @@
-// Shared pieces of the client tests: scenes with known values, a server
-// running in process on an ephemeral loopback port, and polling helpers.
+// Shared pieces of the client tests: scenes with known values, the shared
+// in-process server (running_server.h), and polling helpers.
 #pragma once
 
 #include <chrono>
@@ -12,6 +12,7 @@
 
 #include "OrbelDataStreamSDK/Client.h"
 #include "capture_server.h"
+#include "running_server.h"
 #include "scene.h"
 
 namespace orbel::testing {
@@ -33,27 +34,6 @@ class FixedScene : public server::Scene {
  private:
   std::shared_ptr<const server::Description> description_ = makeDescription();
   static std::shared_ptr<const server::Description> makeDescription();
-};
-
-// A capture server serving one scene on 127.0.0.1 and an ephemeral port,
-// its log kept for inspection.
-class RunningServer {
- public:
-  explicit RunningServer(std::shared_ptr<const server::Scene> scene,
-                         server::ServerConfig config = {});
-  ~RunningServer();
-
-  std::string address() const;
-  std::uint16_t port() const { return server_->port(); }
-  server::CaptureServer& server() { return *server_; }
-  std::vector<std::string> log() const;
-  void stop() { server_->stop(); }
-
- private:
-  std::shared_ptr<const server::Scene> scene_;
-  std::unique_ptr<server::CaptureServer> server_;
-  mutable std::mutex logMutex_;
-  std::vector<std::string> log_;
 };
 
 // Polls until the predicate holds or the deadline passes; answers the last

@@ -14,6 +14,7 @@
 #include "capture_server.h"
 #include "loaders.h"
 #include "orbel_defaults.h"
+#include "running_server.h"
 #include "synthetic_scene.h"
 
 namespace orbel::device_testing {
@@ -39,7 +40,7 @@ TemporaryFolder::~TemporaryFolder() {
 
 struct ServedScene::Impl {
   std::shared_ptr<server::Scene> scene;
-  std::unique_ptr<server::CaptureServer> server;
+  std::unique_ptr<orbel::testing::RunningServer> server;
 };
 
 ServedScene::ServedScene() : mImpl(std::make_unique<Impl>()) {}
@@ -48,16 +49,15 @@ ServedScene::~ServedScene() { Stop(); }
 namespace {
 
 bool Serve(std::shared_ptr<server::Scene> scene, server::TimecodeStandard timecode,
-           std::shared_ptr<server::Scene>& held, std::unique_ptr<server::CaptureServer>& running,
-           std::string& error) {
+           std::shared_ptr<server::Scene>& held,
+           std::unique_ptr<orbel::testing::RunningServer>& running, std::string& error) {
   held = std::move(scene);
   server::ServerConfig config;
-  config.port = 0;
   config.timecode = timecode;
-  config.log = [](const std::string&) {};
-  running = std::make_unique<server::CaptureServer>(held, config);
-  if (!running->start(error)) {
+  running = std::make_unique<orbel::testing::RunningServer>(held, config);
+  if (!running->started()) {
     running.reset();
+    error = "the capture server did not start";
     return false;
   }
   return true;

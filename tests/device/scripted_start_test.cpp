@@ -19,14 +19,10 @@
 #include <fbhost/progress.h>
 #include <fbhost/scene.h>
 
+#include "../support/device_test_access.h"
 #include "OrbelSimpleDeviceOptical.h"
 #include "orbel_defaults.h"
 #include "scripted_client.h"
-
-struct OrbelSimpleDeviceOpticalTestAccess {
-  static OrbelDataReader* Reader(OrbelSimpleDeviceOptical& d) { return d.mReader.get(); }
-  static void DropReader(OrbelSimpleDeviceOptical& d) { d.mReader.reset(); }
-};
 
 namespace orbel::device_testing {
 namespace {

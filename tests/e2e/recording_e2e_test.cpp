@@ -61,6 +61,7 @@
 #include "capture_server.h"
 #include "gltf_export.h"
 #include "playback/loaders.h"
+#include "running_server.h"
 #include "shell.h"
 
 namespace orbel::testing {
@@ -118,12 +119,8 @@ class ShellSession : public ::testing::Test {
     ASSERT_TRUE(scene);
     ASSERT_FALSE(mFolder.path().empty());
     fbhost::SetConfigFolder(mFolder.path() + "/config");
-    server::ServerConfig config;
-    config.port = 0;
-    config.log = [](const std::string&) {};
-    mServer = std::make_unique<server::CaptureServer>(scene, config);
-    std::string error;
-    ASSERT_TRUE(mServer->start(error)) << error;
+    mServer = std::make_unique<orbel::testing::RunningServer>(scene);
+    ASSERT_TRUE(mServer->started());
     hostapp::ShellOptions options;
     options.stepMode = true;
     options.statusLine = false;
@@ -202,7 +199,7 @@ class ShellSession : public ::testing::Test {
   TestFolder mFolder;
   std::FILE* mOut = std::tmpfile();
   std::FILE* mErr = std::tmpfile();
-  std::unique_ptr<server::CaptureServer> mServer;
+  std::unique_ptr<orbel::testing::RunningServer> mServer;
   std::unique_ptr<hostapp::Shell> mShell;
 };
 

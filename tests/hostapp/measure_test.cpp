@@ -17,6 +17,7 @@
 #include "../host/test_device.h"
 #include "capture_server.h"
 #include "live_stats.h"
+#include "running_server.h"
 #include "synthetic_scene.h"
 
 namespace orbel::hostapp {
@@ -82,15 +83,10 @@ class MeasureTest : public ::testing::Test {
     fbhost::ResetScene();
     server::SyntheticSceneConfig scene;
     scene.subjects = 1;
-    server::ServerConfig config;
-    config.port = 0;
-    config.log = [](const std::string&) {};
-    mServer = std::make_unique<server::CaptureServer>(
-        std::make_shared<server::SyntheticScene>(scene), config);
-    std::string error;
-    ASSERT_TRUE(mServer->start(error)) << error;
-    ASSERT_EQ(mClient.Connect("127.0.0.1:" + std::to_string(mServer->port())).Result,
-              sdk::Result::Success);
+    mServer = std::make_unique<orbel::testing::RunningServer>(
+        std::make_shared<server::SyntheticScene>(scene));
+    ASSERT_TRUE(mServer->started());
+    ASSERT_EQ(mClient.Connect(mServer->address()).Result, sdk::Result::Success);
     ASSERT_EQ(mClient.EnableSegmentData().Result, sdk::Result::Success);
   }
   void TearDown() override {
@@ -114,7 +110,7 @@ class MeasureTest : public ::testing::Test {
     return device;
   }
 
-  std::unique_ptr<server::CaptureServer> mServer;
+  std::unique_ptr<orbel::testing::RunningServer> mServer;
   sdk::Client mClient;
 };
 

@@ -18,6 +18,7 @@
 #include "../host/test_folder.h"
 #include "capture_server.h"
 #include "playback/loaders.h"
+#include "running_server.h"
 #include "shell.h"
 
 namespace orbel::hostapp {
@@ -42,11 +43,8 @@ class PluginShellFixture : public ::testing::Test {
     std::string error;
     mScene = server::loadSceneFile(std::string(ORBEL_SCENES_DIR) + "/" + mSceneFile, error);
     ASSERT_TRUE(mScene) << error;
-    server::ServerConfig config;
-    config.port = 0;
-    config.log = [](const std::string&) {};
-    mServer = std::make_unique<server::CaptureServer>(mScene, config);
-    ASSERT_TRUE(mServer->start(error)) << error;
+    mServer = std::make_unique<orbel::testing::RunningServer>(mScene);
+    ASSERT_TRUE(mServer->started());
 
     ShellOptions options;
     options.stepMode = mStepMode;
@@ -86,7 +84,7 @@ class PluginShellFixture : public ::testing::Test {
   const bool mStepMode;
   TestFolder mFolder;
   std::shared_ptr<server::Scene> mScene;
-  std::unique_ptr<server::CaptureServer> mServer;
+  std::unique_ptr<orbel::testing::RunningServer> mServer;
   std::FILE* mOut = nullptr;
   std::unique_ptr<Shell> mShell;
 };

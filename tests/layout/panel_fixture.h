@@ -20,19 +20,12 @@
 #include <fbsdk/fbcontrols.h>
 
 #include "../host/test_folder.h"
+#include "../support/device_test_access.h"
 #include "OrbelDeviceOpticalLayout.h"
 #include "OrbelSimpleDeviceOptical.h"
-#include "capture_server.h"
 #include "orbel_defaults.h"
+#include "running_server.h"
 #include "synthetic_scene.h"
-
-// The device's private state, for checks the panel cannot show.
-struct OrbelSimpleDeviceOpticalTestAccess {
-  static OrbelDataReader* Reader(OrbelSimpleDeviceOptical& device) { return device.mReader.get(); }
-  static void SetStarted(OrbelSimpleDeviceOptical& device, bool started) {
-    device.mStarted = started;
-  }
-};
 
 namespace orbel_layout_test {
 
@@ -51,12 +44,10 @@ class LocalServer {
     config.markersPerSubject = 2;
     config.unlabeled = 3;
     config.framesPerSecond = 120;
-    orbel::server::ServerConfig serverConfig;
-    serverConfig.port = 0;
-    serverConfig.log = [](const std::string&) {};
-    mServer = std::make_unique<orbel::server::CaptureServer>(
-        std::make_shared<orbel::server::SyntheticScene>(config), serverConfig);
-    return mServer->start(*error);
+    mServer = std::make_unique<orbel::testing::RunningServer>(
+        std::make_shared<orbel::server::SyntheticScene>(config));
+    if (!mServer->started()) *error = "the capture server did not start";
+    return mServer->started();
   }
   std::string Port() const { return std::to_string(mServer->port()); }
   void Stop() {
@@ -65,7 +56,7 @@ class LocalServer {
   ~LocalServer() { Stop(); }
 
  private:
-  std::unique_ptr<orbel::server::CaptureServer> mServer;
+  std::unique_ptr<orbel::testing::RunningServer> mServer;
 };
 
 class PanelTest : public ::testing::Test {

@@ -21,6 +21,7 @@
 #include <fbhost/idle.h>
 #include <fbhost/panel.h>
 #include <fbhost/progress.h>
+#include <fbrender/panel_picture.h>
 
 #include "capture_server.h"
 #include "synthetic_scene.h"
@@ -35,7 +36,8 @@ int Fail(const std::string& message) {
 bool WritePictures(const fbhost::Panel& panel, const std::string& folder, const char* name,
                    std::string* error) {
   const std::string base = folder + "/" + name;
-  return panel.WritePng(base + ".png", 2, error) && panel.WriteSvg(base + ".svg", error);
+  return fbrender::WritePanelPng(panel, base + ".png", 2, error) &&
+         fbrender::WritePanelSvg(panel, base + ".svg", error);
 }
 
 void RemoveTree(const std::string& path) {
@@ -70,6 +72,8 @@ int Run(const std::string& folder, bool anyPort) {
   std::string error;
   FBDevice* device = fbhost::AddDevice("Orbel Stream Device", &error);
   if (device == nullptr) return Fail("cannot add the device: " + error);
+  // Users name devices in their own language; the picture shows that it reads.
+  device->LongName = "B\u00fchne S\u00fcd \u2713";
   int status = 0;
   {
     std::unique_ptr<fbhost::Panel> panel = fbhost::Panel::Open(device, &error);

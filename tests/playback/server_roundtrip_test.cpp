@@ -16,6 +16,7 @@
 #include "capture_server.h"
 #include "playback/loaders.h"
 #include "rotation.h"
+#include "running_server.h"
 
 namespace orbel::server::playback {
 namespace {
@@ -35,27 +36,16 @@ bool eventually(const std::function<bool()>& condition) {
 
 class Served {
  public:
-  explicit Served(std::shared_ptr<Scene> scene) : scene_(std::move(scene)) {
-    ServerConfig config;
-    config.port = 0;
-    config.log = [this](const std::string& line) {
-      std::lock_guard<std::mutex> lock(logMutex_);
-      log_ += line + "\n";
-    };
-    server_ = std::make_unique<CaptureServer>(scene_, config);
-    std::string error;
-    started_ = server_->start(error);
-    EXPECT_TRUE(started_) << error;
-  }
+  explicit Served(std::shared_ptr<Scene> scene) : scene_(scene), server_(std::move(scene)) {}
   ~Served() {
     client_.Disconnect();
-    server_->stop();
+    server_.stop();
   }
 
   // Connects with every kind of data enabled and takes a first frame.
   bool connect() {
-    if (!started_) return false;
-    const std::string address = "127.0.0.1:" + std::to_string(server_->port());
+    if (!server_.started()) return false;
+    const std::string address = server_.address();
     if (client_.Connect(address).Result != sdk::Result::Success) return false;
     client_.EnableSegmentData();
     client_.EnableMarkerData();
@@ -77,18 +67,16 @@ class Served {
   std::uint64_t frameNumber() const { return client_.GetFrameNumber().FrameNumber; }
   sdk::Client& client() { return client_; }
   Scene& scene() { return *scene_; }
-  std::string log() {
-    std::lock_guard<std::mutex> lock(logMutex_);
-    return log_;
+  std::string log() const {
+    std::string text;
+    for (const std::string& line : server_.log()) text += line + "\n";
+    return text;
   }
 
  private:
   std::shared_ptr<Scene> scene_;
-  std::unique_ptr<CaptureServer> server_;
+  orbel::testing::RunningServer server_;
   sdk::Client client_;
-  bool started_ = false;
-  std::mutex logMutex_;
-  std::string log_;
 };
 
 bool sameBits(const double* a, const double* b, std::size_t n) {

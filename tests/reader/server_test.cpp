@@ -20,6 +20,7 @@
 
 #include "OrbelDataReader.h"
 #include "capture_server.h"
+#include "running_server.h"
 #include "scene.h"
 #include "thread_allocations.h"
 
@@ -88,12 +89,8 @@ class ServerReaderTest : public ::testing::Test {
   virtual std::shared_ptr<const server::Scene> Scene() { return BobScene(); }
 
   void StartServer(std::shared_ptr<const server::Scene> scene) {
-    server::ServerConfig config;
-    config.port = 0;
-    config.log = [](const std::string&) {};
-    mServer = std::make_unique<server::CaptureServer>(std::move(scene), config);
-    std::string error;
-    ASSERT_TRUE(mServer->start(error)) << error;
+    mServer = std::make_unique<orbel::testing::RunningServer>(std::move(scene));
+    ASSERT_TRUE(mServer->started());
     reader = std::make_unique<OrbelDataReader>();
     reader->SetServerHost("127.0.0.1");
     reader->SetServerPort(std::to_string(mServer->port()).c_str());
@@ -124,7 +121,7 @@ class ServerReaderTest : public ::testing::Test {
     return {p[0], p[1], p[2]};
   }
 
-  std::unique_ptr<server::CaptureServer> mServer;
+  std::unique_ptr<orbel::testing::RunningServer> mServer;
   std::unique_ptr<OrbelDataReader> reader;
 };
 

@@ -1,0 +1,225 @@
+// fbtake.h: FBTake, one take of the scene: its time span, its animation
+// layers, and the keyed curves that recording writes.
+//
+// Side of the boundary: SDK. Implemented in libfbsdk (runtime/src/fbtake.cpp).
+//
+// The scene owns its takes (fbhost/scene.h makes them and picks the current
+// one; FBSystem::CurrentTake answers it). A take lives until the scene is
+// reset, so a take pointer read on any thread stays valid while host threads
+// run.
+//
+// Layers. A take starts with one layer, the base layer 0, as its current
+// layer. Keys added with FBAnimationNode::KeyAdd go to the current layer.
+//
+// Curves. Each (node, layer) pair that received a key has a curve: its keys
+// ordered by time, at most one per exact time (a later key at the same time
+// replaces the earlier). Curves are kept by node serial (GetSerial), so a
+// curve outlives the node that was keyed.
+//
+// Models. A take also remembers the models it recorded (label, class,
+// parent, place among the parent's children, local pose when recording
+// began), so that it can be read and exported after those models, or the
+// device that made them, are gone.
+//
+// Threads. Every operation is safe from any thread: the input thread keys
+// while the UI thread reads.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fbsdk/fbanimation.h"
+#include "fbsdk/fbcomponent.h"
+#include "fbsdk/fbproperty.h"
+#include "fbsdk/fbsdk_api.h"
+#include "fbsdk/fbtime.h"
+
+class FBModel;
+
+using FBPropertyTimeSpan = FBPropertyBase<FBTimeSpan>;
+
+// One key as the take holds it.
+struct FBTakeKey {
+  FBTime time;
+  double value[3] = {0.0, 0.0, 0.0};
+  FBInterpolation interpolation = kFBInterpolationCubic;
+  FBTangentMode tangentMode = kFBTangentModeAuto;
+};
+
+// One model the take recorded, or an ancestor of one.
+struct FBTakeModel {
+  std::string label;
+  // The model's class as the scene file names it: "Model", "Root", "Null",
+  // "Skeleton" or "Marker".
+  std::string kind;
+  int parent = -1;                          // index in GetModels() of an earlier model, or -1
+  int childIndex = -1;                      // its place in the parent's child list, or -1
+  double translation[3] = {0.0, 0.0, 0.0};  // local, when first recorded
+  double rotation[3] = {0.0, 0.0, 0.0};
+};
+
+// One curve's keys in one layer, in time order, as the take holds them
+// (host side; FBTakeKey is what callers see). A key costs 32 bytes, its time
+// and values, in blocks that never move: recording appends each key where
+// it stays, with no search and no copy of the keys already held, and
+// allocates only when a block is full, each block larger than the last up
+// to a cap. Interpolation and tangent mode are kept once for each run of
+// keys that share them (a recording keys with one pair). Not thread-safe:
+// its take's lock guards it.
+class FBTakeKeyList {
+ public:
+  std::size_t Size() const noexcept { return mSize; }
+  // Adds a key in time order; a key already at that exact time is
+  // replaced. A key after the last one is an append; any other rewrites the
+  // list (editing, not recording, puts keys there).
+  void Add(FBTime time, const double* value, FBInterpolation interpolation,
+           FBTangentMode tangentMode) {
+    const kLongLong ticks = time.Get();
+    if (mSize != 0 && ticks > mLastTicks && mNext != mEnd && interpolation == mInterpolation &&
+        tangentMode == mTangentMode) {
+      mNext->ticks = ticks;
+      mNext->value[0] = value[0];
+      mNext->value[1] = value[1];
+      mNext->value[2] = value[2];
+      ++mNext;
+      ++mSize;
+      mLastTicks = ticks;
+      return;
+    }
+    AddOther(time, value, interpolation, tangentMode);
+  }
+  // Room for this many more keys (at least) before the next allocation.
+  void Reserve(std::size_t keys);
+  std::vector<FBTakeKey> Keys() const;
+  // Replaces every key; times must be strictly increasing.
+  void Assign(const std::vector<FBTakeKey>& keys);
+
+ private:
+  struct Stored {
+    kLongLong ticks;
+    double value[3];
+  };
+  static_assert(sizeof(Stored) == 32, "a key is 32 bytes");
+  struct Block {
+    std::unique_ptr<Stored[]> keys;
+    // The keys it holds, once a later block follows it (a reservation may
+    // leave room unused behind it); the last block's are up to mNext.
+    std::size_t used = 0;
+  };
+  struct ModeRun {
+    std::size_t first = 0;  // the index of the run's first key
+    FBInterpolation interpolation = kFBInterpolationCubic;
+    FBTangentMode tangentMode = kFBTangentModeAuto;
+  };
+  // Every case but an append into room with the modes of the last key.
+  void AddOther(FBTime time, const double* value, FBInterpolation interpolation,
+                FBTangentMode tangentMode);
+  void Append(kLongLong ticks, const double* value, FBInterpolation interpolation,
+              FBTangentMode tangentMode);
+  void AddBlock(std::size_t capacity);
+
+  std::vector<Block> mBlocks;  // every one full but the last
+  std::vector<ModeRun> mModes;
+  Stored* mNext = nullptr;  // the room left in the last block
+  Stored* mEnd = nullptr;
+  std::size_t mSize = 0;
+  kLongLong mLastTicks = 0;
+  // The last key's modes.
+  FBInterpolation mInterpolation = kFBInterpolationCubic;
+  FBTangentMode mTangentMode = kFBTangentModeAuto;
+};
+
+// One curve of the take, for inspection.
+struct FBTakeCurve {
+  std::uint64_t nodeSerial = 0;
+  std::string nodeName;
+  std::string dataType;
+  int layer = 0;
+  int keyCount = 0;
+};
+
+class FBSDK_API FBTake : public FBComponent {
+  FBClassDeclare(FBTake, FBComponent);
+
+ public:
+  // Host side: fbhost::CreateTake makes takes.
+  explicit FBTake(const char* name);
+  ~FBTake() override;
+
+  // The take's time span. The host sets [0 s, 10 s) when it makes a take and
+  // never changes it by itself; a device may set it when recording ends.
+  FBPropertyTimeSpan LocalTimeSpan;
+
+  int GetLayerCount() const;
+  // Adds a layer on top and answers its index.
+  int CreateNewLayer();
+  int GetCurrentLayer() const;
+  // Makes the layer current. An index outside [0, GetLayerCount()) is
+  // ignored: the current layer stays.
+  void SetCurrentLayer(int layer);
+
+  // The keys of the node's curve in the layer, in time order; empty when
+  // there is none.
+  std::vector<FBTakeKey> GetKeys(const FBAnimationNode* node, int layer) const;
+  // The same by the node's serial (FBTakeCurve::nodeSerial), also for a
+  // curve whose node is gone.
+  std::vector<FBTakeKey> GetKeys(std::uint64_t nodeSerial, int layer) const;
+  // Every curve, ordered by node serial and then layer.
+  std::vector<FBTakeCurve> GetCurves() const;
+  // The recorded models, each after its parent.
+  std::vector<FBTakeModel> GetModels() const;
+  // A number that grows with every change of the take's curves (a key
+  // added or replaced, a curve restored); equal answers mean no change.
+  std::uint64_t GetRevision() const;
+
+  // Host side. Adds one key to the node's curve in the current layer; false
+  // when data is null.
+  bool AddKey(const FBAnimationNode* node, FBTime time, const double* data,
+              FBInterpolation interpolation, FBTangentMode tangentMode);
+  // The node of this take that receives the recorded keys of one model's
+  // property (made at the first request, then the same node), with its
+  // curve in the current layer and room there for the first keys, so that
+  // the recording that asks for it appends keys without allocating.
+  FBAnimationNode* RecordNode(const std::string& modelLabel, const std::string& dataType);
+  // How many times SetCurrentLayer has been called (statistics).
+  int CurrentLayerSetCount() const;
+  // Remembers a recorded model and, before it, its ancestors (see Models
+  // above); a label already known is kept as first noted. UI thread.
+  void NoteModel(FBModel* model);
+  // Host side, for a scene load: adds a model as GetModels answers it;
+  // false (nothing added) when its parent is not an earlier model or its
+  // label is already known.
+  bool RestoreModel(const FBTakeModel& model);
+  // Host side, for a scene load: gives the take a curve of its own, on a
+  // node it owns named nodeName (a curve named "<model> <data type>" is
+  // then the one RecordNode answers), holding exactly these keys in the
+  // layer. Keys must be in strictly increasing time order; false (nothing
+  // changed) otherwise, or for a negative layer. Layers up to it are made.
+  bool RestoreCurve(const std::string& nodeName, const std::string& dataType, int layer,
+                    std::vector<FBTakeKey> keys);
+
+ private:
+  struct Curve {
+    std::string nodeName;
+    std::string dataType;
+    std::map<int, FBTakeKeyList> layers;
+  };
+  mutable std::mutex mLock;
+  int mLayerCount = 1;
+  int mCurrentLayer = 0;
+  int mCurrentLayerSets = 0;
+  std::map<std::uint64_t, Curve> mCurves;
+  std::map<std::string, FBAnimationNode*> mRecordNodes;  // owned
+  std::uint64_t mRevision = 0;
+  std::vector<FBTakeModel> mModels;
+  std::map<std::string, int> mModelIndex;  // label -> index in mModels
+  // The node of a name, made at the first request; mLock held.
+  FBAnimationNode* OwnedNodeLocked(const std::string& name, const std::string& dataType);
+  // The keys of a node of this take in the current layer (its curve made
+  // when it has none); mLock held.
+  FBTakeKeyList& OwnedNodeKeysLocked(FBAnimationNode* node);
+};
