@@ -9,6 +9,7 @@
 #include <cmath>
 #include <thread>
 
+#include "error_text.h"
 #include "playback/loaders.h"
 
 namespace orbel::server::playback {
@@ -466,8 +467,13 @@ TEST(SceneFileScene, FrameAtReusesTheCallersStorage) {
 struct BadRow {
   const char* name;
   std::string text;
-  std::string message;
+  std::string where;  // "line:column" for syntax, else the JSON pointer
+  std::string quoted = "", also = "";
 };
+
+std::string At(const std::string& where) {
+  return where[0] == '/' ? "s.json: " + where : "s.json:" + where;
+}
 
 std::ostream& operator<<(std::ostream& os, const BadRow& row) { return os << row.name; }
 
@@ -475,8 +481,12 @@ class SceneFileRefused : public ::testing::TestWithParam<BadRow> {};
 
 TEST_P(SceneFileRefused, WithFileWhereAndWhat) {
   std::string error;
-  EXPECT_FALSE(parseSceneText(GetParam().text, "s.json", error));
-  EXPECT_EQ(error, GetParam().message);
+  const BadRow& row = GetParam();
+  EXPECT_FALSE(parseSceneText(row.text, "s.json", error));
+  std::vector<std::string> quoted;
+  for (const std::string& piece : {row.quoted, row.also})
+    if (!piece.empty()) quoted.push_back(piece);
+  EXPECT_TRUE(orbel_test::NamesWhereAndQuotes(error, At(row.where), quoted));
 }
 
 const std::string kBob =
@@ -498,197 +508,156 @@ INSTANTIATE_TEST_SUITE_P(
     Files, SceneFileRefused,
     ::testing::Values(
         // Syntax: file, line and column.
-        BadRow{"empty", "",
-               "s.json:1:1: syntax error while parsing value - unexpected end of input; expected "
-               "'[', '{', or a literal"},
-        BadRow{"trailing_comma", "{\n  \"subjects\": [],\n}",
-               "s.json:3:1: syntax error while parsing object key - unexpected '}'; expected "
-               "string literal"},
-        BadRow{"unclosed", "{\"subjects\": [\n\n",
-               "s.json:3:1: syntax error while parsing value - unexpected end of input; expected "
-               "'[', '{', or a literal"},
-        BadRow{"duplicate_key", R"({"subjects": [], "subjects": []})",
-               "s.json: /subjects: this key appears twice in one object"},
+        BadRow{"empty", "", "1:1"},
+        BadRow{"trailing_comma", "{\n  \"subjects\": [],\n}", "3:1", "'}'"},
+        BadRow{"unclosed", "{\"subjects\": [\n\n", "3:1"},
+        BadRow{"duplicate_key", R"({"subjects": [], "subjects": []})", "/subjects"},
         BadRow{
             "duplicate_nested_key",
             bobKey(
                 R"({"segments": {"Hips": {"translation": [0, 0, 0], "translation": [1, 0, 0]}}})"),
-            "s.json: /keyframes/0/subjects/Bob/segments/Hips/translation: this key appears "
-            "twice in one object"},
+            "/keyframes/0/subjects/Bob/segments/Hips/translation"},
         BadRow{
             "duplicate_key_in_later_element",
             withSubjects(
                 "",
                 R"(, "keyframes": [{"frame": 0}, {"unlabeled": [[1, 2, 3]]}, {"frame": 4, "frame": 5}])"),
-            "s.json: /keyframes/2/frame: this key appears twice in one object"},
+            "/keyframes/2/frame"},
         // Shape of the document.
-        BadRow{"not_an_object", "[]", "s.json: /: expected an object, found an array of 0"},
-        BadRow{"no_subjects", "{}", "s.json: /: missing 'subjects' (an array, possibly empty)"},
-        BadRow{"unknown_key", R"({"subjects": [], "frameRat": 60})",
-               "s.json: /frameRat: unknown key 'frameRat' (known: frameRate, timecode, subjects, "
-               "keyframes, length, repeat, interpolation, then)"},
-        BadRow{"frame_rate_text", R"({"subjects": [], "frameRate": "fast"})",
-               "s.json: /frameRate: expected a number, found the string 'fast'"},
-        BadRow{"frame_rate_zero", R"({"subjects": [], "frameRate": 0})",
-               "s.json: /frameRate: 0 is not a rate above 0 and up to 10000"},
-        BadRow{"frame_rate_negative", R"({"subjects": [], "frameRate": -60})",
-               "s.json: /frameRate: -60 is not a rate above 0 and up to 10000"},
+        BadRow{"not_an_object", "[]", "/", "an array of 0"},
+        BadRow{"no_subjects", "{}", "/", "'subjects'"},
+        BadRow{"unknown_key", R"({"subjects": [], "frameRat": 60})", "/frameRat", "'frameRat'"},
+        BadRow{"frame_rate_text", R"({"subjects": [], "frameRate": "fast"})", "/frameRate",
+               "'fast'"},
+        BadRow{"frame_rate_zero", R"({"subjects": [], "frameRate": 0})", "/frameRate", "0"},
+        BadRow{"frame_rate_negative", R"({"subjects": [], "frameRate": -60})", "/frameRate", "-60"},
         // Description.
-        BadRow{"subjects_not_array", R"({"subjects": {}})",
-               "s.json: /subjects: expected an array of subjects, found an object"},
-        BadRow{"subject_without_name", withSubjects(kBob + R"(, {"segments": []})"),
-               "s.json: /subjects/1: missing 'name' (it may be empty)"},
-        BadRow{"subject_name_number", withSubjects(kBob + R"(, {"name": 3})"),
-               "s.json: /subjects/1/name: expected a string, found 3"},
-        BadRow{"subject_name_twice", withSubjects(kBob + ", " + kBob),
-               "s.json: /subjects/1/name: subject name 'Bob' is used twice; clients find subjects "
-               "by name"},
+        BadRow{"subjects_not_array", R"({"subjects": {}})", "/subjects", "an object"},
+        BadRow{"subject_without_name", withSubjects(kBob + R"(, {"segments": []})"), "/subjects/1",
+               "'name'"},
+        BadRow{"subject_name_number", withSubjects(kBob + R"(, {"name": 3})"), "/subjects/1/name",
+               "3"},
+        BadRow{"subject_name_twice", withSubjects(kBob + ", " + kBob), "/subjects/1/name", "'Bob'"},
         BadRow{"parent_not_string",
                withSubjects(kBob +
                             R"(, {"name": "Eve", "segments": [{"name": "Hips", "parent": 7}]})"),
-               "s.json: /subjects/1/segments/0/parent: expected a string, found 7"},
+               "/subjects/1/segments/0/parent", "7"},
         BadRow{"segment_name_empty", withSubjects(R"({"name": "A", "segments": [{"name": ""}]})"),
-               "s.json: /subjects/0/segments/0/name: a segment name cannot be empty"},
+               "/subjects/0/segments/0/name"},
         BadRow{"segment_without_name",
                withSubjects(R"({"name": "A", "segments": [{"parent": "X"}]})"),
-               "s.json: /subjects/0/segments/0: missing 'name'"},
-        BadRow{
-            "segment_name_twice",
-            withSubjects(
-                R"({"name": "A", "segments": [{"name": "H"}, {"name": "H", "parent": "H"}]})"),
-            "s.json: /subjects/0/segments/1/name: segment name 'H' is used twice in subject 'A'"},
+               "/subjects/0/segments/0", "'name'"},
+        BadRow{"segment_name_twice",
+               withSubjects(
+                   R"({"name": "A", "segments": [{"name": "H"}, {"name": "H", "parent": "H"}]})"),
+               "/subjects/0/segments/1/name", "'H'", "'A'"},
         BadRow{"segment_unknown_key",
                withSubjects(R"({"name": "A", "segments": [{"name": "H", "parnet": ""}]})"),
-               "s.json: /subjects/0/segments/0/parnet: unknown key 'parnet' (known: name, parent)"},
+               "/subjects/0/segments/0/parnet", "'parnet'"},
         BadRow{"marker_not_string", withSubjects(R"({"name": "A", "markers": ["M", {}]})"),
-               "s.json: /subjects/0/markers/1: expected a string, found an object"},
+               "/subjects/0/markers/1", "an object"},
         BadRow{"marker_name_twice", withSubjects(R"({"name": "A", "markers": ["M", "M"]})"),
-               "s.json: /subjects/0/markers/1: marker name 'M' is used twice in subject 'A'"},
+               "/subjects/0/markers/1", "'M'", "'A'"},
         BadRow{"marker_name_empty", withSubjects(R"({"name": "A", "markers": [""]})"),
-               "s.json: /subjects/0/markers/0: a marker name cannot be empty"},
+               "/subjects/0/markers/0"},
         // Keyframes.
         BadRow{"unknown_subject",
                withSubjects(kBob, R"(, "keyframes": [{"subjects": {"Carol": {}}}])"),
-               "s.json: /keyframes/0/subjects/Carol: no subject 'Carol' in the description"},
-        BadRow{
-            "unknown_segment", bobKey(R"({"segments": {"Neck": {}}})"),
-            "s.json: /keyframes/0/subjects/Bob/segments/Neck: subject 'Bob' has no segment 'Neck'"},
-        BadRow{
-            "unknown_marker", bobKey(R"({"markers": {"RFHD": [0, 0, 0]}})"),
-            "s.json: /keyframes/0/subjects/Bob/markers/RFHD: subject 'Bob' has no marker 'RFHD'"},
+               "/keyframes/0/subjects/Carol", "'Carol'"},
+        BadRow{"unknown_segment", bobKey(R"({"segments": {"Neck": {}}})"),
+               "/keyframes/0/subjects/Bob/segments/Neck", "'Bob'", "'Neck'"},
+        BadRow{"unknown_marker", bobKey(R"({"markers": {"RFHD": [0, 0, 0]}})"),
+               "/keyframes/0/subjects/Bob/markers/RFHD", "'Bob'", "'RFHD'"},
         BadRow{"slash_in_name_is_escaped", bobKey(R"({"markers": {"a/b~c": [0, 0, 0]}})"),
-               "s.json: /keyframes/0/subjects/Bob/markers/a~1b~0c: subject 'Bob' has no marker "
-               "'a/b~c'"},
+               "/keyframes/0/subjects/Bob/markers/a~1b~0c", "'Bob'", "'a/b~c'"},
         BadRow{"translation_too_short",
                bobKey(R"({"segments": {"Hips": {"translation": [1, 2]}}})"),
-               "s.json: /keyframes/0/subjects/Bob/segments/Hips/translation: expected an array of "
-               "3 numbers, found an array of 2"},
+               "/keyframes/0/subjects/Bob/segments/Hips/translation", "an array of 2"},
         BadRow{"translation_text",
                bobKey(R"({"segments": {"Hips": {"translation": [1, "2", 3]}}})"),
-               "s.json: /keyframes/0/subjects/Bob/segments/Hips/translation/1: expected a number, "
-               "found the string '2'"},
+               "/keyframes/0/subjects/Bob/segments/Hips/translation/1", "'2'"},
         BadRow{"rotation_neither", bobKey(R"({"segments": {"Hips": {"rotation": {}}}})"),
-               "s.json: /keyframes/0/subjects/Bob/segments/Hips/rotation: give either 'quaternion' "
-               "[x, y, z, w] or 'euler' [a, b, c] with 'order'"},
+               "/keyframes/0/subjects/Bob/segments/Hips/rotation", "'quaternion'", "'euler'"},
         BadRow{
             "rotation_both",
             bobKey(
                 R"({"segments": {"Hips": {"rotation": {"quaternion": [0, 0, 0, 1], "euler": [0, 0, 0]}}}})"),
-            "s.json: /keyframes/0/subjects/Bob/segments/Hips/rotation: give either 'quaternion' "
-            "[x, y, z, w] or 'euler' [a, b, c] with 'order'"},
+            "/keyframes/0/subjects/Bob/segments/Hips/rotation", "'quaternion'", "'euler'"},
         BadRow{"quaternion_short",
                bobKey(R"({"segments": {"Hips": {"rotation": {"quaternion": [0, 0, 1]}}}})"),
-               "s.json: /keyframes/0/subjects/Bob/segments/Hips/rotation/quaternion: expected an "
-               "array of 4 numbers x, y, z, w, found an array of 3"},
+               "/keyframes/0/subjects/Bob/segments/Hips/rotation/quaternion", "an array of 3"},
         BadRow{"quaternion_not_unit",
                bobKey(R"({"segments": {"Hips": {"rotation": {"quaternion": [0, 0, 1, 1]}}}})"),
-               "s.json: /keyframes/0/subjects/Bob/segments/Hips/rotation/quaternion: the "
-               "quaternion has length 1.41421; write a unit quaternion"},
+               "/keyframes/0/subjects/Bob/segments/Hips/rotation/quaternion", "1.41421"},
         BadRow{"quaternion_zero",
                bobKey(R"({"segments": {"Hips": {"rotation": {"quaternion": [0, 0, 0, 0]}}}})"),
-               "s.json: /keyframes/0/subjects/Bob/segments/Hips/rotation/quaternion: the "
-               "quaternion has length 0; write a unit quaternion"},
+               "/keyframes/0/subjects/Bob/segments/Hips/rotation/quaternion", "0"},
         BadRow{
             "quaternion_with_order",
             bobKey(
                 R"({"segments": {"Hips": {"rotation": {"quaternion": [0, 0, 0, 1], "order": "XYZ"}}}})"),
-            "s.json: /keyframes/0/subjects/Bob/segments/Hips/rotation/order: 'order' belongs to "
-            "'euler' only"},
+            "/keyframes/0/subjects/Bob/segments/Hips/rotation/order", "'order'", "'euler'"},
         BadRow{"euler_without_order",
                bobKey(R"({"segments": {"Hips": {"rotation": {"euler": [0, 0, 0]}}}})"),
-               "s.json: /keyframes/0/subjects/Bob/segments/Hips/rotation: 'euler' needs an 'order' "
-               "such as \"XYZ\" or \"ZXY\""},
+               "/keyframes/0/subjects/Bob/segments/Hips/rotation", "'euler'", "'order'"},
         BadRow{
             "euler_bad_order",
             bobKey(R"({"segments": {"Hips": {"rotation": {"euler": [0, 0, 0], "order": "XXY"}}}})"),
-            "s.json: /keyframes/0/subjects/Bob/segments/Hips/rotation/order: 'XXY' is not an "
-            "order of the three axes X, Y, Z"},
+            "/keyframes/0/subjects/Bob/segments/Hips/rotation/order", "'XXY'"},
         BadRow{"occluded_not_bool", bobKey(R"({"markers": {"LFHD": {"occluded": 1}}})"),
-               "s.json: /keyframes/0/subjects/Bob/markers/LFHD/occluded: expected true or false, "
-               "found 1"},
+               "/keyframes/0/subjects/Bob/markers/LFHD/occluded", "1"},
         BadRow{"keyframe_frames_not_increasing",
                withSubjects(kBob, R"(, "keyframes": [{"frame": 5}, {"frame": 5}])"),
-               "s.json: /keyframes/1/frame: 5 is not after the previous keyframe's frame 5"},
+               "/keyframes/1/frame", "5"},
         BadRow{"keyframe_frame_negative", withSubjects(kBob, R"(, "keyframes": [{"frame": -1}])"),
-               "s.json: /keyframes/0/frame: expected a whole number from 0 to 9007199254740991, "
-               "found -1"},
+               "/keyframes/0/frame", "-1"},
         BadRow{"keyframe_frame_fraction", withSubjects(kBob, R"(, "keyframes": [{"frame": 1.5}])"),
-               "s.json: /keyframes/0/frame: expected a whole number from 0 to 9007199254740991, "
-               "found 1.5"},
+               "/keyframes/0/frame", "1.5"},
         BadRow{"keyframe_unknown_key", withSubjects(kBob, R"(, "keyframes": [{"time": 1}])"),
-               "s.json: /keyframes/0/time: unknown key 'time' (known: frame, subjects, unlabeled)"},
+               "/keyframes/0/time", "'time'"},
         BadRow{"unlabeled_not_positions",
                withSubjects("", R"(, "keyframes": [{"unlabeled": [[0, 0, 0], [1, 2]]}])"),
-               "s.json: /keyframes/0/unlabeled/1: expected an array of 3 numbers, found an array "
-               "of 2"},
+               "/keyframes/0/unlabeled/1", "an array of 2"},
         BadRow{"length_before_last_key",
-               withSubjects("", R"(, "keyframes": [{"frame": 9}], "length": 5)"),
-               "s.json: /length: 5 frames end before the last keyframe (frame 9)"},
-        BadRow{"repeat_unknown", withSubjects("", R"(, "repeat": "bounce")"),
-               "s.json: /repeat: 'bounce' is neither \"loop\" nor \"hold\""},
+               withSubjects("", R"(, "keyframes": [{"frame": 9}], "length": 5)"), "/length", "5",
+               "9"},
+        BadRow{"repeat_unknown", withSubjects("", R"(, "repeat": "bounce")"), "/repeat",
+               "'bounce'"},
         BadRow{"interpolation_unknown", withSubjects("", R"(, "interpolation": "cubic")"),
-               "s.json: /interpolation: 'cubic' is neither \"linear\" nor \"step\""},
+               "/interpolation", "'cubic'"},
         // Timecode.
         BadRow{"timecode_without_standard", withTimecode(R"({"start": "00:00:00:00"})"),
-               "s.json: /timecode: missing 'standard' (a whole number)"},
-        BadRow{
-            "timecode_standard_negative", withTimecode(R"({"standard": -1})"),
-            "s.json: /timecode/standard: expected a whole number from 0 to 4294967295, found -1"},
+               "/timecode", "'standard'"},
+        BadRow{"timecode_standard_negative", withTimecode(R"({"standard": -1})"),
+               "/timecode/standard", "-1"},
         BadRow{"timecode_standard_too_large", withTimecode(R"({"standard": 4294967296})"),
-               "s.json: /timecode/standard: expected a whole number from 0 to 4294967295, found "
-               "4294967296"},
+               "/timecode/standard", "4294967296"},
         BadRow{"timecode_start_malformed", withTimecode(R"({"standard": 1, "start": "10:20:30"})"),
-               "s.json: /timecode/start: '10:20:30' is not a timecode \"HH:MM:SS:FF\""},
+               "/timecode/start", "'10:20:30'"},
         BadRow{"timecode_start_out_of_range",
-               withTimecode(R"({"standard": 1, "start": "10:20:30:25"})"),
-               "s.json: /timecode/start: timecode 10:20:30:25 is out of range (hours < 24, minutes "
-               "and seconds < 60, frames < 25)"},
-        BadRow{
-            "timecode_start_dropped_label",
-            withTimecode(R"({"standard": 3, "start": [0, 1, 0, 1]})"),
-            "s.json: /timecode/start: timecode 00:01:00;01 does not exist in drop-frame counting"},
+               withTimecode(R"({"standard": 1, "start": "10:20:30:25"})"), "/timecode/start",
+               "10:20:30:25"},
+        BadRow{"timecode_start_dropped_label",
+               withTimecode(R"({"standard": 3, "start": [0, 1, 0, 1]})"), "/timecode/start",
+               "00:01:00;01"},
         BadRow{"timecode_rate_for_known_standard", withTimecode(R"({"standard": 2, "rate": 25})"),
-               "s.json: /timecode/rate: standard 2 counts at 30 frames per second; 'rate' is for "
-               "other standards"},
+               "/timecode/rate", "2", "'rate'"},
         BadRow{"timecode_rate_zero", withTimecode(R"({"standard": 7, "rate": 0})"),
-               "s.json: /timecode/rate: a timecode counts at least 1 frame per second"},
+               "/timecode/rate"},
         // The second description.
-        BadRow{"then_without_after", withSubjects("", R"(, "then": {"subjects": []})"),
-               "s.json: /then: missing 'after': a number of frames or \"SIGHUP\""},
+        BadRow{"then_without_after", withSubjects("", R"(, "then": {"subjects": []})"), "/then",
+               "'after'"},
         BadRow{"then_after_other_signal",
-               withSubjects("", R"(, "then": {"after": "SIGINT", "subjects": []})"),
-               "s.json: /then/after: expected a number of frames or \"SIGHUP\", found the string "
+               withSubjects("", R"(, "then": {"after": "SIGINT", "subjects": []})"), "/then/after",
                "'SIGINT'"},
         BadRow{"then_after_zero", withSubjects("", R"(, "then": {"after": 0, "subjects": []})"),
-               "s.json: /then/after: 0 frames would never serve the first description"},
+               "/then/after", "0"},
         BadRow{"then_bad_subject",
                withSubjects("", R"(, "then": {"after": 10, "subjects": [{"name": 1}]})"),
-               "s.json: /then/subjects/0/name: expected a string, found 1"},
-        BadRow{
-            "then_frame_rate",
-            withSubjects("", R"(, "then": {"after": 10, "subjects": [], "frameRate": 30})"),
-            "s.json: /then/frameRate: unknown key 'frameRate' (known: after, subjects, keyframes, "
-            "length, repeat, interpolation)"}),
+               "/then/subjects/0/name", "1"},
+        BadRow{"then_frame_rate",
+               withSubjects("", R"(, "then": {"after": 10, "subjects": [], "frameRate": 30})"),
+               "/then/frameRate", "'frameRate'"}),
     [](const ::testing::TestParamInfo<BadRow>& info) { return std::string(info.param.name); });
 
 TEST(SceneFileRefusedTest, DeepNestingAndHugeValuesAreRefusedWithoutCrashing) {
@@ -697,12 +666,11 @@ TEST(SceneFileRefusedTest, DeepNestingAndHugeValuesAreRefusedWithoutCrashing) {
                            std::string(100000, ']') + "}]");
   std::string error;
   EXPECT_FALSE(parseSceneText(deep, "s.json", error));
-  EXPECT_EQ(
-      error,
-      "s.json: /keyframes/0/unlabeled/0: expected an array of 3 numbers, found an array of 1");
+  EXPECT_TRUE(
+      orbel_test::NamesWhereAndQuotes(error, At("/keyframes/0/unlabeled/0"), {"an array of 1"}));
 
   EXPECT_FALSE(parseSceneText(withSubjects("", R"(, "frameRate": 1e999)"), "s.json", error));
-  EXPECT_EQ(error, "s.json: number overflow parsing '1e999'");
+  EXPECT_TRUE(orbel_test::NamesWhereAndQuotes(error, "s.json", {"'1e999'"}));
 }
 
 TEST(SceneFileRefusedTest, FilesThatCannotBeReadNameThePath) {
