@@ -1,31 +1,10 @@
 // The shell's looking-inside commands: the live view and dumps.
 #include "shell.h"
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cmath>
-#include <cstring>
-#include <set>
-#include <thread>
-
 #include <fbhost/fbhost.h>
-#include <fbrender/panel_picture.h>
-#include <fbsdk/fbcontrols.h>
-#include <fbsdk/fbmodel.h>
-#include <fbsdk/fbmodeltemplate.h>
 
-#include "bvh_export.h"
-#include "command_guide.h"
 #include "command_words.h"
-#include "csv_export.h"
 #include "dumps.h"
-#include "file_output.h"
-#include "gltf_export.h"
-#include "interrupts.h"
-#include "line_editor.h"
 #include "shell_parts.h"
 
 namespace orbel::hostapp {

@@ -2,31 +2,14 @@
 // user would, render it.
 #include "shell.h"
 
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cmath>
-#include <cstring>
-#include <set>
-#include <thread>
+#include <strings.h>
 
 #include <fbhost/fbhost.h>
 #include <fbrender/panel_picture.h>
 #include <fbsdk/fbcontrols.h>
-#include <fbsdk/fbmodel.h>
-#include <fbsdk/fbmodeltemplate.h>
 
-#include "bvh_export.h"
 #include "command_guide.h"
 #include "command_words.h"
-#include "csv_export.h"
-#include "dumps.h"
-#include "file_output.h"
-#include "gltf_export.h"
-#include "interrupts.h"
-#include "line_editor.h"
 #include "shell_parts.h"
 
 namespace orbel::hostapp {
@@ -40,23 +23,25 @@ bool Shell::CmdPanel(const Words& w) {
   const std::string value = w.size() > 3 ? w[3] : std::string();
   struct Action {
     const char* name;
-    const char* region;  // the control it works
+    // The control it works, as the panel captions it (or the label beside
+    // it); a button whose caption follows its state has two.
+    const char* captions[2];
     enum Kind { Text, CheckBox, Choice, Click, Show, Render } kind;
   };
   static const Action kActions[] = {
-      {"set-address", "EditNetworkAddress", Action::Text},
-      {"set-port", "EditNetworkPort", Action::Text},
-      {"count", "EditUnlabeledMarkerCount", Action::Text},
-      {"axis", "mListAxisMapping", Action::Choice},
-      {"bones", "ButtonEnableBones", Action::CheckBox},
-      {"markers", "ButtonEnableMarkers", Action::CheckBox},
-      {"unlabeled", "ButtonEnableUnlabeledMarkers", Action::CheckBox},
-      {"timecode", "ButtonEnableTimecode", Action::CheckBox},
-      {"strip", "ButtonEnableStripCharName", Action::CheckBox},
-      {"pause", "ButtonPause", Action::Click},
-      {"remove-unused", "ButtonReset", Action::Click},
-      {"show", "", Action::Show},
-      {"render", "", Action::Render},
+      {"set-address", {"Server Address:"}, Action::Text},
+      {"set-port", {"Port:"}, Action::Text},
+      {"count", {"Marker Count:"}, Action::Text},
+      {"axis", {"Coordinate Frame:"}, Action::Choice},
+      {"bones", {"Stream Bones"}, Action::CheckBox},
+      {"markers", {"Stream Labeled Markers"}, Action::CheckBox},
+      {"unlabeled", {"Stream Unlabeled Markers"}, Action::CheckBox},
+      {"timecode", {"Use Timecode"}, Action::CheckBox},
+      {"strip", {"Remove Character Name from Object Name"}, Action::CheckBox},
+      {"pause", {"Pause Live Streaming", "Resume Live Streaming"}, Action::Click},
+      {"remove-unused", {"Remove Unused Characters"}, Action::Click},
+      {"show", {}, Action::Show},
+      {"render", {}, Action::Render},
   };
   const Action* chosen = nullptr;
   for (const Action& a : kActions) {
@@ -78,20 +63,23 @@ bool Shell::CmdPanel(const Words& w) {
   fbhost::RaiseUIIdle();
   std::string error;
   fbhost::PanelRegion region;
-  if (chosen->region[0] != '\0') {
-    if (!panel->FindRegion(chosen->region, &region, &error)) return Fail(error);
+  if (chosen->captions[0] != nullptr) {
+    const bool found = panel->FindByCaption(chosen->captions[0], &region, &error) ||
+                       (chosen->captions[1] != nullptr &&
+                        panel->FindByCaption(chosen->captions[1], &region, nullptr));
+    if (!found) return Fail(error);
     const char* wanted = chosen->kind == Action::Text     ? "Edit"
                          : chosen->kind == Action::Choice ? "List"
                                                           : "Button";
     if (region.control == nullptr || region.kind != wanted) {
-      return Fail("the panel's region " + Quote(chosen->region) + " holds no " + wanted +
+      return Fail("the panel's control " + Quote(chosen->captions[0]) + " is no " + wanted +
                   " control");
     }
     if (!region.control->Enabled.Get()) return Fail(LockedControl(action, w[1], *device, value));
   }
   switch (chosen->kind) {
     case Action::Text: {
-      if (!panel->TypeText(chosen->region, value, &error)) return Fail(error);
+      if (!panel->TypeText(region.path, value, &error)) return Fail(error);
       auto* edit = static_cast<FBEdit*>(region.control);
       const std::string shown = edit->Text.Get().str();
       Say(action + ": the panel shows " + Quote(shown));
@@ -109,7 +97,7 @@ bool Shell::CmdPanel(const Words& w) {
         const std::string text = list->Items.GetAt(i).str();
         if (strcasecmp(text.c_str(), value.c_str()) == 0) item = text;
       }
-      if (!panel->Choose(chosen->region, item, &error)) return Fail(error);
+      if (!panel->Choose(region.path, item, &error)) return Fail(error);
       Say(action + ": " + item);
       return true;
     }
@@ -118,16 +106,16 @@ bool Shell::CmdPanel(const Words& w) {
       if (!ParseOnOff(value, &on, &error)) return Fail(error);
       auto* box = static_cast<FBButton*>(region.control);
       if ((box->State.Get() != 0) != on) {
-        if (!panel->Click(chosen->region, &error)) return Fail(error);
+        if (!panel->Click(region.path, &error)) return Fail(error);
       }
       const bool now = box->State.Get() != 0;
       Say(action + ": " + (now ? "on" : "off"));
       return now == on ? true
-                       : Fail("the check box " + Quote(chosen->region) + " stayed " +
+                       : Fail("the check box " + Quote(chosen->captions[0]) + " stayed " +
                               (now ? "on" : "off"));
     }
     case Action::Click: {
-      if (!panel->Click(chosen->region, &error)) return Fail(error);
+      if (!panel->Click(region.path, &error)) return Fail(error);
       auto* button = static_cast<FBButton*>(region.control);
       Say(action + ": clicked; the button now reads " + Quote(button->Caption.Get().str()));
       return true;

@@ -349,6 +349,32 @@ TEST_F(PanelTest, OpeningFailsClearly) {
   EXPECT_NE(error.find("made no panel"), std::string::npos) << error;
 }
 
+TEST_F(PanelTest, ControlsAreFoundByTheirCaptionOrTheLabelBesideThem) {
+  const struct {
+    const char* caption;
+    const char* found;  // the region's name; "" when none may be
+  } rows[] = {{"Server Address:", "EditNetworkAddress"},
+              {"Coordinate Frame:", "mListAxisMapping"},
+              {"Stream Bones", "ButtonEnableBones"},
+              {"Pause Live Streaming", "ButtonPause"},
+              {"Server Address", ""},
+              {"", ""}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.caption);
+    fbhost::PanelRegion region;
+    std::string error;
+    ASSERT_EQ(mPanel->FindByCaption(row.caption, &region, &error), *row.found != '\0') << error;
+    const std::string quoted = std::string("'") + row.caption + "'";
+    EXPECT_TRUE(*row.found != '\0' ? region.name == row.found
+                                   : error.find(quoted) != std::string::npos)
+        << region.name << error;
+  }
+  mLayout->mButtonPause.Caption = "Stream Bones";
+  std::string error;
+  EXPECT_FALSE(mPanel->FindByCaption("Stream Bones", nullptr, &error));
+  EXPECT_NE(error.find("more than one"), std::string::npos) << error;
+}
+
 TEST_F(PanelTest, DumpShowsEveryRegionWithItsState) {
   mLayout->mButtonPause.Enabled = false;
   const std::string dump = mPanel->Dump();

@@ -295,6 +295,51 @@ bool Panel::FindRegion(const std::string& name, PanelRegion* region, std::string
 }
 
 namespace {
+std::string Parent(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// The region a label names: the nearest one to its right whose rows meet
+// the label's, in the same layout.
+const PanelRegion& Beside(const std::vector<Collected>& all, const PanelRegion& label) {
+  const PanelRegion* nearest = &label;
+  for (const auto& c : all) {
+    const PanelRegion& r = c.region;
+    const bool sameRow = r.y < label.y + label.height && label.y < r.y + r.height;
+    if (&r == &label || r.depth != label.depth || Parent(r.path) != Parent(label.path) ||
+        !sameRow || r.x <= label.x || (nearest != &label && r.x >= nearest->x))
+      continue;
+    nearest = &r;
+  }
+  return *nearest;
+}
+}  // namespace
+
+bool Panel::FindByCaption(const std::string& caption, PanelRegion* region,
+                          std::string* error) const {
+  const auto all = CollectAll(*mImpl);
+  const PanelRegion* found = nullptr;
+  int matches = 0;
+  for (const auto& c : all) {
+    std::string shown;
+    if (auto* label = dynamic_cast<FBLabel*>(c.region.control)) shown = label->Caption.Get().str();
+    if (auto* button = dynamic_cast<FBButton*>(c.region.control))
+      shown = button->Caption.Get().str();
+    if (shown.empty() || shown != caption) continue;
+    ++matches;
+    found = c.region.kind == "Label" ? &Beside(all, c.region) : &c.region;
+  }
+  if (matches != 1) {
+    SetError(error, matches == 0 ? "the panel has no control captioned '" + caption + "'"
+                                 : "more than one control is captioned '" + caption + "'");
+    return false;
+  }
+  if (region != nullptr) *region = *found;
+  return true;
+}
+
+namespace {
 // The control of a region the user can act on, of one of the kinds.
 FBVisualComponent* Usable(const Panel::Impl& impl, const std::string& name,
                           std::initializer_list<const char*> kinds, std::string* kind,

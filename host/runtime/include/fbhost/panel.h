@@ -88,6 +88,13 @@ class FBSDK_API Panel {
   // The region by path or unique name; false with *error when there is none
   // or the name is not unique.
   bool FindRegion(const std::string& name, PanelRegion* region, std::string* error = nullptr) const;
+  // The control a user knows by its caption: a button by its own, a control
+  // without one (an edit, a list) by the label beside it, the nearest region
+  // to the label's right on its row in the same layout (the label itself when
+  // nothing is beside it). False with *error when no caption or more than one
+  // matches.
+  bool FindByCaption(const std::string& caption, PanelRegion* region,
+                     std::string* error = nullptr) const;
 
   // ---- what a user does ----
   // Each answers false with *error (quoting the region and the input) and
