@@ -58,7 +58,7 @@ endif()
 
 # Folders whose programs are Linux-only; their libraries are still built when
 # something portable needs them.
-set(ORBEL_WINDOWS_SKIPPED_FOLDERS server hostapp)
+set(ORBEL_WINDOWS_SKIPPED_FOLDERS hostapp)
 
 function(_orbel_windows_targets_in folder out)
   get_property(targets DIRECTORY ${folder} PROPERTY BUILDSYSTEM_TARGETS)
