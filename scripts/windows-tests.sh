@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds the project for 64-bit Windows (the "windows" preset) and runs
-# every test program of that build under wine64, then prints a summary.
-# Exits non-zero when the build or any test fails. See docs/WINDOWS.md.
+# every test program of that build under wine64; then records one take with
+# the Windows orbel-host against the Windows capture server, and the same
+# with the Linux ones (preset "default"), and checks that both export the
+# same BVH file. Prints a summary; exits non-zero when the build or any test
+# fails. See docs/WINDOWS.md.
 #
 #   scripts/windows-tests.sh            build, then run everything
 #   scripts/windows-tests.sh --no-build run what is built already
@@ -35,6 +38,13 @@ if (( build_first )); then
   cmake --preset windows > "$build.configure.log" 2>&1 || {
     cat "$build.configure.log" >&2; echo "windows-tests.sh: configure failed" >&2; exit 1; }
   cmake --build --preset windows || { echo "windows-tests.sh: build failed" >&2; exit 1; }
+  # The Linux programs the export check compares with.
+  if [[ ! -f $root/build/default/CMakeCache.txt ]]; then
+    cmake --preset default > "$build.configure-linux.log" 2>&1 || {
+      cat "$build.configure-linux.log" >&2; echo "windows-tests.sh: configure failed" >&2; exit 1; }
+  fi
+  cmake --build --preset default --target orbel-host orbel-capture-server ||
+    { echo "windows-tests.sh: Linux build failed" >&2; exit 1; }
 fi
 built=$(date +%s)
 
@@ -106,10 +116,84 @@ while IFS= read -r exe; do
     "$name" "$passed" "$failing" "$skipped" $((t1 - t0)) "$verdict")")
 done < "$list"
 
+# The export check. The server plays one frame of a real recording over and
+# over, so every sample of the take holds the same pose however the frames
+# and the steps fall; 50 steps make 50 samples on both systems.
+export_check() {
+  local out=$logs/export-check
+  rm -rf "$out"; mkdir -p "$out/linux-config" "$out/windows-config"
+  awk '/^Frames:/ {print "Frames: 1"; next} /^Frame Time:/ {print; motion=1; next}
+       motion {if (++n == 120) print; next} {print}' \
+    "$root/data/mocap/walk.bvh" > "$out/pose.bvh"
+  local session=$root/scripts/windows-export-check.orbs
+  # $1 names the system, then the server's command, then --, then the host's.
+  run_one() {
+    local system=$1; shift
+    local server=() host=()
+    while [[ $1 != -- ]]; do server+=("$1"); shift; done; shift
+    host=("$@")
+    "${server[@]}" --port 0 --bvh "$out/pose.bvh" > "$out/$system-server.out" 2> "$out/$system-server.log" &
+    local pid=$! port=""
+    for _ in $(seq 300); do
+      port=$(sed -n 's/^listening on 127.0.0.1:\([0-9]*\).*/\1/p' "$out/$system-server.out" | tr -d '\r')
+      [[ -n $port ]] && break
+      kill -0 $pid 2> /dev/null || break
+      sleep 0.1
+    done
+    local status=1
+    if [[ -n $port ]]; then
+      timeout 300 "${host[@]}" --step-mode --no-status --quiet --config-dir "$out/$system-config" \
+        --script "$session" --set PORT="$port" --set OUT="$out/$system.bvh" \
+        > "$out/$system-host.log" 2>&1 && status=0
+    fi
+    # Ctrl+C under wine: the console handler stops the server as SIGINT does.
+    kill -INT $pid 2> /dev/null
+    for _ in $(seq 50); do kill -0 $pid 2> /dev/null || break; sleep 0.1; done
+    kill -KILL $pid 2> /dev/null
+    wait $pid 2> /dev/null
+    return $status
+  }
+  local linux=$root/build/default/bin
+  run_one linux "$linux/orbel-capture-server" -- "$linux/orbel-host" ||
+    { echo "Linux orbel-host failed, see $out/linux-host.log"; return 1; }
+  run_one windows "$wine" "$build/bin/orbel-capture-server.exe" -- \
+    "$wine" "$build/bin/orbel-host.exe" ||
+    { echo "Windows orbel-host failed, see $out/windows-host.log"; return 1; }
+  if cmp -s "$out/linux.bvh" "$out/windows.bvh"; then
+    echo "same bytes ($(wc -l < "$out/linux.bvh") lines)"
+    return 0
+  fi
+  # Not the same bytes: the same numbers, to 1e-12, word by word?
+  if awk 'NR == FNR {a[FNR] = $0; next}
+          { n = split(a[FNR], x); m = split($0, y); if (n != m) exit 1
+            for (i = 1; i <= n; i++) {
+              if (x[i] == y[i]) continue
+              if (x[i] !~ /^[-+0-9.eE]+$/ || y[i] !~ /^[-+0-9.eE]+$/) exit 1
+              d = x[i] - y[i]; if (d < 0) d = -d; if (d > 1e-12) exit 1; ++differ } }
+          END { if (NR != 2 * FNR) exit 1; print differ " numbers printed differently" }' \
+       "$out/linux.bvh" "$out/windows.bvh" > "$out/compare.txt"; then
+    echo "same numbers to 1e-12 ($(cat "$out/compare.txt"))"
+    return 0
+  fi
+  echo "the exports differ: diff $out/linux.bvh $out/windows.bvh"
+  return 1
+}
+t0=$(date +%s)
+verdict=$(export_check)
+if [[ $? -eq 0 ]]; then
+  total_passed=$((total_passed + 1))
+  summary+=("$(printf '%-36s %5d passed %18s %4ds  %s' 'BVH export, Windows vs Linux' 1 '' $(( $(date +%s) - t0 )) "$verdict")")
+else
+  failed=1
+  total_failed=$((total_failed + 1))
+  summary+=("$(printf '%-36s FAILED: %s' 'BVH export, Windows vs Linux' "$verdict")")
+fi
+
 finished=$(date +%s)
 echo
 echo "== Windows tests under $("$wine" --version 2>/dev/null)"
 printf '%s\n' "${summary[@]}"
 echo "== $total_passed passed, $total_failed failed, $total_skipped skipped;" \
   "build $((built - started))s, tests $((finished - built))s, total $((finished - started))s"
+echo "$total_passed passed, $total_failed failed, $total_skipped skipped"
 exit $failed

@@ -19,6 +19,7 @@
 #include <fbhost/progress.h>
 #include <fbhost/scene.h>
 
+#include "../support/temporary_folder.h"
 #include "OrbelSimpleDeviceOptical.h"
 #include "orbel_defaults.h"
 #include "scripted_client.h"
@@ -39,9 +40,8 @@ using Access = OrbelSimpleDeviceOpticalTestAccess;
 class ScriptedStartTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orbel-device-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    mFolder = pattern;
+    mFolder = MakeTemporaryFolder("orbel-device");
+    ASSERT_FALSE(mFolder.empty());
     fbhost::SetConfigFolder(mFolder);
     fbhost::SetFlushToDisk(false);
     fbhost::SetProgressEcho(false);

@@ -46,6 +46,7 @@
 
 #include <fbhost/fbhost.h>
 
+#include "../support/temporary_folder.h"
 #include "bvh_reference.h"
 #include "capture_server.h"
 #include "playback/loaders.h"
@@ -68,13 +69,10 @@ std::string ReadWhole(const std::string& path) {
 
 class TempFolder {
  public:
-  TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/orbel-e2e-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) mPath = pattern;
-  }
+  TempFolder() : mPath(MakeTemporaryFolder("orbel-e2e")) {}
   ~TempFolder() {
-    if (!mPath.empty()) std::system(("rm -rf '" + mPath + "'").c_str());
+    std::error_code ignored;
+    if (!mPath.empty()) std::filesystem::remove_all(mPath, ignored);
   }
   const std::string& path() const { return mPath; }
 
