@@ -285,20 +285,19 @@ bool Shell::RunScript(const std::string& path) {
 bool Shell::RunInteractive(std::FILE* in) {
   const bool prompt = isatty(fileno(in)) != 0;
   bool allOk = true;
-  char* buffer = nullptr;
-  std::size_t capacity = 0;
   while (!mQuit) {
     if (prompt) {
       std::fputs("orbel> ", mOut);
       std::fflush(mOut);
     }
-    const ssize_t n = getline(&buffer, &capacity, in);
-    if (n < 0) break;
-    std::string line(buffer, static_cast<std::size_t>(n));
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    // One line, of any length (POSIX getline is not everywhere).
+    std::string line;
+    int c = std::fgetc(in);
+    if (c == EOF) break;
+    for (; c != EOF && c != '\n'; c = std::fgetc(in)) line += static_cast<char>(c);
+    while (!line.empty() && line.back() == '\r') line.pop_back();
     if (!Run(line)) allOk = false;
   }
-  std::free(buffer);
   if (prompt && !mQuit) std::fputs("\n", mOut);
   return allOk;
 }

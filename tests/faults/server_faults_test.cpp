@@ -5,7 +5,7 @@
 #if defined(_WIN32)
 #include <winsock2.h>
 #include <ws2tcpip.h>
-using in_addr_t = std::uint32_t;
+using in_addr_t = u_long;
 #else
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -395,14 +395,14 @@ TEST(ServerFaults, FiftyClientsAtOnce) {
 // in this process where its log and counters tell, as a program where its
 // memory, descriptors and CPU time do.
 
+// A server process's memory, descriptors and CPU time, as the fault tests
+// below measure them, are Linux's (/proc, prlimit).
+#if !defined(_WIN32)
 std::string FileText(const std::string& path) {
   std::ifstream file(path);
   return std::string((std::istreambuf_iterator<char>(file)), {});
 }
 
-// A server process's memory, descriptors and CPU time, as the fault tests
-// below measure them, are Linux's (/proc, prlimit).
-#if !defined(_WIN32)
 long ProcStatusKiB(pid_t pid, const std::string& field) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;

@@ -317,9 +317,10 @@ TEST_F(ShellTest, CommandListsAndInteractiveSessions) {
   EXPECT_EQ(mOut.Text().find("f\n"), std::string::npos);
   EXPECT_NE(mErr.Text().find("-c command 2: unknown command 'bogus'"), std::string::npos);
 
-  char session[] = "help add\nbogus\necho still here\nquit\necho after quit\n";
-  std::FILE* in = fmemopen(session, sizeof session - 1, "r");
+  std::FILE* in = std::tmpfile();
   ASSERT_NE(in, nullptr);
+  std::fputs("help add\nbogus\necho still here\nquit\necho after quit\n", in);
+  std::rewind(in);
   EXPECT_FALSE(mShell->RunInteractive(in));  // one command failed
   std::fclose(in);
   EXPECT_TRUE(mShell->QuitRequested());
