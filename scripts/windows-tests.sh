@@ -95,9 +95,20 @@ while IFS= read -r exe; do
     continue
   fi
   t0=$(date +%s)
-  # Each program runs from its own folder, where its DLLs are.
-  (cd "$(dirname "$exe")" && timeout 900 "$wine" "$exe" --gtest_color=no) > "$log" 2>&1
-  status=$?
+  # Each program runs from its own folder, where its DLLs are. wine 8.0 now
+  # and then leaves the process heap's lock held by a thread that has ended
+  # (every other thread then waits on it for ever; seen under heavy load,
+  # in programs that start and end many threads): a program that hangs is
+  # stopped and run again, twice at most, and its line says so.
+  note=""
+  for attempt in 1 2 3; do
+    (cd "$(dirname "$exe")" && timeout 240 "$wine" "$exe" --gtest_color=no) > "$log" 2>&1
+    status=$?
+    (( status == 124 && attempt < 3 )) || break
+    note=" (run again after $attempt hang$( ((attempt > 1)) && echo s))"
+  done
+  # A program that ends without GoogleTest's closing line did not finish.
+  if (( status == 0 )) && ! grep -q '^\[  PASSED  \]' "$log"; then status=1; fi
   t1=$(date +%s)
   passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log" | tail -1)
   failing=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below.*/\1/p' "$log" | tail -1)
@@ -113,7 +124,7 @@ while IFS= read -r exe; do
     (( failing == 0 )) && total_failed=$((total_failed + 1))
   fi
   summary+=("$(printf '%-36s %5d passed %3d failed %3d skipped %4ds  %s' \
-    "$name" "$passed" "$failing" "$skipped" $((t1 - t0)) "$verdict")")
+    "$name" "$passed" "$failing" "$skipped" $((t1 - t0)) "$verdict$note")")
 done < "$list"
 
 # The export check. The server plays one frame of a real recording over and
@@ -193,7 +204,7 @@ finished=$(date +%s)
 echo
 echo "== Windows tests under $("$wine" --version 2>/dev/null)"
 printf '%s\n' "${summary[@]}"
-echo "== $total_passed passed, $total_failed failed, $total_skipped skipped;" \
+echo "== $((total_passed + total_failed + total_skipped)) tests run under wine and on the build machine;" \
   "build $((built - started))s, tests $((finished - built))s, total $((finished - started))s"
 echo "$total_passed passed, $total_failed failed, $total_skipped skipped"
 exit $failed

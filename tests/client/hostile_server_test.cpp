@@ -27,7 +27,7 @@ class FakeServer {
   explicit FakeServer(std::function<void(int)> script) {
     std::string error;
     listenFd_ = server::listenOn("127.0.0.1", 0, port_, error);
-    thread_ = std::thread([this, script] {
+    thread_ = std::thread([this, script = std::move(script)] {
       // In short waits: closing a socket wakes no waiter on Windows.
       std::string ignored;
       for (int waited = 0; waited < 10000 && !stopping_; waited += 50) {
