@@ -6,8 +6,7 @@
 
 namespace {
 
-// One host length unit is ten of the server's.
-constexpr double kTranslationScale = 0.1;
+using orbel::device::kTranslationScale;
 
 constexpr int kActionSample = 0;
 constexpr int kActionSampleRecording = 1;
@@ -15,11 +14,17 @@ constexpr int kActionSampleRecording = 1;
 // Writes the record's three values, scaled, or zeros.
 void WriteScaled(FBAnimationNode* node, const double* values, double scale, bool zero,
                  FBEvaluateInfo* info) {
-  double data[3] = {0.0, 0.0, 0.0};
-  if (!zero) {
-    for (int i = 0; i < 3; ++i) data[i] = values[i] * scale;
-  }
+  double data[3];
+  orbel::device::NodeValues(values, scale, zero, data);
   node->WriteData(data, info);
+}
+
+// A record that no frame has filled yet holds no sample: its node keeps
+// what it had rather than show a pose nobody captured. Zeros are written
+// all the same when asked for.
+template <typename Record>
+bool HasSample(const Record& record, bool zero) {
+  return zero || record.sampleSerial != 0;
 }
 
 }  // namespace
@@ -76,7 +81,7 @@ void OrbelSimpleDeviceOptical::WriteSegmentNodes(FBEvaluateInfo* info, bool zero
       mReader->segments, mTranslationNodes, mRotationNodes,
       [&](const auto& entry, FBAnimationNode* translation, FBAnimationNode* rotation) {
         // A rotation without its translation is not written.
-        if (translation == nullptr) return;
+        if (translation == nullptr || !HasSample(entry.second, zero)) return;
         WriteScaled(translation, entry.second.translation, kTranslationScale, zero, info);
         if (rotation != nullptr) WriteScaled(rotation, entry.second.rotation, 1.0, zero, info);
       });
@@ -88,6 +93,7 @@ void OrbelSimpleDeviceOptical::WriteMarkerNodes(FBEvaluateInfo* info, bool zero)
   if (!lock.owns() || mMarkerNodes.empty()) return;
   orbel::device::ForEachBoundRecord(
       mReader->markers, mMarkerNodes, [&](const auto& entry, FBAnimationNode* node) {
+        if (!HasSample(entry.second, zero)) return;
         WriteScaled(node, entry.second.position, kTranslationScale, zero, info);
       });
 }
@@ -98,6 +104,7 @@ void OrbelSimpleDeviceOptical::WriteUnlabeledMarkerNodes(FBEvaluateInfo* info, b
   if (!lock.owns()) return;
   orbel::device::ForEachBoundRecord(
       mReader->unlabeledMarkers, mMarkerNodes, [&](const auto& entry, FBAnimationNode* node) {
+        if (!HasSample(entry.second, zero)) return;
         WriteScaled(node, entry.second.position, kTranslationScale, zero, info);
       });
 }

@@ -1,7 +1,10 @@
 // Recording: while the host records, every sample taken in becomes one key
 // per animation node, at the sample's own time, in the base layer of the
 // current take; with timecode the recorded span follows the stream's clock.
+#include <cstdint>
+
 #include <fbsdk/fbtake.h>
+#include <fbsdk/fbtimecode.h>
 
 #include "OrbelSimpleDeviceOptical.h"
 #include "orbel_bound_records.h"
@@ -11,10 +14,13 @@ namespace {
 constexpr FBInterpolation kKeyInterpolation = kFBInterpolationCubic;
 constexpr FBTangentMode kKeyTangentMode = kFBTangentModeAuto;
 
-// Keys the node's current values on the node that records it.
-void KeyNode(FBAnimationNode* node, FBTime time) {
-  double values[3] = {0.0, 0.0, 0.0};
-  node->ReadData(values);
+// Keys a sample's own values, as the node writer writes them, on the node
+// that records the node. The node itself is not read back: the evaluation
+// thread writes it on its own clock, so at this moment it may still hold
+// the sample before (or none at all, for the first).
+void KeyNode(FBAnimationNode* node, FBTime time, const double* record, double scale) {
+  double values[3];
+  orbel::device::NodeValues(record, scale, false, values);
   FBAnimationNode* target = node->GetAnimationToRecord();
   if (target == nullptr) target = node;
   target->KeyAdd(time, values, kKeyInterpolation, kKeyTangentMode);
@@ -29,8 +35,18 @@ void OrbelSimpleDeviceOptical::TransportStateNotify(FBTransportMode mode, FBTime
     if (Recording && mPlayerControl.IsRecording) {
       mSpanStart = time;
       mSpanOpen = true;
-      FBTime timecodeTime;
-      if (mReader->UseTimecode() && ReaderTimecodeTime(timecodeTime)) mSpanStart = timecodeTime;
+      mSpanStartPending = false;
+      if (mReader->UseTimecode()) {
+        // The time line starts at the stream's timecode, or, when none has
+        // come yet, at the first that does: the span opens there too, never
+        // at 00:00:00:00.
+        FBTime base;
+        if (mReader->FrameTimeBase(base)) {
+          mSpanStart = base;
+        } else {
+          mSpanStartPending = true;
+        }
+      }
       mSpanEnd = mSpanStart;
     }
     return;
@@ -38,10 +54,35 @@ void OrbelSimpleDeviceOptical::TransportStateNotify(FBTransportMode mode, FBTime
   if (mode == kFBTransportStop) {
     FBTime timecodeTime;
     if (mReader && mReader->UseTimecode() && mSpanOpen && ReaderTimecodeTime(timecodeTime)) {
-      mSpanEnd = timecodeTime;
+      FBTime base;
+      if (mSpanStartPending && mReader->FrameTimeBase(base)) {
+        mSpanStart = base;
+        mSpanStartPending = false;
+      }
+      mSpanEnd = SpanEndAfter(mSpanStart, timecodeTime);
       mSpanOpen = false;
     }
   }
+}
+
+FBTime OrbelSimpleDeviceOptical::SpanEndAfter(FBTime start, FBTime timecodeEnd) const {
+  if (!(timecodeEnd < start)) return timecodeEnd;
+  // A timecode that passed midnight starts again at 00:00:00:00, while the
+  // keys, stamped from the time line, run on past 24 hours: unwrap it so
+  // that span and keys agree.
+  FBTimeCode::Rate rate = FBTimeCode::NTSC_DROP;
+  {
+    OrbelDataReader::ScopedDataLock lock(*mReader);
+    if (lock.owns()) rate = mReader->timecode.GetRate();
+  }
+  FBTimeCode midnight(rate);
+  const FBTime day = midnight.SetTimeCode(24, 0, 0, 0.0F) ? midnight.GetTime() : FBTime::Zero;
+  if ((start - timecodeEnd).Get() > day.Get() / 2) return timecodeEnd + day;
+  // A timecode that stepped back (a server restarted its clock): the span
+  // ends with the last sample instead, and never before it starts.
+  FBTime last;
+  if (!mReader->LastSampleTime(last) || last < start) return start;
+  return last;
 }
 
 void OrbelSimpleDeviceOptical::RecordingInitAnimation(FBAnimationNode* node) noexcept {
@@ -51,7 +92,8 @@ void OrbelSimpleDeviceOptical::RecordingInitAnimation(FBAnimationNode* node) noe
 }
 
 void OrbelSimpleDeviceOptical::RecordingDoneAnimation(FBAnimationNode* node) noexcept {
-  if (mReader && mReader->UseTimecode()) {
+  // A recording during which no timecode came has no span to give.
+  if (mReader && mReader->UseTimecode() && !mSpanStartPending) {
     FBTake* take = mSystem.CurrentTake;
     if (take != nullptr) take->LocalTimeSpan = FBTimeSpan(mSpanStart, mSpanEnd);
   }
@@ -68,13 +110,18 @@ void OrbelSimpleDeviceOptical::RecordSegmentKeys(FBTime time) {
   // bind the node maps, while this walks them.
   OrbelDataReader::ScopedDataLock lock(*mReader);
   if (!lock.owns()) return;
+  // Only what this sample refreshed: a record it left alone (occluded by a
+  // value that is not a number, or its subject gone) has no value of its own.
+  const std::uint64_t sample = mReader->FrameSerial();
   orbel::device::ForEachBoundRecord(
       mReader->segments, mTranslationNodes, mRotationNodes,
-      [time](const auto&, FBAnimationNode* translation, FBAnimationNode* rotation) {
+      [time, sample](const auto& entry, FBAnimationNode* translation, FBAnimationNode* rotation) {
         // A segment is keyed whole or not at all.
         if (translation == nullptr || rotation == nullptr) return;
-        KeyNode(translation, time);
-        KeyNode(rotation, time);
+        const SegmentRecord& record = entry.second;
+        if (record.sampleSerial != sample || sample == 0) return;
+        KeyNode(translation, time, record.translation, orbel::device::kTranslationScale);
+        KeyNode(rotation, time, record.rotation, 1.0);
       });
 }
 
@@ -82,7 +129,11 @@ void OrbelSimpleDeviceOptical::RecordMarkerKeys(FBTime time, FBDeviceNotifyInfo&
   if (!KeysWanted()) return;
   OrbelDataReader::ScopedDataLock lock(*mReader);
   if (!lock.owns()) return;
+  const std::uint64_t sample = mReader->FrameSerial();
   orbel::device::ForEachBoundRecord(
-      mReader->markers, mMarkerNodes,
-      [time](const auto&, FBAnimationNode* node) { KeyNode(node, time); });
+      mReader->markers, mMarkerNodes, [time, sample](const auto& entry, FBAnimationNode* node) {
+        const MarkerRecord& record = entry.second;
+        if (record.sampleSerial != sample || sample == 0) return;
+        KeyNode(node, time, record.position, orbel::device::kTranslationScale);
+      });
 }

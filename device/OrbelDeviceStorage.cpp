@@ -14,6 +14,8 @@
 //                           z (D, as the reader holds them); root (I, 1/0)
 //   "Markers"               6 per labelled marker, key order: key, subject,
 //                           name (C); position x y z (D)
+#include <cmath>
+
 #include <fbsdk/fbfbxobject.h>
 
 #include "OrbelSimpleDeviceOptical.h"
@@ -28,6 +30,11 @@ constexpr int kBoneValues = 11;
 constexpr int kMarkerValues = 6;
 
 bool FieldPhase(kFbxObjectStore phase) { return (static_cast<int>(phase) & kFbxStoreFields) != 0; }
+
+// A stored pose that is not a number (a file edited by hand, or saved by a
+// build that let such values through) is read as a description never
+// streamed, so that it cannot travel on into the next save.
+double FiniteOrZero(double value) { return std::isfinite(value) ? value : 0.0; }
 
 }  // namespace
 
@@ -159,8 +166,8 @@ void OrbelSimpleDeviceOptical::RetrieveBones(FBFbxObject* fbxObject) {
     record.subject = fbxObject->FieldReadC();
     record.name = fbxObject->FieldReadC();
     record.parentKey = fbxObject->FieldReadC();
-    for (double& value : record.translation) value = fbxObject->FieldReadD();
-    for (double& value : record.rotation) value = fbxObject->FieldReadD();
+    for (double& value : record.translation) value = FiniteOrZero(fbxObject->FieldReadD());
+    for (double& value : record.rotation) value = FiniteOrZero(fbxObject->FieldReadD());
     record.root = fbxObject->FieldReadI() > 0;
     mReader->segments.insert_or_assign(key, std::move(record));
   }
@@ -176,7 +183,7 @@ void OrbelSimpleDeviceOptical::RetrieveMarkers(FBFbxObject* fbxObject) {
     const FBString key = fbxObject->FieldReadC();
     record.subject = fbxObject->FieldReadC();
     record.name = fbxObject->FieldReadC();
-    for (double& value : record.position) value = fbxObject->FieldReadD();
+    for (double& value : record.position) value = FiniteOrZero(fbxObject->FieldReadD());
     mReader->markers.insert_or_assign(key, std::move(record));
   }
   fbxObject->FieldReadEnd();

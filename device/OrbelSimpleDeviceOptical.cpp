@@ -88,6 +88,7 @@ void OrbelSimpleDeviceOptical::Prepare() {
   if (!mSettingsFile)
     mSettingsFile = std::make_unique<FBConfigFile>(kSettingsFileName, false, false);
   mSpanOpen = false;
+  mSpanStartPending = false;
   mPaused = false;
   mStarted = false;
   mRootTemplate = nullptr;
@@ -235,6 +236,7 @@ bool OrbelSimpleDeviceOptical::Stop() {
 
   Live = false;
   mSpanOpen = false;
+  mSpanStartPending = false;
   const int index = mReferenceTimeIndex.exchange(-1);
   if (index >= 0) mReferenceTime.Remove(index);
 

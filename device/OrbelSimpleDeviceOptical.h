@@ -207,6 +207,9 @@ class OrbelSimpleDeviceOptical : public FBDevice {
   bool ReaderTimecodeTime(FBTime& time) const;
   // Recording is wanted for this sample.
   bool KeysWanted();
+  // The recorded span's end for a timecode read at the stop: never before
+  // the start, unwrapped past midnight.
+  FBTime SpanEndAfter(FBTime start, FBTime timecodeEnd) const;
 
   // ---- fields, in the device's declared order ----
   std::unique_ptr<OrbelDataReader> mReader;
@@ -245,5 +248,7 @@ class OrbelSimpleDeviceOptical : public FBDevice {
   FBTime mSpanStart;
   FBTime mSpanEnd;
   bool mSpanOpen = false;
+  // The span's start waits for the first timecode of the recording.
+  bool mSpanStartPending = false;
   bool mFirstBindPending = false;
 };

@@ -12,6 +12,17 @@
 
 namespace orbel::device {
 
+// One host length unit is ten of the server's: translations and positions
+// are scaled on their way to a node or a key, rotations are not.
+constexpr double kTranslationScale = 0.1;
+
+// The three values a node or a key gets for a record's three: scaled, or
+// zeros. The node writers and the key writers both use it, so that a key
+// holds exactly what the node of the same sample is written.
+inline void NodeValues(const double* values, double scale, bool zero, double* out) {
+  for (int i = 0; i < 3; ++i) out[i] = zero ? 0.0 : values[i] * scale;
+}
+
 // Equality alone is cheaper than the order: lengths first, then one memcmp.
 inline bool SameKey(const FBString& a, const FBString& b) { return a.str() == b.str(); }
 

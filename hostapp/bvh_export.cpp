@@ -6,9 +6,7 @@
 #include <map>
 #include <set>
 
-#include <fbhost/scene.h>
 #include <fbsdk/fbanimation.h>
-#include <fbsdk/fbmodel.h>
 
 #include "take_curves.h"
 
@@ -18,26 +16,13 @@ namespace {
 
 constexpr int kBaseLayer = 0;
 
-bool IsSkeleton(FBModel* model) { return model != nullptr && model->Is(FBModelSkeleton::TypeInfo); }
-
-// The subject a root joint belongs to: the namespace of the subject null it
-// hangs below ("walk" for walk:RootNode), else its own namespace.
-std::string SubjectOf(FBModel* root) {
-  FBModel* parent = root->GetParent();
-  return NamespaceOf((parent != nullptr ? parent : root)->GetLabelName().str());
+// Models are the ones the take recorded (see take_curves.h), by index.
+bool IsSkeleton(const TakeModelTree& tree, int model) {
+  return model >= 0 && tree.models[static_cast<std::size_t>(model)].kind == "Skeleton";
 }
 
-// The device names a joint after its subject ("walk_Hips" in namespace
-// walk, or in "walk 2" when that subject null's name was taken); a BVH joint
-// is the bare segment name, when every joint of the skeleton has the prefix.
-std::string CharacterPrefix(const std::string& subject) {
-  std::string base = subject;
-  const std::size_t blank = base.find_last_of(' ');
-  if (blank != std::string::npos && blank + 1 < base.size() &&
-      base.find_first_not_of("0123456789", blank + 1) == std::string::npos) {
-    base.erase(blank);
-  }
-  return base.empty() ? std::string() : base + "_";
+const FBTakeModel& ModelAt(const TakeModelTree& tree, int model) {
+  return tree.models[static_cast<std::size_t>(model)];
 }
 
 // BVH separates words by blanks and nests by braces.
@@ -50,7 +35,7 @@ std::string BvhWord(const std::string& name) {
 }
 
 struct JointSource {
-  FBModel* model = nullptr;
+  int model = -1;
   int parent = -1;
   std::vector<FBTakeKey> translationKeys;
   std::vector<FBTakeKey> rotationKeys;
@@ -58,8 +43,8 @@ struct JointSource {
 
 // Depth first, children in child-list order; iterative, because a scene
 // file may nest models as deep as it likes.
-void AddSkeleton(FBModel* root, std::vector<JointSource>* joints) {
-  std::vector<std::pair<FBModel*, int>> pending{{root, -1}};
+void AddSkeleton(const TakeModelTree& tree, int root, std::vector<JointSource>* joints) {
+  std::vector<std::pair<int, int>> pending{{root, -1}};
   while (!pending.empty()) {
     const auto [model, parent] = pending.back();
     pending.pop_back();
@@ -68,14 +53,15 @@ void AddSkeleton(FBModel* root, std::vector<JointSource>* joints) {
     joint.parent = parent;
     joints->push_back(std::move(joint));
     const int index = static_cast<int>(joints->size()) - 1;
-    for (int i = model->Children.GetCount() - 1; i >= 0; --i) {
-      FBModel* child = model->Children[i];
-      if (IsSkeleton(child)) pending.emplace_back(child, index);
+    const auto& kids = tree.children[static_cast<std::size_t>(model)];
+    for (auto it = kids.rbegin(); it != kids.rend(); ++it) {
+      if (IsSkeleton(tree, *it)) pending.emplace_back(*it, index);
     }
   }
 }
 
-void NameJoints(const std::vector<JointSource>& sources, std::vector<BvhJoint>* joints) {
+void NameJoints(const TakeModelTree& tree, const std::vector<JointSource>& sources,
+                std::vector<BvhJoint>* joints) {
   // Strip the character prefix skeleton by skeleton, only where every joint
   // of that skeleton carries it.
   std::map<int, std::string> prefixOfRoot;
@@ -83,11 +69,11 @@ void NameJoints(const std::vector<JointSource>& sources, std::vector<BvhJoint>* 
   for (std::size_t i = 0; i < sources.size(); ++i) {
     rootOf[i] = sources[i].parent < 0 ? static_cast<int>(i) : rootOf[sources[i].parent];
     if (sources[i].parent < 0)
-      prefixOfRoot[static_cast<int>(i)] = CharacterPrefix(SubjectOf(sources[i].model));
+      prefixOfRoot[static_cast<int>(i)] = CharacterPrefix(SubjectOf(tree, sources[i].model));
   }
   for (std::size_t i = 0; i < sources.size(); ++i) {
     std::string& prefix = prefixOfRoot[rootOf[i]];
-    const std::string name = NameOf(sources[i].model->GetLabelName().str());
+    const std::string name = NameOf(ModelAt(tree, sources[i].model).label);
     if (!prefix.empty() &&
         (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)) {
       prefix.clear();
@@ -96,7 +82,7 @@ void NameJoints(const std::vector<JointSource>& sources, std::vector<BvhJoint>* 
   std::set<std::string> taken;
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const std::string& prefix = prefixOfRoot[rootOf[i]];
-    std::string name = NameOf(sources[i].model->GetLabelName().str());
+    std::string name = NameOf(ModelAt(tree, sources[i].model).label);
     if (!prefix.empty()) name.erase(0, prefix.size());
     name = BvhWord(name);
     std::string unique = name;
@@ -120,7 +106,7 @@ bool Moves(const std::vector<std::array<double, 3>>& values) {
   return false;
 }
 
-std::array<double, 3> ToArray(const FBVector3<double>& v) { return {v[0], v[1], v[2]}; }
+std::array<double, 3> ToArray(const double* v) { return {v[0], v[1], v[2]}; }
 
 std::string SecondsText(FBTime time) {
   char text[40];
@@ -136,25 +122,26 @@ bool CollectBvhMotion(FBTake& take, const std::string& subject, BvhMotion* motio
   const std::set<std::string> curves = CurveNames(take, kBaseLayer);
   const std::string takeName = "take '" + take.GetLabelName().str() + "'";
 
-  // Skeletons, in the order their roots were made.
+  // Skeletons, in the order the take first recorded their roots.
+  const TakeModelTree tree = ModelTree(take);
   std::vector<JointSource> sources;
   std::set<std::string> subjectsSeen;
-  for (FBModel* model : fbhost::SceneModels()) {
-    if (!IsSkeleton(model) || IsSkeleton(model->GetParent())) continue;
-    const std::string rootSubject = SubjectOf(model);
+  for (int model = 0; model < static_cast<int>(tree.models.size()); ++model) {
+    if (!IsSkeleton(tree, model) || IsSkeleton(tree, ModelAt(tree, model).parent)) continue;
+    const std::string rootSubject = SubjectOf(tree, model);
     subjectsSeen.insert(rootSubject);
     if (!subject.empty() && rootSubject != subject) continue;
     std::vector<JointSource> skeleton;
-    AddSkeleton(model, &skeleton);
+    AddSkeleton(tree, model, &skeleton);
     bool keyed = false;
     for (JointSource& joint : skeleton) {
-      const std::string label = joint.model->GetLabelName().str();
+      const std::string& label = ModelAt(tree, joint.model).label;
       joint.translationKeys = RecordedKeys(take, curves, label, kFBDataTypeTranslation, kBaseLayer);
       joint.rotationKeys = RecordedKeys(take, curves, label, kFBDataTypeRotation, kBaseLayer);
       keyed = keyed || !joint.translationKeys.empty() || !joint.rotationKeys.empty();
     }
     if (!keyed) {
-      motion->notes.push_back("skeleton '" + model->GetLabelName().str() + "' has no keys in " +
+      motion->notes.push_back("skeleton '" + ModelAt(tree, model).label + "' has no keys in " +
                               takeName + "; left out");
       continue;
     }
@@ -170,7 +157,7 @@ bool CollectBvhMotion(FBTake& take, const std::string& subject, BvhMotion* motio
         std::string known;
         for (const auto& s : subjectsSeen) known += (known.empty() ? "'" : ", '") + s + "'";
         *error = "no skeleton belongs to subject '" + subject + "'" +
-                 (known.empty() ? std::string(" (the scene has no skeleton)")
+                 (known.empty() ? std::string(" (the take recorded no skeleton)")
                                 : " (subjects: " + known + ")");
       } else {
         *error = "no skeleton model has keys in " + takeName +
@@ -196,19 +183,20 @@ bool CollectBvhMotion(FBTake& take, const std::string& subject, BvhMotion* motio
   }
 
   motion->joints.resize(sources.size());
-  NameJoints(sources, &motion->joints);
+  NameJoints(tree, sources, &motion->joints);
   std::size_t held = 0;
   for (std::size_t j = 0; j < sources.size(); ++j) {
     const JointSource& source = sources[j];
     BvhJoint& joint = motion->joints[j];
-    joint.modelLabel = source.model->GetLabelName().str();
+    const FBTakeModel& model = ModelAt(tree, source.model);
+    joint.modelLabel = model.label;
     joint.parent = source.parent;
-    const std::array<double, 3> restT = ToArray(source.model->Translation.Get());
-    const std::array<double, 3> restR = ToArray(source.model->Rotation.Get());
+    const std::array<double, 3> restT = ToArray(model.translation);
+    const std::array<double, 3> restR = ToArray(model.rotation);
     if (source.translationKeys.empty() || source.rotationKeys.empty()) {
       motion->notes.push_back("joint '" + joint.modelLabel + "' has no recorded " +
                               (source.rotationKeys.empty() ? "rotation" : "translation") +
-                              "; its current value is used in every frame");
+                              "; its value when recording began is used in every frame");
     }
     joint.translations.reserve(frames);
     joint.rotations.reserve(frames);

@@ -1,11 +1,12 @@
 // Export of a recorded take as a BVH file, so the motion opens in any
 // animation tool.
 //
-// The skeleton is the scene's segment models (FBModelSkeleton) as the
-// device bound them: every skeleton model whose parent is not a skeleton
-// model is a ROOT, and the hierarchy follows the models' child lists. Each
-// subject (the namespace of the subject null the root hangs below) gives
-// one ROOT; a subject filter keeps one.
+// The skeleton is the segment models (FBModelSkeleton) the take recorded,
+// as the device bound them when it recorded (the take keeps them, so the
+// export does not depend on the scene's models now): every skeleton model
+// whose parent is not a skeleton model is a ROOT, and the hierarchy follows
+// the models' child lists. Each subject (the namespace of the subject null
+// the root hangs below) gives one ROOT; a subject filter keeps one.
 //
 // Frames: one per recorded sample. The frame times are every time at which
 // any joint of the exported skeletons has a key in the take's base layer,

@@ -1,5 +1,7 @@
 #include "command_words.h"
 
+#include <strings.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -15,20 +17,57 @@ void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
 
+// The length of the well-formed UTF-8 sequence at text[i], 0 when there is
+// none (a stray or overlong byte, a surrogate, a cut-off sequence).
+std::size_t Utf8Length(const std::string& text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (std::size_t k = i + 2; k < i + length; ++k) {
+    if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
+  }
+  return length;
+}
+
 }  // namespace
 
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) {
+std::string EscapeBytes(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : Utf8Length(text, i);
+    if (c < 0x20 || c == 0x7F || length == 0) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "\\x%02X", c);
       out += hex;
+      ++i;
     } else {
-      out += static_cast<char>(c);
+      out.append(text, i, length);
+      i += length;
     }
   }
-  return out + "'";
+  return out;
+}
+
+std::string Quote(const std::string& text) { return "'" + EscapeBytes(text) + "'"; }
+
+std::string Counted(std::size_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 bool SplitWords(const std::string& line, std::vector<std::string>* words, std::string* error) {
@@ -118,7 +157,9 @@ bool ExpandVariables(const std::string& text, const std::map<std::string, std::s
     result += text.substr(i, start - i);
     const std::size_t end = text.find('}', start + 2);
     if (end == std::string::npos) {
-      SetError(error, "the variable in " + Quote(text.substr(start)) + " has no closing '}'");
+      // Usually "${ NAME }": the blanks split it into words.
+      SetError(error, "the variable in " + Quote(text.substr(start)) +
+                          " has no closing '}' (write ${NAME}: a name has no blanks)");
       return false;
     }
     const std::string name = text.substr(start + 2, end - start - 2);
@@ -136,15 +177,21 @@ bool ExpandVariables(const std::string& text, const std::map<std::string, std::s
 }
 
 bool ParseOnOff(const std::string& text, bool* value, std::string* error) {
-  if (text == "on" || text == "1" || text == "true" || text == "yes") {
-    *value = true;
-    return true;
+  for (const char* on : {"on", "yes", "true", "1"}) {
+    if (strcasecmp(text.c_str(), on) == 0) {
+      *value = true;
+      return true;
+    }
   }
-  if (text == "off" || text == "0" || text == "false" || text == "no") {
-    *value = false;
-    return true;
+  for (const char* off : {"off", "no", "false", "0"}) {
+    if (strcasecmp(text.c_str(), off) == 0) {
+      *value = false;
+      return true;
+    }
   }
-  SetError(error, Quote(text) + " is neither 'on' nor 'off'");
+  SetError(error, Quote(text) +
+                      " is neither on nor off (on, yes, true, 1 or off, no, false, 0, in any "
+                      "letter case)");
   return false;
 }
 

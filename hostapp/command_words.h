@@ -25,7 +25,7 @@ std::vector<std::string> SplitCommands(const std::string& text);
 bool ExpandVariables(const std::string& text, const std::map<std::string, std::string>& variables,
                      std::string* out, std::string* error);
 
-// "on"/"off" (also "1"/"0", "true"/"false", "yes"/"no").
+// "on"/"off", also "yes"/"no", "true"/"false", "1"/"0", in any letter case.
 bool ParseOnOff(const std::string& text, bool* value, std::string* error);
 
 // A whole decimal number in [minimum, maximum].
@@ -36,7 +36,14 @@ bool ParseInteger(const std::string& text, long long minimum, long long maximum,
 // ("5", "0.25", "1e1").
 bool ParseSeconds(const std::string& text, double* seconds, std::string* error);
 
-// The text quoted for a message: 'text', control characters shown as \xHH.
+// The text quoted for a message: 'text', with EscapeBytes.
 std::string Quote(const std::string& text);
+
+// The text with control characters and bytes that are not UTF-8 shown as
+// \xHH, so that a damaged file's bytes can be printed and put into JSON.
+std::string EscapeBytes(const std::string& text);
+
+// "1 device", "2 devices".
+std::string Counted(std::size_t count, const std::string& noun);
 
 }  // namespace orbel::hostapp

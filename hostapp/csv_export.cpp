@@ -4,9 +4,7 @@
 #include <map>
 #include <set>
 
-#include <fbhost/scene.h>
 #include <fbsdk/fbanimation.h>
-#include <fbsdk/fbmodel.h>
 
 #include "take_curves.h"
 
@@ -40,9 +38,9 @@ bool CollectMarkerTable(FBTake& take, const std::string& subject, MarkerTable* t
   *table = MarkerTable();
   const std::set<std::string> curves = CurveNames(take, kBaseLayer);
   std::vector<std::vector<FBTakeKey>> keysOf;
-  for (FBModel* model : fbhost::SceneModels()) {
-    if (!model->Is(FBModelMarker::TypeInfo)) continue;
-    const std::string label = model->GetLabelName().str();
+  for (const FBTakeModel& model : take.GetModels()) {
+    if (model.kind != "Marker") continue;
+    const std::string& label = model.label;
     if (!subject.empty() && NamespaceOf(label) != subject) continue;
     std::vector<FBTakeKey> keys =
         RecordedKeys(take, curves, label, kFBDataTypeTranslation, kBaseLayer);

@@ -1,8 +1,10 @@
 // Export of a take's marker curves as CSV, for spreadsheets and analysis
 // tools.
 //
-// One column group per marker model (FBModelMarker) that has a translation
-// curve in the take's base layer, in the order the scene made the models;
+// One column group per marker model (FBModelMarker) the take recorded that
+// has a translation curve in its base layer, in the order the take first
+// recorded them (the take keeps its models, so the export does not depend
+// on the scene's models now);
 // one row per time at which any of them has a key. Columns: "time" in
 // seconds on the take's time line, then "<label> x", "<label> y",
 // "<label> z" per marker, in host units (the device has already scaled the

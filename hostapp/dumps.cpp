@@ -1,5 +1,9 @@
 #include "dumps.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -8,6 +12,8 @@
 #include <fbhost/scene.h>
 #include <fbsdk/fbmodel.h>
 #include <fbsdk/fbmodeltemplate.h>
+
+#include "command_words.h"
 
 namespace orbel::hostapp {
 
@@ -71,7 +77,11 @@ json Forest(const std::vector<Node*>& roots, Describe describe, ChildrenOf child
 }  // namespace
 
 json DeviceJson(FBDevice& device) {
-  FBModel* bindingRoot = device.ModelBindingRoot.Get();
+  // The model the root template is bound to; the device names its own
+  // binding root only when it starts.
+  FBArrayTemplate<FBModel*> roots;
+  device.ModelBindingRootsList(roots);
+  FBModel* bindingRoot = roots.GetCount() > 0 ? roots[0] : nullptr;
   return json{
       {"name", device.GetLabelName().str()},
       {"class", device.ClassName()},
@@ -152,12 +162,22 @@ json SceneJson() {
 bool SettingsJson(const std::string& name, json* out, std::string* error) {
   std::string path, problems;
   if (!fbhost::ResolveConfigName(name, &path, error)) return false;
+  // A device's own file ("@Name") is missing until the device first writes
+  // it; a file named by path was meant to be there.
+  struct stat info {};
+  if (name[0] != '@' && stat(path.c_str(), &info) != 0) {
+    *error = "cannot read the settings file " + Quote(path) + ": " + std::strerror(errno);
+    return false;
+  }
   std::vector<fbhost::ConfigSetting> settings;
   if (!fbhost::ReadConfigSettings(name, &settings, error, &problems)) return false;
+  // A damaged file's bytes are shown escaped: JSON holds only UTF-8.
   json sections = json::object();
-  for (const auto& s : settings) sections[s.section][s.key] = s.value;
-  *out = json{{"file", path}, {"settings", std::move(sections)}};
-  if (!problems.empty()) (*out)["problems"] = problems;
+  for (const auto& s : settings) {
+    sections[EscapeBytes(s.section)][EscapeBytes(s.key)] = EscapeBytes(s.value);
+  }
+  *out = json{{"file", EscapeBytes(path)}, {"settings", std::move(sections)}};
+  if (!problems.empty()) (*out)["problems"] = EscapeBytes(problems);
   return true;
 }
 
@@ -211,11 +231,14 @@ json StatsJson(FBDevice& device, const LiveFigures& figures) {
     latencyJson["p95"] = latency.p95Ms;
     latencyJson["max"] = latency.maxMs;
   }
-  return json{
-      {"device", device.GetLabelName().str()},  {"samplesAcknowledged", stats.samplesAcknowledged},
-      {"inputCalls", stats.inputCalls},         {"evaluationCalls", stats.evaluationCalls},
-      {"framesFetched", figures.framesFetched}, {"framesMissed", figures.framesMissed},
-      {"latencyMs", std::move(latencyJson)}};
+  return json{{"device", device.GetLabelName().str()},
+              {"samplesAcknowledged", stats.samplesAcknowledged},
+              {"inputCalls", stats.inputCalls},
+              {"evaluationCalls", stats.evaluationCalls},
+              {"framesFetched", figures.framesFetched},
+              {"framesMissed", figures.framesMissed},
+              {"nonFiniteValues", figures.nonFiniteAnswers},
+              {"latencyMs", std::move(latencyJson)}};
 }
 
 }  // namespace orbel::hostapp

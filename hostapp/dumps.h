@@ -29,8 +29,9 @@ nlohmann::json TemplatesJson(FBDevice& device);
 nlohmann::json SceneJson();
 
 // Every setting of a configuration file ("@Name.txt" or a path), grouped by
-// section, with the file's path. False with *error when the file cannot be
-// read.
+// section, with the file's path; bytes that are not UTF-8 are shown as \xHH.
+// False with *error when the file cannot be read, or a file named by path
+// does not exist (a missing "@" file has no settings yet).
 bool SettingsJson(const std::string& name, nlohmann::json* out, std::string* error);
 
 // The take: name, time span, layers and its curves (node, data type, layer,

@@ -57,7 +57,8 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// mkdir -p; answers the errno of the first failure, 0 on success.
+}  // namespace
+
 int MakeFolders(const std::string& folder) {
   std::string partial;
   std::size_t at = 0;
@@ -71,8 +72,6 @@ int MakeFolders(const std::string& folder) {
   if (stat(folder.c_str(), &info) != 0) return errno;
   return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
 }
-
-}  // namespace
 
 bool WriteTextFile(const std::string& path, const std::string& text, std::string* error) {
   auto fail = [&](const std::string& why) {

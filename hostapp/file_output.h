@@ -17,4 +17,8 @@ bool WriteTextFile(const std::string& path, const std::string& text, std::string
 bool ReadTextFile(const std::string& path, std::size_t limit, std::string* text,
                   std::string* error);
 
+// Makes a folder and its parents (mkdir -p); answers 0, or the errno of the
+// step that failed (ENOTDIR when a file stands in the way).
+int MakeFolders(const std::string& folder);
+
 }  // namespace orbel::hostapp

@@ -78,6 +78,7 @@ LiveFigures LiveStats::Figures() const {
   LiveFigures figures;
   figures.framesFetched = taken.FramesTaken;
   figures.framesMissed = taken.FramesSkipped;
+  figures.nonFiniteAnswers = taken.NonFiniteAnswers;
   std::vector<double> samples;
   {
     std::lock_guard<std::mutex> lock(mLock);
@@ -85,6 +86,12 @@ LiveFigures LiveStats::Figures() const {
   }
   figures.latency = SummarizeLatencies(samples);
   return figures;
+}
+
+std::optional<double> LiveStats::LatestLatencyMs() const {
+  std::lock_guard<std::mutex> lock(mLock);
+  if (mLatenciesMs.empty()) return std::nullopt;
+  return mLatenciesMs.back();
 }
 
 void LiveStats::ResetLatency() {

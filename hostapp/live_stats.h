@@ -22,6 +22,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ struct LatencySummary {
 struct LiveFigures {
   std::uint64_t framesFetched = 0;  // frames the client handed out
   std::uint64_t framesMissed = 0;   // frames between two fetched ones never fetched
+  // Poses and positions the server sent with a value that is not a number
+  // (the device treats them as occluded: no node write, no key).
+  std::uint64_t nonFiniteAnswers = 0;
   LatencySummary latency;
 };
 
@@ -68,6 +72,9 @@ class LiveStats {
   // ResetLatency (latency: the most recent 65536 frames of that window).
   // Any thread.
   LiveFigures Figures() const;
+  // The newest latency of the window, if any: what a display polls, without
+  // copying the window under the lock the evaluation thread takes.
+  std::optional<double> LatestLatencyMs() const;
   // Starts a new latency window (the host program does so when a recording
   // starts, so its summary describes the take).
   void ResetLatency();

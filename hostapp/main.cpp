@@ -5,17 +5,22 @@
 //
 // Exit status: 0 when every plug-in candidate loaded and every command
 // succeeded, 1 when one did not (each failure is reported on stderr), 2 for
-// a usage error.
+// a usage error or a --config-dir that cannot hold files, 143 when SIGTERM
+// ended it (cleanly: devices offline). Ctrl-C during a command stops that
+// command and keeps what it recorded (interrupts.h).
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <io.h>
 #include <windows.h>
 #else
 #include <unistd.h>
 #endif
 
+#include <cerrno>
 #include <climits>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -24,9 +29,15 @@
 
 #include <fbhost/fbhost.h>
 
+#include "command_words.h"
+#include "file_output.h"
+#include "interrupts.h"
 #include "shell.h"
 
 namespace {
+
+// What a shell reports for a program that SIGTERM ended: 128 + 15.
+constexpr int kTerminatedStatus = 143;
 
 struct Options {
   std::vector<std::string> pluginDirs;
@@ -36,6 +47,8 @@ struct Options {
   bool haveCommands = false;
   bool list = false;
   bool quiet = false;
+  // --view [PORT]: the command that turns the view on; empty for none.
+  std::string view;
   orbel::hostapp::ShellOptions shell;
 };
 
@@ -58,6 +71,8 @@ void PrintUsage(std::FILE* to) {
       "  --step-mode        no host threads: a clock that moves only at 'step' (tests)\n"
       "  --no-status        no live status line during 'wait' and 'record'\n"
       "  --quiet            do not echo the devices' progress boxes\n"
+      "  --view [PORT]      serve the live 3D view on 127.0.0.1 (default port 7700; 0 picks\n"
+      "                     a free one), as the 'view on' command does\n"
       "  --help             show this text\n"
       "Without --script or -c (and without --list alone), commands are read from the\n"
       "standard input; type 'help' for the list.\n");
@@ -104,6 +119,12 @@ bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
       options->shell.stepMode = true;
     } else if (arg == "--no-status") {
       options->shell.statusLine = false;
+    } else if (arg == "--view") {
+      options->view = "view on";
+      // The port is optional: take the next word only when it is a number.
+      if (i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9') {
+        options->view += std::string(" ") + argv[++i];
+      }
     } else if (arg == "--quiet") {
       options->quiet = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -144,9 +165,34 @@ std::string DefaultPluginDir() {
 
 void PrintList(orbel::hostapp::Shell& shell) { shell.Run("list"); }
 
+// The settings folder must take files: every option change writes one, and
+// finding out only then would give an error per change while a script
+// carries on. Makes the folder when it is missing.
+bool UsableConfigFolder(const std::string& folder, std::string* why) {
+  const int made = orbel::hostapp::MakeFolders(folder);
+  if (made != 0) {
+    *why = std::strerror(made);
+    return false;
+  }
+#if defined(_WIN32)
+  // Windows has no search bit for folders to ask about.
+  const int mode = W_OK;
+#else
+  const int mode = W_OK | X_OK;
+#endif
+  if (access(folder.c_str(), mode) != 0) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The terminal's character set, for the line editor; numbers keep the C
+  // locale's format.
+  std::setlocale(LC_CTYPE, "");
   Options options;
   bool help = false;
   if (!ParseOptions(argc, argv, &options, &help)) {
@@ -166,7 +212,15 @@ int main(int argc, char** argv) {
     }
     options.pluginDirs.push_back(fallback);
   }
-  if (!options.configDir.empty()) fbhost::SetConfigFolder(options.configDir);
+  if (!options.configDir.empty()) {
+    std::string why;
+    if (!UsableConfigFolder(options.configDir, &why)) {
+      std::fprintf(stderr, "orbel-host: --config-dir %s cannot hold the settings files: %s\n",
+                   orbel::hostapp::Quote(options.configDir).c_str(), why.c_str());
+      return 2;
+    }
+    fbhost::SetConfigFolder(options.configDir);
+  }
   if (options.quiet) fbhost::SetProgressEcho(false);
 
   bool failed = false;
@@ -183,10 +237,13 @@ int main(int argc, char** argv) {
 
   const bool listOnly = options.list && options.script.empty() && !options.haveCommands;
   bool ok = true;
+  orbel::hostapp::interrupts::Install();
   {
     orbel::hostapp::Shell shell(options.shell, stdout, stderr);
     if (options.list) PrintList(shell);
-    if (!options.script.empty()) {
+    if (!options.view.empty() && !shell.Run(options.view, "--view")) {
+      ok = false;
+    } else if (!options.script.empty()) {
       ok = shell.RunScript(options.script);
     } else if (options.haveCommands) {
       ok = shell.RunCommands(options.commands);
@@ -194,5 +251,7 @@ int main(int argc, char** argv) {
       ok = shell.RunInteractive(stdin);
     }
   }
+  // The shell's end put every device offline and shut it down.
+  if (orbel::hostapp::interrupts::TerminateRequested()) return kTerminatedStatus;
   return failed || !ok ? 1 : 0;
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -15,10 +16,14 @@
 #include <fbsdk/fbmodeltemplate.h>
 
 #include "bvh_export.h"
+#include "command_guide.h"
 #include "command_words.h"
 #include "csv_export.h"
 #include "dumps.h"
 #include "file_output.h"
+#include "gltf_export.h"
+#include "interrupts.h"
+#include "line_editor.h"
 
 namespace orbel::hostapp {
 
@@ -32,6 +37,8 @@ constexpr int kBindRetries = 25;
 constexpr int kBindRetryMs = 20;
 // The settings file of the project's device, the default of `dump settings`.
 constexpr const char* kDeviceSettingsFile = "@OrbelOpticalDevice.txt";
+// Where the live view listens unless told.
+constexpr int kDefaultViewPort = 7700;
 
 std::string Format(const char* format, double value) {
   char text[64];
@@ -95,6 +102,71 @@ bool UnknownOption(const std::vector<std::string>& words, std::string* error) {
   return false;
 }
 
+// Why a panel control refuses input, in the user's words: what is locked,
+// what was not taken, and what unlocks it.
+std::string LockedControl(const std::string& action, const std::string& name,
+                          const FBDevice& device, const std::string& value) {
+  static const std::pair<const char*, const char*> kTitles[] = {
+      {"count", "the marker count"},
+      {"unlabeled", "\"Stream Unlabeled Markers\""},
+      {"timecode", "\"Use Timecode\""},
+      {"strip", "\"Remove Character Name from Object Name\""},
+      {"pause", "\"Pause Live Streaming\""},
+      {"remove-unused", "\"Remove Unused Characters\""}};
+  std::string title = "the panel's " + action + " control";
+  for (const auto& [key, text] : kTitles) {
+    if (action == key) title = text;
+  }
+  const std::string who = "device " + Quote(name);
+  const std::string untaken = value.empty() ? "" : ", so " + Quote(value) + " was not taken";
+  if (action == "pause" || action == "remove-unused") {
+    return title + " works only while " + who + " is live: put it online and bind it first";
+  }
+  if (device.Online.Get()) {
+    return title + " is locked while " + who + " is online" + untaken +
+           ": take it offline first ('online " + name + " off'), then try again";
+  }
+  if (action == "strip") {
+    return title + " stays locked once " + who + " has started" + untaken +
+           ": initialise it again first ('op " + name + " init')";
+  }
+  return title + " is disabled" + untaken;
+}
+
+// A port the stream client can use: a decimal number from 1 to 65535.
+bool IsPort(const std::string& text) {
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  return value >= 1 && value <= 65535;
+}
+
+// What is wrong with an entry the panel kept (set-port, set-address) or
+// changed (count); empty when nothing is.
+std::string DoubtfulEntry(const std::string& action, const std::string& typed,
+                          const std::string& shown) {
+  if (action == "set-port" && !IsPort(shown)) {
+    return "the port " + Quote(shown) +
+           " is not a number from 1 to 65535: the device cannot connect until it is (the panel "
+           "keeps it as typed)";
+  }
+  if (action == "set-address" && shown.empty()) {
+    return "the server address is empty: the device cannot connect until it is set";
+  }
+  if (action == "count" && typed != shown) {
+    long long number = 0;
+    std::string error;
+    const bool inRange = ParseInteger(typed, 0, 1LL << 40, &number, &error);
+    if (inRange && std::to_string(number) == shown) return std::string();
+    const bool whole = inRange || error.find("out of range") != std::string::npos;
+    return "the marker count " + Quote(typed) +
+           (whole ? " is out of range" : " is not a whole number") + ": the device uses " + shown;
+  }
+  return std::string();
+}
+
 int KeyedSamples(FBTake* take) {
   int most = 0;
   if (take == nullptr) return 0;
@@ -131,7 +203,8 @@ const std::vector<Shell::Command>& Shell::Commands() {
        "pause, remove-unused, show, render FILE.png|FILE.svg",
        &Shell::CmdPanel, 3, 4},
       {"bind", "bind DEVICE [new|MODEL]",
-       "bind the device's root template to a new model, or to the model with that label",
+       "bind the device's root template again to its model (a new one when it has none, or "
+       "with 'new'), or to the model with that label",
        &Shell::CmdBind, 2, 3},
       {"unbind", "unbind DEVICE", "unbind the device's root template", &Shell::CmdUnbind, 2, 2},
       {"play", "play", "start the transport without recording", &Shell::CmdPlay, 1, 1},
@@ -148,14 +221,21 @@ const std::vector<Shell::Command>& Shell::Commands() {
       {"status", "status", "print the live status line once", &Shell::CmdStatus, 1, 1},
       {"take", "take list|new NAME|use NAME",
        "list the takes, make a new current take, or pick one", &Shell::CmdTake, 2, 3},
-      {"save", "save FILE", "save the scene (models and devices) to a scene file", &Shell::CmdSave,
-       2, 2},
-      {"load", "load FILE", "replace the scene with the one in a scene file", &Shell::CmdLoad, 2,
-       2},
+      {"save", "save FILE", "save the scene (models, devices and takes) to a scene file",
+       &Shell::CmdSave, 2, 2},
+      {"load", "load FILE [--discard]",
+       "replace the scene with the one in a scene file (--discard: drop unsaved takes)",
+       &Shell::CmdLoad, 2, 3},
       {"export-bvh", "export-bvh FILE [TAKE] [--subject NAME]",
        "write the recorded skeleton motion as BVH ('-' prints it)", &Shell::CmdExportBvh, 2, 5},
       {"export-csv", "export-csv FILE [TAKE] [--subject NAME]",
        "write the recorded marker curves as CSV ('-' prints it)", &Shell::CmdExportCsv, 2, 5},
+      {"export-gltf", "export-gltf FILE.glb [TAKE] [--subject NAME]",
+       "write the recorded skeletons and labelled markers as binary glTF", &Shell::CmdExportGltf, 2,
+       5},
+      {"view", "view [on [PORT]|off]",
+       "serve the live 3D view on 127.0.0.1 (default port 7700; 0 picks a free one)",
+       &Shell::CmdView, 1, 3},
       {"dump", "dump device|templates|scene|settings|take|stats [NAME] [--keys] [--out FILE]",
        "print (or write) JSON: a device, its templates, the scene, a settings file, a take, or "
        "the streaming figures",
@@ -179,6 +259,7 @@ Shell::Shell(ShellOptions options, std::FILE* out, std::FILE* err)
     mClockGuard = std::make_unique<fbhost::ScopedClock>(*mClock);
   }
   mStats = std::make_unique<LiveStats>();
+  mSavedTakesRevision = fbhost::TakesRevision();
   if (!mOptions.stepMode) {
     fbhost::EngineOptions engine;
     engine.evaluationPeriod = mOptions.evaluationPeriod;
@@ -187,6 +268,7 @@ Shell::Shell(ShellOptions options, std::FILE* out, std::FILE* err)
 }
 
 Shell::~Shell() {
+  mView.reset();
   ClearStatusLine();
   CloseAllPanels();
   if (fbhost::TransportPlaying()) fbhost::TransportStop();
@@ -213,6 +295,12 @@ void Shell::Say(const std::string& text) {
   ClearStatusLine();
   std::fprintf(mOut, "%s\n", text.c_str());
   std::fflush(mOut);
+}
+
+void Shell::Warn(const std::string& text) {
+  ClearStatusLine();
+  std::fprintf(mErr, "orbel-host: warning: %s\n", text.c_str());
+  std::fflush(mErr);
 }
 
 void Shell::Note(const std::string& text) {
@@ -243,7 +331,11 @@ bool Shell::Run(const std::string& line, const std::string& where) {
     return Fail("usage: " + std::string(command->usage));
   }
   bool ok = false;
+  const SceneGate::Held held(mGate);
   try {
+    // While a command runs, a first Ctrl-C asks it to stop rather than end
+    // the program (see interrupts.h).
+    interrupts::BusyScope busy;
     ok = (this->*(command->run))(words);
   } catch (const std::exception& thrown) {
     ok = Fail(std::string(command->name) + " failed: " + thrown.what());
@@ -258,6 +350,7 @@ bool Shell::RunCommands(const std::string& text) {
   for (const std::string& command : SplitCommands(text)) {
     ++index;
     if (!Run(command, "-c command " + std::to_string(index))) return false;
+    if (StoppedBySignal("-c command " + std::to_string(index))) return false;
     if (mQuit) break;
   }
   return true;
@@ -276,30 +369,131 @@ bool Shell::RunScript(const std::string& path) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     ++number;
     if (!Run(line, path + ":" + std::to_string(number))) return false;
+    if (StoppedBySignal(path + ":" + std::to_string(number))) return false;
     if (end == text.size()) break;
     start = end + 1;
   }
   return true;
 }
 
+bool Shell::StoppedBySignal(const std::string& where) {
+  if (interrupts::TerminateRequested()) {
+    Note("ending on SIGTERM after " + where);
+    mQuit = true;
+    return true;
+  }
+  if (!interrupts::Interrupted()) return false;
+  interrupts::ClearInterrupted();
+  Note("interrupted (Ctrl-C): the script stops after " + where);
+  return true;
+}
+
+namespace {
+
+// One line of any length, without its line end (POSIX getline is not
+// everywhere). False at the end of the input, or when the read failed
+// (errno says why; a line cut off by the failure is dropped).
+bool ReadPlainLine(std::FILE* in, std::string* line) {
+  line->clear();
+  int c = std::fgetc(in);
+  if (c == EOF) return false;
+  for (; c != EOF && c != '\n'; c = std::fgetc(in)) line->push_back(static_cast<char>(c));
+  if (c == EOF && std::ferror(in) != 0) return false;
+  while (!line->empty() && line->back() == '\r') line->pop_back();
+  return true;
+}
+
+}  // namespace
+
 bool Shell::RunInteractive(std::FILE* in) {
   const bool prompt = isatty(fileno(in)) != 0;
   bool allOk = true;
-  while (!mQuit) {
-    if (prompt) {
-      std::fputs("orbel> ", mOut);
-      std::fflush(mOut);
-    }
-    // One line, of any length (POSIX getline is not everywhere).
+  mInteractive = true;
+  // On a terminal, line editing with a history and completion; anything else
+  // is read line by line, as a script is.
+  std::unique_ptr<LineEditor> editor;
+  if (prompt) {
+    editor = LineEditor::Open(
+        in, mOut, fbhost::ConfigFolder() + "/history",
+        [this](const std::string& left) { return Complete(left); },
+        [] { return interrupts::TerminateRequested(); });
+  }
+  while (!mQuit && !interrupts::TerminateRequested()) {
     std::string line;
-    int c = std::fgetc(in);
-    if (c == EOF) break;
-    for (; c != EOF && c != '\n'; c = std::fgetc(in)) line += static_cast<char>(c);
-    while (!line.empty() && line.back() == '\r') line.pop_back();
+    if (editor) {
+      const LineEditor::Read read = editor->ReadLine("orbel> ", &line);
+      if (const std::string problem = editor->TakeHistoryProblem(); !problem.empty()) Note(problem);
+      if (read == LineEditor::Read::End) break;
+      if (read == LineEditor::Read::Dropped) continue;
+      if (read == LineEditor::Read::Interrupted) {
+        // Ctrl-C on an empty line: a running recording stops and keeps its
+        // take; otherwise the session ends, through 'quit' so that takes not
+        // saved are warned about once (a second Ctrl-C then leaves).
+        if (fbhost::TransportRecording()) {
+          Note("Ctrl-C: the recording stops and the take is kept");
+          if (!Run("stop")) allOk = false;
+        } else if (!Run("quit")) {
+          allOk = false;
+        }
+        continue;
+      }
+    } else {
+      if (prompt) {
+        std::fputs("orbel> ", mOut);
+        std::fflush(mOut);
+      }
+      errno = 0;
+      if (!ReadPlainLine(in, &line)) {
+        if (errno != EINTR || interrupts::TerminateRequested()) break;
+        clearerr(in);
+        if (interrupts::Interrupted() && fbhost::TransportRecording()) {
+          interrupts::ClearInterrupted();
+          Note("Ctrl-C: the recording stops and the take is kept");
+          if (!Run("stop")) allOk = false;
+        }
+        continue;
+      }
+    }
     if (!Run(line)) allOk = false;
+    if (interrupts::Interrupted()) {
+      interrupts::ClearInterrupted();
+      Note("interrupted (Ctrl-C); back at the prompt");
+    }
+  }
+  mInteractive = false;
+  if (interrupts::TerminateRequested()) {
+    Note("ending on SIGTERM: devices go offline");
+    allOk = false;
   }
   if (prompt && !mQuit) std::fputs("\n", mOut);
   return allOk;
+}
+
+Completion Shell::Complete(const std::string& left) {
+  std::vector<CommandForms> commands;
+  for (const Command& c : Commands()) {
+    CommandForms entry{c.name, {c.usage}};
+    if (const CommandGuide* guide = FindCommandGuide(c.name); guide && !guide->forms.empty()) {
+      entry.forms.assign(guide->forms.begin(), guide->forms.end());
+    }
+    commands.push_back(std::move(entry));
+  }
+  auto names = [&](const std::string& placeholder) {
+    std::vector<std::string> found;
+    if (placeholder == "DEVICE") {
+      for (FBDevice* device : fbhost::Devices()) found.push_back(device->GetLabelName().str());
+    } else if (placeholder == "TAKE") {
+      for (FBTake* take : fbhost::Takes()) found.push_back(take->GetLabelName().str());
+    } else if (placeholder == "MODEL") {
+      for (FBModel* model : fbhost::SceneModels()) found.push_back(model->GetLabelName().str());
+    } else if (placeholder == "LABEL") {
+      for (const auto& r : fbhost::Registrations("Boxes/Devices")) found.push_back(r.entry);
+    } else if (placeholder == "COMMAND") {
+      for (const Command& c : Commands()) found.push_back(c.name);
+    }
+    return found;
+  };
+  return CompleteLine(left, commands, names);
 }
 
 // ---- lookups -----------------------------------------------------------
@@ -400,12 +594,15 @@ void Shell::ClearStatusLine() {
   mStatusShown = false;
 }
 
-void Shell::PassTime(double seconds, const std::string& activity) {
+bool Shell::PassTime(double seconds, const std::string& activity) {
   if (mOptions.stepMode) {
     const int steps =
         static_cast<int>(std::ceil(seconds * 1000.0 / mOptions.stepMilliseconds - 1e-9));
-    Step(steps);
-    return;
+    for (int i = 0; i < steps; ++i) {
+      if (interrupts::StopRequested()) return false;
+      Step(1);
+    }
+    return true;
   }
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
@@ -432,10 +629,16 @@ void Shell::PassTime(double seconds, const std::string& activity) {
       std::fflush(mErr);
     }
     if (now >= end) break;
+    const SceneGate::Opening viewMayRead(mGate);
+    if (interrupts::StopRequested()) {
+      ClearStatusLine();
+      return false;
+    }
     std::this_thread::sleep_for(
         std::min<Clock::duration>(end - now, std::chrono::milliseconds(50)));
   }
   ClearStatusLine();
+  return true;
 }
 
 // ---- commands ----------------------------------------------------------
@@ -444,10 +647,15 @@ bool Shell::CmdHelp(const Words& w) {
   const auto& commands = Commands();
   if (w.size() == 2) {
     for (const Command& c : commands) {
-      if (w[1] == c.name) {
-        Say(std::string("usage: ") + c.usage + "\n  " + c.summary);
-        return true;
+      if (w[1] != c.name) continue;
+      std::string text = std::string("usage: ") + c.usage + "\n  " + c.summary;
+      if (const CommandGuide* guide = FindCommandGuide(c.name)) {
+        if (!guide->forms.empty()) text += "\nforms:";
+        for (const char* form : guide->forms) text += std::string("\n  ") + form;
+        text += std::string("\nexample: ") + guide->example;
       }
+      Say(text);
+      return true;
     }
     return Fail("no command is named " + Quote(w[1]) + " (type 'help' for the list)");
   }
@@ -456,7 +664,8 @@ bool Shell::CmdHelp(const Words& w) {
     if (std::strcmp(c.name, "exit") == 0) continue;
     text += std::string("  ") + c.usage + "\n      " + c.summary + "\n";
   }
-  text += "variables: ${NAME} is replaced by the value given with --set NAME=VALUE";
+  text += "variables: ${NAME} is replaced by the value given with --set NAME=VALUE\n";
+  text += "'help COMMAND' shows a command's forms and an example; at a terminal, Tab completes";
   Say(text);
   return true;
 }
@@ -660,9 +869,9 @@ bool Shell::CmdPanel(const Words& w) {
     if (action == a.name) chosen = &a;
   }
   if (chosen == nullptr) {
-    return Fail("the panel has no action " + Quote(action) +
-                " (set-address, set-port, axis, bones, markers, unlabeled, count, timecode, "
-                "strip, pause, remove-unused, show, render)");
+    std::string actions;
+    for (const auto& name : PanelActionNames()) actions += (actions.empty() ? "" : ", ") + name;
+    return Fail("the panel has no action " + Quote(action) + " (" + actions + ")");
   }
   const bool needsValue = chosen->kind == Action::Text || chosen->kind == Action::Choice ||
                           chosen->kind == Action::CheckBox || chosen->kind == Action::Render;
@@ -684,6 +893,7 @@ bool Shell::CmdPanel(const Words& w) {
       return Fail("the panel's region " + Quote(chosen->region) + " holds no " + wanted +
                   " control");
     }
+    if (!region.control->Enabled.Get()) return Fail(LockedControl(action, w[1], *device, value));
   }
   switch (chosen->kind) {
     case Action::Text: {
@@ -691,6 +901,11 @@ bool Shell::CmdPanel(const Words& w) {
       auto* edit = static_cast<FBEdit*>(region.control);
       const std::string shown = edit->Text.Get().str();
       Say(action + ": the panel shows " + Quote(shown));
+      // The panel keeps what it was given; say now what would otherwise
+      // surface only as a failed connection, or not at all.
+      if (const std::string doubt = DoubtfulEntry(action, value, shown); !doubt.empty()) {
+        Warn(doubt);
+      }
       return true;
     }
     case Action::Choice: {
@@ -752,7 +967,13 @@ bool Shell::CmdBind(const Words& w) {
   const std::size_t modelsBefore = fbhost::SceneModels().size();
   std::string error;
   bool answer = false;
-  if (target == "new") {
+  // A template still bound (a loaded scene binds them again) is bound to
+  // the same model once more, so that its models are reused, not doubled.
+  FBModelTemplate* bound = device->ModelTemplate[0];
+  FBModel* again = w.size() == 2 && bound != nullptr ? bound->Model.Get() : nullptr;
+  if (again != nullptr) {
+    answer = fbhost::BindTemplate(device, 0, again, &error);
+  } else if (target == "new") {
     answer = fbhost::BindTemplate(device, 0, nullptr, &error);
   } else {
     answer = fbhost::BindTemplateToLabel(device, 0, target, &error);
@@ -778,13 +999,20 @@ bool Shell::CmdBind(const Words& w) {
   const auto subjects = SubjectsOf(device);
   Say("bound " + Quote(w[1]) + " to " +
       (model != nullptr ? Quote(model->GetLabelName().str()) : std::string("nothing")) + ": " +
-      std::to_string(fbhost::SceneModels().size() - modelsBefore) + " models made, subjects " +
+      Counted(fbhost::SceneModels().size() - modelsBefore, "model") + " made, subjects " +
       JoinQuoted(subjects) + ", status " + Quote(device->Status.Get().str()) +
       (device->Live.Get() ? ", live" : ""));
   if (subjects.empty()) {
     Note(
         "the device offers no subjects; put it online first so it can read the server's "
         "description, then bind again");
+  }
+  const std::vector<std::string> leftOut = SubjectsAfterEmptyName();
+  if (!leftOut.empty() && device->Online.Get()) {
+    Note(
+        "the server lists a subject with an empty name, where the device stops reading; left "
+        "out: " +
+        JoinQuoted(leftOut));
   }
   return true;
 }
@@ -824,14 +1052,18 @@ bool Shell::CmdRecord(const Words& w) {
   const LiveFigures before = mStats->Figures();
   mRecordFramesAtStart = before.framesFetched;
   mRecordMissedAtStart = before.framesMissed;
+  mRecordNonFiniteAtStart = before.nonFiniteAnswers;
+  FBTake* take = fbhost::CurrentTake();
+  mRecordKeysAtStart = take != nullptr ? CountKeys(*take) : KeyCounts();
   mStats->ResetLatency();
   if (!fbhost::TransportRecord()) return Fail("the transport did not start");
-  FBTake* take = fbhost::CurrentTake();
+  interrupts::SetRecording(true);
   Say("recording " + JoinQuoted(armed) + " into take " +
       Quote(take != nullptr ? take->GetLabelName().str() : std::string()) +
       (w.size() > 1 ? " for " + Format("%g", seconds) + " s" : std::string(" until 'stop'")));
   if (w.size() == 1) return true;
-  PassTime(seconds, "recording");
+  const bool full = PassTime(seconds, "recording");
+  if (!full) Note("recording stopped early by a signal; the take keeps what was recorded");
   const Words stop = {"stop"};
   return CmdStop(stop);
 }
@@ -839,6 +1071,7 @@ bool Shell::CmdRecord(const Words& w) {
 bool Shell::CmdStop(const Words&) {
   const bool recording = fbhost::TransportRecording();
   if (!fbhost::TransportStop()) return Fail("the transport is not running");
+  interrupts::SetRecording(false);
   if (!recording) {
     Say("stopped");
     return true;
@@ -846,17 +1079,41 @@ bool Shell::CmdStop(const Words&) {
   FBTake* take = fbhost::CurrentTake();
   const LiveFigures after = mStats->Figures();
   const LatencySummary& latency = after.latency;
-  std::string text =
-      "recorded take " + Quote(take != nullptr ? take->GetLabelName().str() : std::string()) +
-      ": " + std::to_string(KeyedSamples(take)) + " samples keyed, " +
-      std::to_string(after.framesFetched - mRecordFramesAtStart) + " frames fetched, " +
-      std::to_string(after.framesMissed - mRecordMissedAtStart) + " missed";
+  const int samples = take != nullptr ? SamplesKeyedSince(*take, mRecordKeysAtStart) : 0;
+  std::string text = "recorded take " +
+                     Quote(take != nullptr ? take->GetLabelName().str() : std::string()) + ": " +
+                     Counted(static_cast<std::size_t>(samples), "sample") + " keyed, " +
+                     Counted(after.framesFetched - mRecordFramesAtStart, "frame") + " fetched, " +
+                     std::to_string(after.framesMissed - mRecordMissedAtStart) + " missed";
   if (latency.samples > 0) {
     text += ", latency mean " + Format("%.2f", latency.meanMs) + " ms (median " +
             Format("%.2f", latency.medianMs) + ", p95 " + Format("%.2f", latency.p95Ms) + ", max " +
             Format("%.2f", latency.maxMs) + ")";
   }
+  const std::uint64_t nonFinite = after.nonFiniteAnswers - mRecordNonFiniteAtStart;
+  if (nonFinite > 0) {
+    text += "; " + std::to_string(nonFinite) +
+            " poses or positions came with values that are not numbers and were treated as "
+            "occluded (not keyed)";
+  }
   Say(text);
+  std::vector<FBDevice*> armed;
+  bool unlabeled = false;
+  for (FBDevice* device : fbhost::Devices()) {
+    if (!device->Online.Get() || !device->Recording.Get()) continue;
+    armed.push_back(device);
+    const auto subjects = SubjectsOf(device);
+    unlabeled =
+        unlabeled || std::find(subjects.begin(), subjects.end(), "Unlabeled") != subjects.end();
+  }
+  if (unlabeled)
+    Note(
+        "unlabelled markers are streamed but never keyed; a take holds bones and labelled markers");
+  if (samples == 0) {
+    for (const std::string& reason : WhyNothingKeyed(armed, kDeviceSettingsFile)) {
+      Note("nothing was keyed: " + reason);
+    }
+  }
   return true;
 }
 
@@ -864,7 +1121,14 @@ bool Shell::CmdWait(const Words& w) {
   double seconds = 0.0;
   std::string error;
   if (!ParseSeconds(w[1], &seconds, &error)) return Fail(error);
-  PassTime(seconds, fbhost::TransportRecording() ? "recording" : "waiting");
+  if (!PassTime(seconds, fbhost::TransportRecording() ? "recording" : "waiting")) {
+    if (fbhost::TransportRecording()) {
+      Note("wait stopped early by a signal; the recording stops and the take is kept");
+      const Words stop = {"stop"};
+      return CmdStop(stop);
+    }
+    Note("wait stopped early by a signal");
+  }
   return true;
 }
 
@@ -889,8 +1153,8 @@ bool Shell::CmdTake(const Words& w) {
     std::string text;
     for (FBTake* take : fbhost::Takes()) {
       text += (take == fbhost::CurrentTake() ? "* " : "  ") + Quote(take->GetLabelName().str()) +
-              ": " + std::to_string(take->GetCurves().size()) + " curves, " +
-              std::to_string(KeyedSamples(take)) + " samples\n";
+              ": " + Counted(take->GetCurves().size(), "curve") + ", " +
+              Counted(static_cast<std::size_t>(KeyedSamples(take)), "sample") + "\n";
     }
     if (!text.empty()) text.pop_back();
     Say(text);
@@ -920,19 +1184,36 @@ bool Shell::CmdTake(const Words& w) {
 
 bool Shell::CmdSave(const Words& w) {
   std::string error;
+  const std::uint64_t revision = fbhost::TakesRevision();
   if (!fbhost::SaveScene(w[1], &error)) return Fail(error);
-  Say("saved the scene to " + Quote(w[1]) + ": " + std::to_string(fbhost::SceneModels().size()) +
-      " models, " + std::to_string(fbhost::Devices().size()) + " devices");
+  mSavedTakesRevision = revision;
+  mQuitWarned = false;
+  Say("saved the scene to " + Quote(w[1]) + ": " + Counted(fbhost::SceneModels().size(), "model") +
+      ", " + Counted(fbhost::Devices().size(), "device") + ", " +
+      Counted(fbhost::Takes().size(), "take"));
   return true;
 }
 
 bool Shell::CmdLoad(const Words& w) {
-  if (fbhost::TransportPlaying()) return Fail("stop the transport before loading a scene");
+  Words words(w.begin() + 1, w.end());
+  const bool discard = TakeFlag(&words, "--discard");
   std::string error;
-  if (!fbhost::CheckSceneFile(w[1], &error)) return Fail(error);
+  if (UnknownOption(words, &error)) return Fail(error);
+  if (words.size() != 1) return Fail("usage: load FILE [--discard]");
+  const std::string& path = words[0];
+  if (fbhost::TransportPlaying()) return Fail("stop the transport before loading a scene");
+  const std::string unsaved = TakesWithKeys();
+  if (!discard && fbhost::TakesRevision() != mSavedTakesRevision && !unsaved.empty()) {
+    return Fail("the takes changed since the last save and loading " + Quote(path) +
+                " would drop them: " + unsaved +
+                "; save them first ('save FILE'), or load with --discard to drop them");
+  }
+  if (!fbhost::CheckSceneFile(path, &error)) return Fail(error);
   // The load replaces every device; their panels go first.
   CloseAllPanels();
-  const bool loaded = fbhost::LoadScene(w[1], &error);
+  const bool loaded = fbhost::LoadScene(path, &error);
+  mSavedTakesRevision = fbhost::TakesRevision();
+  mQuitWarned = false;
   // Replacing the scene stops the host's input and evaluation threads; without
   // them again, devices put online after the load would never take a sample.
   if (!mOptions.stepMode && !fbhost::EngineRunning()) {
@@ -941,8 +1222,9 @@ bool Shell::CmdLoad(const Words& w) {
     fbhost::StartEngine(engine);
   }
   if (!loaded) return Fail(error);
-  Say("loaded " + Quote(w[1]) + ": " + std::to_string(fbhost::SceneModels().size()) +
-      " models, devices " + DeviceNames() + " (offline; put them online to stream)");
+  Say("loaded " + Quote(path) + ": " + Counted(fbhost::SceneModels().size(), "model") +
+      ", devices " + DeviceNames() + " (offline; put them online to stream), " +
+      Counted(fbhost::Takes().size(), "take"));
   return true;
 }
 
@@ -967,8 +1249,8 @@ bool Shell::CmdExportBvh(const Words& w) {
   }
   if (!Emit(words[0], FormatBvh(motion), "BVH")) return false;
   if (words[0] != "-") {
-    Say("wrote " + Quote(words[0]) + ": " + std::to_string(motion.joints.size()) + " joints, " +
-        std::to_string(motion.frameTimes.size()) + " frames (one per sample), frame time " +
+    Say("wrote " + Quote(words[0]) + ": " + Counted(motion.joints.size(), "joint") + ", " +
+        Counted(motion.frameTimes.size(), "frame") + " (one per sample), frame time " +
         Format("%.6f", motion.frameTimeSeconds) + " s, from take " +
         Quote(take->GetLabelName().str()));
   }
@@ -989,10 +1271,68 @@ bool Shell::CmdExportCsv(const Words& w) {
   if (!CollectMarkerTable(*take, subject, &table, &error)) return Fail(error);
   if (!Emit(words[0], FormatCsv(table), "CSV")) return false;
   if (words[0] != "-") {
-    Say("wrote " + Quote(words[0]) + ": " + std::to_string(table.labels.size()) + " markers, " +
-        std::to_string(table.times.size()) + " rows, from take " +
-        Quote(take->GetLabelName().str()));
+    Say("wrote " + Quote(words[0]) + ": " + Counted(table.labels.size(), "marker") + ", " +
+        Counted(table.times.size(), "row") + ", from take " + Quote(take->GetLabelName().str()));
   }
+  return true;
+}
+
+bool Shell::CmdExportGltf(const Words& w) {
+  Words words(w.begin() + 1, w.end());
+  std::string subject, error;
+  if (!TakeOption(&words, "--subject", &subject, &error) || UnknownOption(words, &error)) {
+    return Fail(error);
+  }
+  if (words.empty() || words.size() > 2) {
+    return Fail("usage: export-gltf FILE.glb [TAKE] [--subject NAME]");
+  }
+  const std::string& path = words[0];
+  if (path.size() < 5 || path.compare(path.size() - 4, 4, ".glb") != 0) {
+    return Fail(Quote(path) + ": export-gltf writes binary glTF; name the file .glb");
+  }
+  FBTake* take = FindTake(words.size() > 1 ? words[1] : std::string());
+  if (take == nullptr) return false;
+  std::string glb;
+  GltfSummary summary;
+  if (!ExportGltf(*take, subject, &glb, &summary, &error)) return Fail(error);
+  for (const auto& note : summary.notes) Note(note);
+  if (!Emit(path, glb, "glTF")) return false;
+  Say("wrote " + Quote(path) + ": " + std::to_string(summary.subjects) + " subjects, " +
+      std::to_string(summary.joints) + " joints, " + std::to_string(summary.markers) +
+      " markers, " + std::to_string(summary.frames) + " frames, " + std::to_string(glb.size()) +
+      " bytes, from take " + Quote(take->GetLabelName().str()));
+  return true;
+}
+
+bool Shell::CmdView(const Words& w) {
+  bool on = mView != nullptr;
+  std::string error;
+  if (w.size() > 1 && !ParseOnOff(w[1], &on, &error)) return Fail(error);
+  long long port = kDefaultViewPort;
+  if (w.size() > 2) {
+    if (!on) return Fail("usage: view [on [PORT]|off]");
+    if (!ParseInteger(w[2], 0, 65535, &port, &error)) return Fail("view port: " + error);
+  }
+  if (!on) {
+    if (mView) {
+      // The view thread may be waiting for the gate this command holds.
+      const SceneGate::Opening letItFinish(mGate);
+      mView.reset();
+    }
+    Say("view: off");
+    return true;
+  }
+  if (mView && w.size() > 2 && port != mView->Port() && port != 0) {
+    return Fail("the view is already on at " + mView->Url() + " ('view off' first)");
+  }
+  if (!mView) {
+    ViewOptions options;
+    options.port = static_cast<int>(port);
+    options.deviceSettings = kDeviceSettingsFile;
+    mView = ViewServer::Start(options, mGate, mStats.get(), &error);
+    if (!mView) return Fail(error);
+  }
+  Say("view: " + mView->Url());
   return true;
 }
 
@@ -1038,7 +1378,10 @@ bool Shell::CmdDump(const Words& w) {
                 " (device, templates, scene, settings, take or stats)");
   }
   if (keys && what != "take") return Fail("--keys belongs to 'dump take'");
-  return Emit(out.empty() ? "-" : out, json.dump(2) + "\n", "JSON");
+  // Names from a damaged scene file may hold bytes that are not UTF-8; they
+  // are shown replaced rather than failing the whole dump.
+  return Emit(out.empty() ? "-" : out,
+              json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n", "JSON");
 }
 
 bool Shell::CmdEcho(const Words& w) {
@@ -1049,6 +1392,14 @@ bool Shell::CmdEcho(const Words& w) {
 }
 
 bool Shell::CmdQuit(const Words&) {
+  const std::string unsaved = TakesWithKeys();
+  if (mInteractive && !mQuitWarned && fbhost::TakesRevision() != mSavedTakesRevision &&
+      !unsaved.empty()) {
+    mQuitWarned = true;
+    Note("the takes changed since the last save: " + unsaved +
+         "; 'save FILE' keeps them, 'quit' again leaves without saving");
+    return true;
+  }
   mQuit = true;
   return true;
 }

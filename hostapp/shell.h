@@ -27,7 +27,11 @@
 #include <fbsdk/fbdevice.h>
 #include <fbsdk/fbtake.h>
 
+#include "completion.h"
 #include "live_stats.h"
+#include "scene_gate.h"
+#include "take_safety.h"
+#include "view_server.h"
 
 namespace orbel::hostapp {
 
@@ -67,12 +71,18 @@ class Shell {
   // whether every command succeeded.
   bool RunInteractive(std::FILE* in);
 
+  // Tab completion of the line up to the cursor: commands, their words,
+  // device, take and model names, files.
+  Completion Complete(const std::string& left);
+
   bool QuitRequested() const { return mQuit; }
   // The last error message (without the "orbel-host: error: " prefix).
   const std::string& LastError() const { return mLastError; }
   LiveStats& Stats() { return *mStats; }
   // The manual clock in step mode (null otherwise).
   fbhost::ManualClock* Clock() { return mClock.get(); }
+  // The live view while it is on (view on), else null.
+  const ViewServer* View() const { return mView.get(); }
 
  private:
   using Words = std::vector<std::string>;
@@ -87,7 +97,11 @@ class Shell {
   static const std::vector<Command>& Commands();
 
   bool Fail(const std::string& message);
+  // After a command of a script or of -c: true (with a note) when a signal
+  // asked the script to stop; SIGTERM also ends the session.
+  bool StoppedBySignal(const std::string& where);
   void Say(const std::string& text);
+  void Warn(const std::string& text);
   void Note(const std::string& text);
 
   // ---- lookups ----
@@ -99,8 +113,9 @@ class Shell {
   std::string DeviceNames() const;
 
   // ---- time ----
-  // Lets `seconds` pass: real time with the status line, or steps.
-  void PassTime(double seconds, const std::string& activity);
+  // Lets `seconds` pass: real time with the status line, or steps. False
+  // when Ctrl-C or SIGTERM cut it short (see interrupts.h).
+  bool PassTime(double seconds, const std::string& activity);
   void Step(int count);
   std::string StatusLine(const std::string& activity);
   void ClearStatusLine();
@@ -129,6 +144,8 @@ class Shell {
   bool CmdLoad(const Words& w);
   bool CmdExportBvh(const Words& w);
   bool CmdExportCsv(const Words& w);
+  bool CmdExportGltf(const Words& w);
+  bool CmdView(const Words& w);
   bool CmdDump(const Words& w);
   bool CmdEcho(const Words& w);
   bool CmdQuit(const Words& w);
@@ -142,6 +159,10 @@ class Shell {
   std::unique_ptr<fbhost::ManualClock> mClock;
   std::unique_ptr<fbhost::ScopedClock> mClockGuard;
   std::unique_ptr<LiveStats> mStats;
+  // Held while a command runs: the view reads the scene only between them
+  // (and while 'wait' and 'record' sleep).
+  SceneGate mGate;
+  std::unique_ptr<ViewServer> mView;
   std::map<FBDevice*, std::unique_ptr<fbhost::Panel>> mPanels;
   std::string mLastError;
   std::string mWhere;
@@ -155,6 +176,17 @@ class Shell {
   // Recording: the window the summary reports.
   std::uint64_t mRecordFramesAtStart = 0;
   std::uint64_t mRecordMissedAtStart = 0;
+  std::uint64_t mRecordNonFiniteAtStart = 0;
+  KeyCounts mRecordKeysAtStart;
+  // fbhost::TakesRevision at the last save or load: takes changed since
+  // then are not thrown away without a word.
+  std::uint64_t mSavedTakesRevision = 0;
+  // Reading commands at the prompt (RunInteractive), where a quit with
+  // unsaved takes asks once.
+  bool mInteractive = false;
+  bool mQuitWarned = false;
+  // A signal stopped the last command (see interrupts.h).
+  bool mCutShort = false;
 };
 
 }  // namespace orbel::hostapp

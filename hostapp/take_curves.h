@@ -2,9 +2,12 @@
 //
 // When the host records a device, each bound model's translation and
 // rotation are keyed on nodes of the take named after the model's label
-// and the data type ("walk:walk_Hips Lcl Rotation"). These helpers find
-// those curves without making any: the take makes such a node at its first
-// request, so a curve is only asked for once the take lists it.
+// and the data type ("walk:walk_Hips Lcl Rotation"), and the take notes the
+// models themselves (FBTakeModel). These helpers find those curves without
+// making any: the take makes such a node at its first request, so a curve
+// is only asked for once the take lists it. The exporters read models and
+// curves from the take alone, so a take exports the same after its models
+// or its device are gone.
 #pragma once
 
 #include <set>
@@ -14,6 +17,17 @@
 #include <fbsdk/fbtake.h>
 
 namespace orbel::hostapp {
+
+// The models a take recorded, with each one's children in the order of its
+// child list when it was recorded.
+struct TakeModelTree {
+  std::vector<FBTakeModel> models;
+  std::vector<std::vector<int>> children;
+};
+TakeModelTree ModelTree(const FBTake& take);
+
+// The index of the model with this label in the tree, or -1.
+int FindModel(const TakeModelTree& tree, const std::string& label);
 
 // The names of the curves the take holds in the layer.
 std::set<std::string> CurveNames(const FBTake& take, int layer);
@@ -33,6 +47,19 @@ const FBTakeKey& KeyAt(const std::vector<FBTakeKey>& keys, FBTime time, bool* ex
 // ':' has no namespace and is all name.
 std::string NamespaceOf(const std::string& label);
 std::string NameOf(const std::string& label);
+
+// The subject null under which the device hangs its unlabelled markers
+// ("Unlabeled:RootNode", markers "Unlabeled:0", ...): not a performer.
+constexpr const char* kUnlabeledSubject = "Unlabeled";
+
+// The subject a model of the tree belongs to: the namespace of the subject
+// null it hangs below ("walk" for walk:RootNode), else its own namespace.
+std::string SubjectOf(const TakeModelTree& tree, int model);
+
+// The device names a subject's models after it ("walk_Hips" in namespace
+// walk, or in "walk 2" when that subject null's name was taken): the prefix
+// an export strips to give the bare segment name ("walk_"; "" for "").
+std::string CharacterPrefix(const std::string& subject);
 
 // Shortest decimal text that reads back as the same double ("0.1", "-0",
 // "1e-300"); "nan", "inf" and "-inf" for the others.

@@ -82,6 +82,11 @@ class OrbelDeviceOpticalLayout : public FBDeviceLayout {
   // Ends a pause the panel shows once the device is no longer live.
   void DeviceStateChanged(HISender sender, HKEvent event);
 
+  // Shows `complaint` about one entry (the port or the marker count) as the
+  // device's information; an empty one takes back what was said about that
+  // entry, if the device still shows it.
+  void SetComplaint(FBString& slot, const FBString& complaint);
+
  private:
   // ---- members, in their declared order; each control sits in the region
   //      of the same name ----
@@ -110,4 +115,9 @@ class OrbelDeviceOpticalLayout : public FBDeviceLayout {
   FBLabel mLabelVersionInfo;
   FBSystem mSystem;
   OrbelSimpleDeviceOptical* mDevice = nullptr;
+  // What the panel said about the port and the marker count typed, and the
+  // information text it covered, put back once the entries are mended.
+  FBString mPortComplaint;
+  FBString mCountComplaint;
+  FBString mInformationBeforeComplaints;
 };

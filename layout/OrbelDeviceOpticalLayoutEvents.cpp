@@ -87,9 +87,9 @@ void OrbelDeviceOpticalLayout::OnPortChange(HISender /*sender*/, HKEvent /*event
   const FBString port = mEditNetworkPort.Text;
   // The port is kept as typed (the stream client rejects it at the next
   // start); the user learns why now, not only as a failed connection.
-  if (!IsUsablePort(port)) {
-    mDevice->Information = "Port '" + port + "' is not a number from 1 to 65535";
-  }
+  SetComplaint(mPortComplaint, IsUsablePort(port)
+                                   ? FBString()
+                                   : "Port '" + port + "' is not a number from 1 to 65535");
   mDevice->SetHostPort(port);
   mEditNetworkPort.Text = mDevice->HostPort();
 }
@@ -125,14 +125,37 @@ void OrbelDeviceOpticalLayout::OnMarkerCountChange(HISender /*sender*/, HKEvent 
   bool whole = false;
   const int count = ParseCount(text, &whole);
   // The count read by the atoi rule is used either way, as the settings
-  // file reads it; the edit then shows what the device took.
-  if (!whole) {
-    mDevice->Information = "Marker count '" + text +
-                           "' is not a number: " + FBString(std::to_string(count)) + " is used";
-  }
+  // file reads it, within the device's bounds; the edit then shows what the
+  // device took, and the information says why it differs from the text.
   mDevice->SetUnlabeledMarkerCount(count);
-  mEditUnlabeledMarkerCount.Text = mDevice->UnlabeledMarkerCountText();
+  const FBString used = mDevice->UnlabeledMarkerCountText();
+  FBString complaint;
+  if (!whole) {
+    complaint = "Marker count '" + text + "' is not a number: " + used + " is used";
+  } else if (used != FBString(std::to_string(count).c_str())) {
+    complaint = "Marker count '" + text + "' is out of range: " + used + " is used";
+  }
+  SetComplaint(mCountComplaint, complaint);
+  mEditUnlabeledMarkerCount.Text = used;
   RefreshControls();
+}
+
+void OrbelDeviceOpticalLayout::SetComplaint(FBString& slot, const FBString& complaint) {
+  const FBString shown = mDevice->Information;
+  if (!complaint.IsEmpty()) {
+    const bool coveringOwn = (!mPortComplaint.IsEmpty() && shown == mPortComplaint) ||
+                             (!mCountComplaint.IsEmpty() && shown == mCountComplaint);
+    if (!coveringOwn) mInformationBeforeComplaints = shown;
+    slot = complaint;
+    mDevice->Information = complaint;
+    return;
+  }
+  const bool showingThis = !slot.IsEmpty() && shown == slot;
+  slot = FBString();
+  // Something newer ("Started", a failed connection) stays.
+  if (!showingThis) return;
+  const FBString& other = &slot == &mPortComplaint ? mCountComplaint : mPortComplaint;
+  mDevice->Information = other.IsEmpty() ? mInformationBeforeComplaints : other;
 }
 
 void OrbelDeviceOpticalLayout::OnUseTimecodeClick(HISender /*sender*/, HKEvent /*event*/) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -119,6 +120,11 @@ bool OrbelDataReader::ConnectToServer(int timeoutSeconds) {
   }
 
   mConnected = true;
+  {
+    // Another server may number its frames from anywhere.
+    ScopedWait data(mDataLock, kLockWaitMs);
+    if (data.owns()) mHaveFrameNumber = false;
+  }
   mClient->EnableDeviceData();
   SetSegmentData(mSegmentDataWanted.load());
   SetMarkerData(mMarkerDataWanted.load());
@@ -334,15 +340,41 @@ bool OrbelDataReader::ReadFrame(FBTime time) {
   }
   if (paused || !StreamOptionsApplied()) return false;
 
-  // Whatever frame the client holds is read, new or not.
+  // A frame is new when its number differs from the last one read: the
+  // client's own answer to GetFrame cannot tell, since a description read
+  // takes a frame whose values no sample has read yet.
   mClient->GetFrame();
+  const sdk::Output_GetFrameNumber number = mClient->GetFrameNumber();
+  if (number.Result != sdk::Result::Success) return false;
+  if (mHaveFrameNumber && number.FrameNumber == mLastFrameNumber) return false;
+  mHaveFrameNumber = true;
+  mLastFrameNumber = number.FrameNumber;
+  ++mFrameSerial;
+
   mFrameTime = time;
   if (UseTimecode()) UpdateTimecode();
+  if (mBasePending && mTimecodeReceived) {
+    // The time line waited for this first timecode: this sample is its start.
+    mBasePending = false;
+    mBaseTime = timecode.GetTime();
+    mPreviousFrameTime = mFrameTime;
+  }
   if (mClient->IsSegmentDataEnabled().Enabled) ReadSegments();
   if (mClient->IsMarkerDataEnabled().Enabled) ReadMarkers();
   if (mClient->IsUnlabeledMarkerDataEnabled().Enabled) ReadUnlabeledMarkers();
   return true;
 }
+
+namespace {
+
+bool AllFinite(const double* values, int n) {
+  for (int i = 0; i < n; ++i) {
+    if (!std::isfinite(values[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 void OrbelDataReader::ReadSegments() {
   for (auto& entry : segments) {
@@ -351,14 +383,24 @@ void OrbelDataReader::ReadSegments() {
     SyncClientText(record.mClientName, record.name);
     const sdk::Output_GetSegmentLocalTranslation translation =
         mClient->GetSegmentLocalTranslation(record.mClientSubject, record.mClientName);
-    for (int i = 0; i < 3; ++i) record.translation[i] = translation.Translation[i];
-
     const sdk::Output_GetSegmentLocalRotationQuaternion rotation =
         mClient->GetSegmentLocalRotationQuaternion(record.mClientSubject, record.mClientName);
+    // A segment the frame does not carry (its subject left the stream) keeps
+    // its last pose, as does one with a value that is not a number: a pose
+    // is taken whole or not at all.
+    if (translation.Result != sdk::Result::Success || rotation.Result != sdk::Result::Success ||
+        !AllFinite(translation.Translation, 3) || !AllFinite(rotation.Rotation, 4)) {
+      continue;
+    }
     const FBVector4<double> quaternion(rotation.Rotation);
     FBVector3<double> euler;
     FBQuaternionToRotation(euler, quaternion, kFBXYZ);
+    // A quaternion of finite but absurd values can still turn into angles
+    // that are not numbers.
+    if (!AllFinite(euler.data(), 3)) continue;
+    for (int i = 0; i < 3; ++i) record.translation[i] = translation.Translation[i];
     for (int i = 0; i < 3; ++i) record.rotation[i] = euler[static_cast<std::size_t>(i)];
+    record.sampleSerial = mFrameSerial;
   }
 }
 
@@ -369,7 +411,9 @@ void OrbelDataReader::ReadMarkers() {
     SyncClientText(record.mClientName, record.name);
     const sdk::Output_GetMarkerGlobalTranslation position =
         mClient->GetMarkerGlobalTranslation(record.mClientSubject, record.mClientName);
+    if (position.Result != sdk::Result::Success || !AllFinite(position.Translation, 3)) continue;
     for (int i = 0; i < 3; ++i) record.position[i] = position.Translation[i];
+    record.sampleSerial = mFrameSerial;
   }
 }
 
@@ -381,7 +425,11 @@ void OrbelDataReader::ReadUnlabeledMarkers() {
   for (auto& entry : unlabeledMarkers) {
     const sdk::Output_GetUnlabeledMarkerGlobalTranslation position =
         mClient->GetUnlabeledMarkerGlobalTranslation(index++);
+    // An index beyond the frame's count takes what the library answers for
+    // it; a value that is not a number is never taken.
+    if (!AllFinite(position.Translation, 3)) continue;
     for (int i = 0; i < 3; ++i) entry.second.position[i] = position.Translation[i];
+    entry.second.sampleSerial = mFrameSerial;
   }
 }
 
@@ -414,7 +462,27 @@ bool OrbelDataReader::ResetFrameTime(FBTime time) {
   if (!data.owns()) return false;
   mPreviousFrameTime = mFrameTime;
   mBaseTime = time;
-  if (UseTimecode()) mBaseTime = timecode.GetTime();
+  mBasePending = false;
+  if (UseTimecode()) {
+    // Before any timecode came the label is 00:00:00:00, a time hours away
+    // from the stream's: the first real one sets the origin instead.
+    mBaseTime = timecode.GetTime();
+    mBasePending = !mTimecodeReceived;
+  }
+  return true;
+}
+
+bool OrbelDataReader::FrameTimeBase(FBTime& base) const {
+  ScopedWait data(mDataLock, kLockWaitMs);
+  if (!data.owns() || mBasePending) return false;
+  base = mBaseTime;
+  return true;
+}
+
+bool OrbelDataReader::LastSampleTime(FBTime& time) const {
+  ScopedWait data(mDataLock, kLockWaitMs);
+  if (!data.owns()) return false;
+  time = (mFrameTime - mPreviousFrameTime) + mBaseTime;
   return true;
 }
 
@@ -446,6 +514,7 @@ bool OrbelDataReader::ReadTimecodeStandard() {
   ScopedWait data(mDataLock, kLockWaitMs);
   if (!data.owns()) return false;
   timecode = FBTimeCode(rate);
+  mTimecodeReceived = false;
   return known;
 }
 
@@ -454,6 +523,8 @@ void OrbelDataReader::UpdateTimecode() {
   const sdk::Output_GetTimecode stream = mClient->GetTimecode();
   // A label the rate does not have is refused by the host and the last good
   // timecode stays.
-  timecode.SetTimeCode(ToTimecodeField(stream.Hours), ToTimecodeField(stream.Minutes),
-                       ToTimecodeField(stream.Seconds), static_cast<float>(stream.Frames));
+  if (timecode.SetTimeCode(ToTimecodeField(stream.Hours), ToTimecodeField(stream.Minutes),
+                           ToTimecodeField(stream.Seconds), static_cast<float>(stream.Frames))) {
+    mTimecodeReceived = true;
+  }
 }

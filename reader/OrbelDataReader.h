@@ -46,6 +46,12 @@ struct SegmentRecord {
   double rotation[3] = {0, 0, 0};  // Euler degrees, rotation order XYZ
   FBString parentKey;              // equals the record's own key for a root
   bool root = false;
+  // The reader's frame serial (FrameSerial) of the last frame that gave this
+  // record its values; 0 while no frame has (a record just described, or
+  // restored from a scene). A frame that gives no usable values for it (the
+  // subject left the stream, a value is not finite) leaves the values and
+  // the serial as they were.
+  std::uint64_t sampleSerial = 0;
 
  private:
   friend class OrbelDataReader;
@@ -61,6 +67,7 @@ struct MarkerRecord {
   FBString subject;  // "Unlabeled" for an unlabelled marker
   FBString name;     // an unlabelled marker's number in decimal
   double position[3] = {0, 0, 0};
+  std::uint64_t sampleSerial = 0;  // as SegmentRecord::sampleSerial
 
  private:
   friend class OrbelDataReader;
@@ -149,10 +156,19 @@ class OrbelDataReader {
                                 bool stripCharacterName);
 
   // ---- frames ----
-  // Refreshes every record from the client's current frame; false (records
-  // unchanged) when paused, when the options are not applied or when the
-  // data lock cannot be had. time becomes the frame time.
+  // Refreshes the records from the client's newest frame; false (records
+  // unchanged) when paused, when the options are not applied, when the data
+  // lock cannot be had, or when the client holds no frame newer than the
+  // last one read (a stalled or silent server gives no sample). time becomes
+  // the frame time. A record keeps its values when the frame has none for it
+  // (the query fails: its subject left the stream) or when one of them is
+  // not finite; both count as occluded for that record, and only records the
+  // frame did refresh carry the new FrameSerial.
   bool ReadFrame(FBTime time);
+  // Counts the frames read since the reader was made: the serial of the
+  // frame the records last came from (0 before the first). Under the data
+  // lock, as the records.
+  std::uint64_t FrameSerial() const { return mFrameSerial; }
   // Fetches at most one frame per call, and only when more than one fetch
   // interval of host time has passed since the last fetch. On true, time is
   // overwritten with the sample's time on the device's time line; on false it
@@ -161,16 +177,27 @@ class OrbelDataReader {
   bool NextFrame(FBTime& time);
   // Restarts the device's time line at time (or at the timecode's time when
   // timecode is used). False, nothing changed, when the data lock cannot be
-  // had.
+  // had. With timecode in use but none received yet since the standard was
+  // read, the time line starts at the first timecode that arrives: the
+  // first sample after it is stamped with that timecode's time.
   bool ResetFrameTime(FBTime time);
+  // The time line's origin, once settled (see ResetFrameTime); false while
+  // it waits for a first timecode or the data lock cannot be had.
+  bool FrameTimeBase(FBTime& base) const;
+  // The time of the last sample on the device's time line (the time the
+  // last true NextFrame gave). False without the data lock.
+  bool LastSampleTime(FBTime& time) const;
 
   // ---- timecode ----
   // Sets the timecode's rate from the stream's standard; false for a standard
   // the host does not know (the rate is then NTSC_DROP).
   bool ReadTimecodeStandard();
   // Copies the stream's timecode into timecode. Called by ReadFrame under
-  // the data lock.
+  // the data lock. A label the rate does not have leaves the last one.
   void UpdateTimecode();
+  // Whether a timecode from the stream has been stored since the standard
+  // was last read. Under the data lock.
+  bool TimecodeReceived() const { return mTimecodeReceived; }
 
   // Holds the data lock for a scope, waiting at most kLockWaitMs; owns()
   // tells whether it was had. For code outside the reader that walks the
@@ -218,6 +245,13 @@ class OrbelDataReader {
   FBTime mLastFetchTime;
   FBTime mPreviousFrameTime;
   FBTime mFrameTime;
+  // The origin waits for the first timecode (see ResetFrameTime).
+  bool mBasePending = false;
+  bool mTimecodeReceived = false;
+  // The client's number of the frame last read, to recognise a new one.
+  bool mHaveFrameNumber = false;
+  unsigned int mLastFrameNumber = 0;
+  std::uint64_t mFrameSerial = 0;
   FBSystem mSystem;
   int mFetchRate = 90;
 

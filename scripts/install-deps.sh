@@ -3,23 +3,29 @@
 # installs them: `.ci/run`, `scripts/demo.sh` and the README's commands all
 # come through here, so the lists can never drift apart.
 #
-#   scripts/install-deps.sh [build|ci]   (default: build)
+#   scripts/install-deps.sh [build|test|ci]   (default: build)
 #
-# build: what `cmake --preset default` needs to build and test everything.
-# ci:    build, plus what the CI-only jobs need (clang's fuzzer runtime).
+# build: what `cmake --preset default` needs to build everything, tests
+#        included (three.js is what orbel-host's live view serves).
+# test:  build, plus what the tests run but do not build with (Chromium
+#        for the browser test of the live view).
+# ci:    test, plus what the CI-only jobs need (clang's fuzzer runtime).
 # Missing packages are installed with apt-get when running as root (or through
 # sudo when it needs no password); otherwise the script names them and fails.
 set -euo pipefail
 
-build_packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libeigen3-dev
-  nlohmann-json3-dev)
+build_packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+  libeigen3-dev nlohmann-json3-dev libedit-dev libcpp-httplib-dev libjs-three libtinygltf-dev
+  libassimp-dev)
+test_packages=(chromium)
 ci_packages=(clang libclang-rt-14-dev)
 
 group=${1:-build}
 case "$group" in
   build) wanted=("${build_packages[@]}") ;;
-  ci) wanted=("${build_packages[@]}" "${ci_packages[@]}") ;;
-  *) echo "install-deps: unknown group '$group' (build or ci)" >&2; exit 2 ;;
+  test) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
+  ci) wanted=("${build_packages[@]}" "${test_packages[@]}" "${ci_packages[@]}") ;;
+  *) echo "install-deps: unknown group '$group' (build, test or ci)" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -130,7 +130,7 @@ bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       double fps = 0;
       if (!value(v)) return false;
       if (!parseNumber(v, 0, 1.0e6, fps) || fps <= 0) {
-        error = "frame rate '" + v + "' is not a number between 0 and 1000000";
+        error = "frame rate '" + v + "' is not a number above 0 and at most 1000000";
         return false;
       }
       cl.server.framesPerSecond = fps;

@@ -66,8 +66,13 @@ void BM_SampleInputNotifyRecording(benchmark::State& state) {
   device->Recording = true;
   fbhost::TransportRecord();
   std::int64_t samples = -fbhost::GetDeviceStatistics(device).samplesAcknowledged;
+  Stage& stage = TheStage(preset);
   for (auto _ : state) {
-    // Past the reader's fetch interval, so that every pass takes a sample.
+    // A new frame from the server, and past the reader's fetch interval, so
+    // that every pass takes a sample (a pass with no new frame takes none).
+    state.PauseTiming();
+    stage.WaitForNewFrame();
+    state.ResumeTiming();
     clock.AdvanceMilliSeconds(12);
     fbhost::NotifySampleInput(device, 1);
   }

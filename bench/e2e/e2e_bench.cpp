@@ -7,14 +7,24 @@
 // pass -> nodes written). The host's time is a manual clock moved past the
 // reader's fetch interval before each pass, so that every pass may fetch.
 //
+// Argument 2 chooses the evaluation: 0 is the device's node write alone;
+// 1 is the host's whole evaluation pass (the device's write, then the
+// nodes carried into the bound models), the write a viewer of the scene
+// sees; 2 is that pass with the host program's live view open
+// (hostapp/view_server.h) and one page reading its event stream, so that
+// the view thread reads the models at its display rate meanwhile. 2 against
+// 1 is what the view costs the input and evaluation work.
+//
 // Also here: resident memory before and after streaming (and recording)
 // for a while, as a quick look for growth; the long soak is a script's job.
 #include <benchmark/benchmark.h>
+#include <httplib.h>
 
 #include <stdio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -29,6 +39,8 @@
 
 #include "device_stage.h"
 #include "frame_baseline.h"
+#include "scene_gate.h"
+#include "view_server.h"
 
 namespace {
 
@@ -68,7 +80,44 @@ double ResidentMB() {
   return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
 }
 
-// range(0): scene (0 small, 1 stage); range(1): frames a second.
+// The live view with one page watching it, for as long as the object lives.
+class WatchedView {
+ public:
+  bool Open() {
+    std::string error;
+    mView =
+        orbel::hostapp::ViewServer::Start(orbel::hostapp::ViewOptions(), mGate, nullptr, &error);
+    if (!mView) return false;
+    mPage = std::thread([this] {
+      httplib::Client client("127.0.0.1", mView->Port());
+      client.Get("/events", [this](const char*, std::size_t size) {
+        mBytes += size;
+        return !mClosing.load();
+      });
+    });
+    // Until the first pose arrives, the view has not started reading.
+    for (int i = 0; i < 500 && mBytes.load() == 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return mBytes.load() > 0;
+  }
+  ~WatchedView() {
+    mClosing = true;
+    if (mPage.joinable()) mPage.join();
+    mView.reset();
+  }
+  double Bytes() const { return static_cast<double>(mBytes.load()); }
+
+ private:
+  orbel::hostapp::SceneGate mGate;
+  std::unique_ptr<orbel::hostapp::ViewServer> mView;
+  std::thread mPage;
+  std::atomic<bool> mClosing{false};
+  std::atomic<std::size_t> mBytes{0};
+};
+
+// range(0): scene (0 small, 1 stage); range(1): frames a second; range(2):
+// the evaluation, and the view (see the file comment).
 void BM_SendToNodeWrite(benchmark::State& state) {
   const char* preset = orbel::bench::PresetName(state.range(0));
   const double fps = static_cast<double>(state.range(1));
@@ -78,6 +127,13 @@ void BM_SendToNodeWrite(benchmark::State& state) {
   OrbelSimpleDeviceOptical* device = BoundDevice(stage);
   if (device == nullptr) {
     state.SkipWithError("no bound device");
+    return;
+  }
+  const bool hostPass = state.range(2) != 0;
+  const bool viewOpen = state.range(2) == 2;
+  WatchedView view;
+  if (viewOpen && !view.Open()) {
+    state.SkipWithError("the live view did not open");
     return;
   }
   FBEvaluateInfo info(FBTime(), FBTime(), 1);
@@ -99,7 +155,11 @@ void BM_SendToNodeWrite(benchmark::State& state) {
       taken = diagnostics::NewestFrameTaken();
       if (taken.FramesTaken != before.FramesTaken) break;
     }
-    device->NodeEvaluateNotify(nullptr, &info);
+    if (hostPass) {
+      fbhost::StepEvaluation();
+    } else {
+      device->NodeEvaluateNotify(nullptr, &info);
+    }
     const std::int64_t written = MonotonicNowNs();
     arrivalUs.push_back(static_cast<double>(taken.ReceiveTimeNs - taken.ServerSendTimeNs) / 1e3);
     deviceUs.push_back(static_cast<double>(written - taken.TakenTimeNs) / 1e3);
@@ -122,18 +182,24 @@ void BM_SendToNodeWrite(benchmark::State& state) {
     state.counters["p99_x_memcpy"] = p99 / baselineUs;
   }
   state.counters["frames_skipped"] = static_cast<double>(before.FramesSkipped - skipped0);
-  state.SetLabel(std::string(preset) + " " + std::to_string(state.range(1)) + " fps");
+  if (viewOpen) state.counters["view_bytes"] = view.Bytes();
+  state.SetLabel(std::string(preset) + " " + std::to_string(state.range(1)) + " fps" +
+                 (hostPass ? ", host pass" : "") + (viewOpen ? ", view open" : ""));
 }
 // About four seconds of frames each.
 BENCHMARK(BM_SendToNodeWrite)
-    ->Args({0, 120})
-    ->Args({1, 120})
+    ->Args({0, 120, 0})
+    ->Args({1, 120, 0})
+    ->Args({1, 120, 1})
+    ->Args({1, 120, 2})
     ->Iterations(480)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SendToNodeWrite)
-    ->Args({0, 240})
-    ->Args({1, 240})
+    ->Args({0, 240, 0})
+    ->Args({1, 240, 0})
+    ->Args({1, 240, 1})
+    ->Args({1, 240, 2})
     ->Iterations(960)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);

@@ -1,7 +1,10 @@
 #include "OrbelDataStreamSDK/Client.h"
 
 #include <climits>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "ClientImpl.h"
 #include "ClientTesting.h"
@@ -219,6 +222,14 @@ Output_GetFrame Client::GetFrame() {
     orbel::client::RecordFrameTaken(
         next->snapshot.frame.number, next->snapshot.frame.serverSendTimeNs,
         next->snapshot.receiveTimeNs, previous.haveFrame, previous.snapshot.frame.number);
+    if (next->snapshot.description && next->snapshot.description != previous.snapshot.description) {
+      // A new description is rare; its names are copied only then.
+      std::vector<std::string> names;
+      for (const auto& subject : next->snapshot.description->subjects()) {
+        names.push_back(subject.name);
+      }
+      orbel::client::RecordDescriptionTaken(std::move(names));
+    }
     impl_->publish(next);
     return withResult<Output_GetFrame>(Result::Success);
   });
@@ -386,6 +397,7 @@ Output_GetSegmentLocalTranslation Client::GetSegmentLocalTranslation(
   if (out.Result == Result::Success) {
     l.state.mapping.mapVector(s->translation, out.Translation);
     out.Occluded = s->occluded;
+    orbel::client::CheckFinite(out.Translation, 3);
   }
   return out;
 }
@@ -399,6 +411,7 @@ Output_GetSegmentLocalRotationQuaternion Client::GetSegmentLocalRotationQuaterni
   if (out.Result == Result::Success) {
     l.state.mapping.mapQuaternion(s->rotation, out.Rotation);
     out.Occluded = s->occluded;
+    orbel::client::CheckFinite(out.Rotation, 4);
   }
   return out;
 }
@@ -436,6 +449,7 @@ Output_GetMarkerGlobalTranslation Client::GetMarkerGlobalTranslation(
   if (out.Result == Result::Success) {
     l.state.mapping.mapVector(m->position, out.Translation);
     out.Occluded = m->occluded;
+    orbel::client::CheckFinite(out.Translation, 3);
   }
   return out;
 }
@@ -465,6 +479,7 @@ Output_GetUnlabeledMarkerGlobalTranslation Client::GetUnlabeledMarkerGlobalTrans
   } else {
     out.Result = Result::Success;
     l.state.mapping.mapVector(l.frame().unlabeled[MarkerIndex].position, out.Translation);
+    orbel::client::CheckFinite(out.Translation, 3);
   }
   return out;
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace orbel::client {
 
@@ -11,5 +13,16 @@ namespace orbel::client {
 void RecordFrameTaken(std::uint64_t number, std::int64_t serverSendTimeNs,
                       std::int64_t receiveTimeNs, bool hadPrevious,
                       std::uint64_t previousNumber) noexcept;
+
+// A frame taken carries another description than the one before it: its
+// subject names, in order. Only on a change, so a steady stream copies no
+// names.
+void RecordDescriptionTaken(std::vector<std::string> subjectNames) noexcept;
+
+// An answer that held a value that is not finite. Lock-free.
+void RecordNonFiniteAnswer() noexcept;
+
+// Whether all n values are finite; counts one non-finite answer when not.
+bool CheckFinite(const double* values, int n) noexcept;
 
 }  // namespace orbel::client

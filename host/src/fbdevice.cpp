@@ -184,6 +184,8 @@ void FBDevice::RecordingInitAnimation(FBAnimationNode* node) noexcept {
     FBTake* take = fbhost_internal::Scene().currentTake.load();
     if (model != nullptr && take != nullptr) {
       target = take->RecordNode(model->GetLabelName().str(), node->GetDataType().str());
+      // The take keeps what it needs to be read without the model.
+      take->NoteModel(model);
     }
   } catch (const std::exception& error) {
     // Out of memory: record onto the node itself.

@@ -196,6 +196,8 @@ ReadStatus ReadWholeFile(const std::string& path, std::size_t limit, std::string
              std::to_string(limit) + " this host reads";
     return ReadStatus::TooLarge;
   }
+  // One allocation for a big file rather than a copy at every doubling.
+  contents->reserve(static_cast<std::size_t>(info.st_size));
   char buffer[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -235,8 +237,10 @@ bool WriteFileSafely(const std::string& path, const std::string& contents, std::
   struct stat old {};
   if (::stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | kNoInherit, mode);
+  // Messages name the file the caller asked for; the temporary name beside
+  // it means nothing to a user.
   if (fd < 0) {
-    *error = "cannot create '" + temporary + "': " + SystemError(errno);
+    *error = "cannot write '" + path + "': " + SystemError(errno);
     return false;
   }
   const bool flush = state.flush.load();
@@ -244,13 +248,13 @@ bool WriteFileSafely(const std::string& path, const std::string& contents, std::
     const int code = errno;
     ::close(fd);
     ::unlink(temporary.c_str());
-    *error = "cannot write '" + temporary + "': " + SystemError(code);
+    *error = "cannot write '" + path + "': " + SystemError(code);
     return false;
   }
   if (::close(fd) != 0) {
     const int code = errno;
     ::unlink(temporary.c_str());
-    *error = "cannot write '" + temporary + "': " + SystemError(code);
+    *error = "cannot write '" + path + "': " + SystemError(code);
     return false;
   }
   fbhost::BeforeRenameHook hook;

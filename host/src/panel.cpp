@@ -396,6 +396,9 @@ void DrawPanel(Painter& p, FBDevice* device, bool deviceAlive, int width,
     DrawFlag(p, &x, "Live", device->Live.Get());
     DrawFlag(p, &x, "Recording", device->Recording.Get());
     p.Text(x + 4, 8, device->Status.Get().str(), kHeaderText, 0, 0, width - 4, header);
+    // The information text says what happened last, or why an operation
+    // failed: the line a user reads when something does not work.
+    p.Text(6, 24, device->Information.Get().str(), kHeaderText, 0, 20, width - 4, header - 20);
   } else {
     p.Text(x, 8, "(the device is gone)", kHeaderText, 0, 0, width, header);
   }
@@ -700,7 +703,8 @@ std::string Panel::Dump() const {
            " class=" + fbhost_internal::QuoteText(d->mRegisteredClassName.str()) +
            " Online=" + (d->Online.Get() ? "1" : "0") + " Live=" + (d->Live.Get() ? "1" : "0") +
            " Recording=" + (d->Recording.Get() ? "1" : "0") +
-           " Status=" + fbhost_internal::QuoteText(d->Status.Get().str());
+           " Status=" + fbhost_internal::QuoteText(d->Status.Get().str()) +
+           " Information=" + fbhost_internal::QuoteText(d->Information.Get().str());
   } else {
     out += " (the device is gone)";
   }

@@ -59,6 +59,29 @@ bool ClaimComponentBlock(const void* object) noexcept {
   return inside;
 }
 
+void ReplaceTakes(std::vector<FBTake*> takes, FBTake* current) {
+  if (takes.empty()) return;
+  std::vector<FBTake*> oldTakes;
+  {
+    std::lock_guard<std::recursive_mutex> lock(SceneLock());
+    auto& scene = Scene();
+    for (const FBTake* take : scene.takes) scene.takesRevisionBase += take->GetRevision();
+    ++scene.takesRevisionBase;
+    oldTakes.swap(scene.takes);
+    scene.takes = std::move(takes);
+    scene.currentTake.store(current != nullptr ? current : scene.takes.front());
+  }
+  for (FBTake* take : oldTakes) take->FBDelete();
+}
+
+const char* ModelKind(FBModel* model) {
+  if (model->Is(FBModelMarker::TypeInfo)) return "Marker";
+  if (model->Is(FBModelSkeleton::TypeInfo)) return "Skeleton";
+  if (model->Is(FBModelNull::TypeInfo)) return "Null";
+  if (model->Is(FBModelRoot::TypeInfo)) return "Root";
+  return "Model";
+}
+
 }  // namespace fbhost_internal
 
 using fbhost_internal::Scene;
@@ -134,7 +157,15 @@ FBTake* CreateTake(const std::string& name) {
   FBTake* take = fbhost_internal::MakeTake(name);
   Guard lock(SceneLock());
   Scene().takes.push_back(take);
+  ++Scene().takesRevisionBase;
   return take;
+}
+
+std::uint64_t TakesRevision() {
+  Guard lock(SceneLock());
+  std::uint64_t revision = Scene().takesRevisionBase;
+  for (const FBTake* take : Scene().takes) revision += take->GetRevision();
+  return revision;
 }
 
 bool SetCurrentTake(FBTake* take) {
@@ -168,17 +199,11 @@ void ResetScene() {
     }
   }
 
-  std::vector<FBTake*> oldTakes;
   {
     Guard lock(SceneLock());
-    auto& scene = Scene();
-    oldTakes.swap(scene.takes);
-    scene.namespaces.clear();
-    FBTake* fresh = fbhost_internal::MakeTake("Take 001");
-    scene.takes.push_back(fresh);
-    scene.currentTake.store(fresh);
+    Scene().namespaces.clear();
   }
-  for (FBTake* take : oldTakes) take->FBDelete();
+  fbhost_internal::ReplaceTakes({fbhost_internal::MakeTake("Take 001")}, nullptr);
   fbhost_internal::ResetReferenceTimes();
   TransportSetTime(FBTime::Zero);
 }

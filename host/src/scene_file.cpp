@@ -1,6 +1,11 @@
 #include "fbhost/scenefile.h"
 
+#include <algorithm>
 #include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <unordered_map>
 #include <utility>
 
 #include "fbhost/devices.h"
@@ -12,33 +17,63 @@
 #include "fbsdk/fbdevice.h"
 #include "fbsdk/fbfbxobject.h"
 #include "fbsdk/fbmodel.h"
+#include "fbsdk/fbmodeltemplate.h"
+#include "fbsdk/fbprogress.h"
 #include "fbsdk/fbregistry.h"
 #include "host_files.h"
+#include "scene_state.h"
 #include "scene_text.h"
 
 namespace fbhost {
 namespace {
 
+using fbhost_internal::SceneBindingRecord;
+using fbhost_internal::SceneCurveRecord;
 using fbhost_internal::SceneDeviceRecord;
 using fbhost_internal::SceneDocument;
 using fbhost_internal::SceneModelRecord;
+using fbhost_internal::SceneTakeRecord;
 
 constexpr const char* kStorableGroup = "FbxStorable/Device";
-// A scene file larger than this is refused unread.
-constexpr std::size_t kMaxSceneBytes = std::size_t{512} << 20;
+// A scene file larger than this is refused unread. Takes make scenes big: a
+// key is about 70 bytes, so ten minutes of two actors at 120 frames per
+// second (88 curves each) come to about a gigabyte.
+constexpr std::size_t kMaxSceneBytes = std::size_t{4} << 30;
+// Files and takes from this size on show their progress.
+constexpr std::size_t kProgressKeys = 200000;
+constexpr std::size_t kProgressBytes = std::size_t{16} << 20;
+
+// A progress box that opens only for long work and shows whole percents.
+class FileProgress {
+ public:
+  FileProgress(bool wanted, const std::string& caption, const std::string& text) {
+    if (!wanted) return;
+    mBox = std::make_unique<FBProgress>();
+    mBox->Caption = caption.c_str();
+    mBox->Text = text.c_str();
+    mBox->Percent = 0;
+  }
+  void Tell(std::size_t done, std::size_t total) {
+    if (!mBox || total == 0) return;
+    const int percent = static_cast<int>(std::min<std::size_t>(100, done * 100 / total));
+    if (percent == mPercent) return;
+    mPercent = percent;
+    mBox->Percent = percent;
+  }
+  fbhost_internal::SceneProgress Callback() {
+    if (!mBox) return {};
+    return [this](std::size_t done, std::size_t total) { Tell(done, total); };
+  }
+
+ private:
+  std::unique_ptr<FBProgress> mBox;
+  int mPercent = 0;
+};
 
 constexpr kFbxObjectStore kPhases[] = {kFbxStoreAttributes, kFbxStoreFields, kFbxStoreCleanup};
 
 void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
-}
-
-std::string KindOf(FBModel* model) {
-  if (model->Is(FBModelMarker::TypeInfo)) return "Marker";
-  if (model->Is(FBModelSkeleton::TypeInfo)) return "Skeleton";
-  if (model->Is(FBModelNull::TypeInfo)) return "Null";
-  if (model->Is(FBModelRoot::TypeInfo)) return "Root";
-  return "Model";
 }
 
 FBModel* MakeModel(const std::string& kind, const char* label) {
@@ -75,6 +110,129 @@ std::vector<FBModel*> ModelsInFileOrder() {
   return ordered;
 }
 
+// The bound templates of a device, each with its path from a top-level
+// template (depth first, so parents before their children).
+std::vector<SceneBindingRecord> BindingsOf(FBDevice* device,
+                                           const std::unordered_map<FBModel*, int>& indexOf) {
+  std::vector<SceneBindingRecord> bindings;
+  struct Pending {
+    FBModelTemplate* modelTemplate;
+    SceneBindingRecord where;
+  };
+  std::vector<Pending> pending;
+  for (int top = device->ModelTemplate.GetCount() - 1; top >= 0; --top) {
+    if (FBModelTemplate* t = device->ModelTemplate[top]) {
+      SceneBindingRecord where;
+      where.topIndex = top;
+      pending.push_back({t, std::move(where)});
+    }
+  }
+  std::set<FBModelTemplate*> seen;
+  while (!pending.empty()) {
+    Pending next = std::move(pending.back());
+    pending.pop_back();
+    if (!seen.insert(next.modelTemplate).second) continue;
+    const auto found = indexOf.find(next.modelTemplate->Model.Get());
+    if (found != indexOf.end()) {
+      next.where.model = found->second;
+      bindings.push_back(next.where);
+    }
+    for (int i = next.modelTemplate->Children.GetCount() - 1; i >= 0; --i) {
+      FBModelTemplate* child = next.modelTemplate->Children[i];
+      if (child == nullptr) continue;
+      Pending below{child, next.where};
+      below.where.path.emplace_back(child->Prefix.Get().str(), child->GetLabelName().str());
+      pending.push_back(std::move(below));
+    }
+  }
+  return bindings;
+}
+
+// Binds the device's templates to the loaded models again, as they were
+// when the scene was saved, so that a bind reuses those models instead of
+// making new ones beside them.
+void RestoreBindings(FBDevice& device, const SceneDeviceRecord& record,
+                     const std::vector<FBModel*>& models, const std::string& path) {
+  for (const SceneBindingRecord& binding : record.bindings) {
+    FBModelTemplate* at = device.ModelTemplate[binding.topIndex];
+    for (const auto& [prefix, label] : binding.path) {
+      FBModelTemplate* next = nullptr;
+      for (int i = 0; at != nullptr && i < at->Children.GetCount() && next == nullptr; ++i) {
+        FBModelTemplate* child = at->Children[i];
+        if (child != nullptr && child->Prefix.Get().str() == prefix &&
+            child->GetLabelName().str() == label) {
+          next = child;
+        }
+      }
+      at = next;
+    }
+    FBModel* model = models[static_cast<std::size_t>(binding.model)];
+    if (at == nullptr) {
+      ReportMessage(MessageLevel::Warning, "device '" + record.name + "' of scene file '" + path +
+                                               "' has no template where model '" +
+                                               model->GetLabelName().str() +
+                                               "' was bound; it stays unbound");
+      continue;
+    }
+    at->Model = model;
+  }
+}
+
+SceneTakeRecord TakeRecordOf(FBTake* take, bool current, const std::string& path) {
+  SceneTakeRecord r;
+  r.name = take->GetLabelName().str();
+  r.current = current;
+  const FBTimeSpan span = take->LocalTimeSpan.Get();
+  r.spanStart = span.GetStart().Get();
+  r.spanStop = span.GetStop().Get();
+  r.layers = take->GetLayerCount();
+  r.currentLayer = take->GetCurrentLayer();
+  r.models = take->GetModels();
+  std::map<std::pair<std::string, int>, int> taken;
+  for (const FBTakeCurve& curve : take->GetCurves()) {
+    SceneCurveRecord c;
+    c.nodeName = curve.nodeName.empty() ? std::string("curve") : curve.nodeName;
+    c.dataType = curve.dataType;
+    c.layer = curve.layer;
+    c.keys = take->GetKeys(curve.nodeSerial, curve.layer);
+    // Two nodes of one name (two devices keying their own nodes) would meet
+    // in one curve when loaded: the later ones get a number.
+    const std::string base = c.nodeName;
+    for (int n = 2; taken.count({c.nodeName, c.layer}) > 0; ++n) {
+      c.nodeName = base + " (" + std::to_string(n) + ")";
+    }
+    if (c.nodeName != curve.nodeName) {
+      ReportMessage(MessageLevel::Warning, "take '" + r.name + "': curve '" + curve.nodeName +
+                                               "' is saved in '" + path + "' as '" + c.nodeName +
+                                               "', as another curve has its name");
+    }
+    taken[{c.nodeName, c.layer}] = 1;
+    r.curves.push_back(std::move(c));
+  }
+  return r;
+}
+
+FBTake* MakeTake(const SceneTakeRecord& r) {
+  auto* take = new FBTake(r.name.c_str());
+  take->mAllocated = true;
+  take->LocalTimeSpan = FBTimeSpan(FBTime(r.spanStart), FBTime(r.spanStop));
+  while (take->GetLayerCount() < r.layers) take->CreateNewLayer();
+  if (r.currentLayer != 0) take->SetCurrentLayer(r.currentLayer);
+  for (const FBTakeModel& model : r.models) take->RestoreModel(model);
+  for (const SceneCurveRecord& curve : r.curves) {
+    take->RestoreCurve(curve.nodeName, curve.dataType, curve.layer, curve.keys);
+  }
+  return take;
+}
+
+std::size_t KeyCount(const SceneDocument& document) {
+  std::size_t keys = 0;
+  for (const auto& take : document.takes) {
+    for (const auto& curve : take.curves) keys += curve.keys.size();
+  }
+  return keys;
+}
+
 bool ReadDocument(const std::string& path, SceneDocument* document, std::string* error) {
   std::string text, why;
   switch (fbhost_internal::ReadWholeFile(path, kMaxSceneBytes, &text, &why)) {
@@ -88,7 +246,8 @@ bool ReadDocument(const std::string& path, SceneDocument* document, std::string*
     case fbhost_internal::ReadStatus::Ok:
       break;
   }
-  if (!fbhost_internal::ParseSceneText(text, path, document, &why)) {
+  FileProgress progress(text.size() >= kProgressBytes, "Loading scene", path);
+  if (!fbhost_internal::ParseSceneText(text, path, document, &why, progress.Callback())) {
     SetError(error, why);
     return false;
   }
@@ -109,14 +268,14 @@ bool ReadDocument(const std::string& path, SceneDocument* document, std::string*
 bool SaveScene(const std::string& path, std::string* error) {
   SceneDocument document;
   const std::vector<FBModel*> models = ModelsInFileOrder();
+  std::unordered_map<FBModel*, int> indexOf;
   for (FBModel* model : models) {
     SceneModelRecord r;
-    r.kind = KindOf(model);
+    r.kind = fbhost_internal::ModelKind(model);
     r.label = model->GetLabelName().str();
-    FBModel* parent = model->GetParent();
-    for (std::size_t i = 0; parent != nullptr && i < document.models.size(); ++i) {
-      if (models[i] == parent) r.parent = static_cast<int>(i);
-    }
+    const auto parent = indexOf.find(model->GetParent());
+    if (parent != indexOf.end()) r.parent = parent->second;
+    indexOf.emplace(model, static_cast<int>(document.models.size()));
     r.show = model->Show.Get();
     if (r.kind == "Marker") {
       const FBColor colour = static_cast<FBModelMarker*>(model)->Color.Get();
@@ -149,10 +308,15 @@ bool SaveScene(const std::string& path, std::string* error) {
     r.className = device->mRegisteredClassName.str();
     r.name = name;
     r.fields = FieldsOf(store);
+    r.bindings = BindingsOf(device, indexOf);
     document.devices.push_back(std::move(r));
   }
+  const FBTake* current = CurrentTake();
+  for (FBTake* take : Takes()) document.takes.push_back(TakeRecordOf(take, take == current, path));
+  FileProgress progress(KeyCount(document) >= kProgressKeys, "Saving scene", path);
   std::string why;
-  if (!fbhost_internal::WriteFileSafely(path, fbhost_internal::WriteSceneText(document), &why)) {
+  if (!fbhost_internal::WriteFileSafely(
+          path, fbhost_internal::WriteSceneText(document, progress.Callback()), &why)) {
     SetError(error, "scene not saved: " + why);
     return false;
   }
@@ -186,6 +350,20 @@ bool LoadScene(const std::string& path, std::string* error) {
     made.push_back(model);
   }
 
+  if (!document.takes.empty()) {
+    FileProgress progress(KeyCount(document) >= kProgressKeys, "Loading takes", path);
+    std::vector<FBTake*> takes;
+    FBTake* current = nullptr;
+    std::size_t done = 0;
+    for (const SceneTakeRecord& r : document.takes) {
+      takes.push_back(MakeTake(r));
+      if (r.current) current = takes.back();
+      for (const auto& curve : r.curves) done += curve.keys.size();
+      progress.Tell(done, KeyCount(document));
+    }
+    fbhost_internal::ReplaceTakes(std::move(takes), current);
+  }
+
   std::string failures;
   for (const SceneDeviceRecord& r : document.devices) {
     auto restore = [&](FBDevice& device) {
@@ -201,9 +379,12 @@ bool LoadScene(const std::string& path, std::string* error) {
       }
     };
     std::string why;
-    if (AddDeviceWith(kStorableGroup, r.className, restore, &why) == nullptr) {
+    FBDevice* device = AddDeviceWith(kStorableGroup, r.className, restore, &why);
+    if (device == nullptr) {
       failures += (failures.empty() ? "" : "; ") + ("line " + std::to_string(r.line) + ": " + why);
+      continue;
     }
+    RestoreBindings(*device, r, made, path);
   }
   if (!failures.empty()) {
     SetError(error, "scene file '" + path + "' loaded without some devices: " + failures);

@@ -42,6 +42,9 @@ struct SceneState {
   std::set<std::string> namespaces;  // made explicitly (by a model's birth)
   std::vector<FBTake*> takes;
   std::atomic<FBTake*> currentTake{nullptr};
+  // What the revisions of deleted takes and the take list's own changes add
+  // to fbhost::TakesRevision, so that it never goes back.
+  std::uint64_t takesRevisionBase = 0;
   // Which lists hold a component (an item may sit in several lists).
   std::unordered_multimap<const FBComponent*, FBPropertyBasicList*> containers;
   // Which model references point at a model.
@@ -72,6 +75,15 @@ struct ListAccess {
 
 // Makes every reference to the model read null.
 void ClearReferencesTo(const FBModel* model);
+
+// The model's class as scene files and takes name it: "Marker",
+// "Skeleton", "Null", "Root" or "Model".
+const char* ModelKind(FBModel* model);
+
+// Puts these takes in place of the scene's (a scene load); current becomes
+// the current take, or the first when null. The takes replaced are deleted.
+// Nothing happens for an empty list.
+void ReplaceTakes(std::vector<FBTake*> takes, FBTake* current);
 
 // What the host keeps for each device object.
 struct DeviceHostState {

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <set>
 #include <system_error>
+#include <utility>
 
 #include "host_text.h"
 
@@ -12,13 +14,26 @@ namespace fbhost_internal {
 namespace {
 
 constexpr const char* kMagic = "orbel-scene";
-constexpr int kVersion = 1;
+// 2 added template bindings and takes; 1 still reads.
+constexpr int kVersion = 2;
+constexpr int kTakesVersion = 2;
 // Bounds far above any real scene; they only stop a damaged count from
 // being believed.
 constexpr long long kMaxModels = 10000000;
 constexpr long long kMaxDevices = 100000;
 constexpr long long kMaxFields = 1000000;
 constexpr long long kMaxValues = 100000000;
+constexpr long long kMaxBindings = 10000000;
+constexpr long long kMaxPathDepth = 100000;
+constexpr long long kMaxTakes = 100000;
+constexpr long long kMaxLayers = 100000;
+constexpr long long kMaxCurves = 10000000;
+constexpr long long kMaxKeys = 1000000000;
+// The shortest key line ("0 0 0 0 0 0" and its line end): a count may not
+// promise more keys than the rest of the text can hold.
+constexpr std::size_t kShortestKeyLine = 12;
+// Progress is told every this many keys or bytes.
+constexpr std::size_t kProgressStep = 1 << 16;
 
 const char* const kKinds[] = {"Model", "Root", "Null", "Skeleton", "Marker"};
 
@@ -110,6 +125,36 @@ class Reader {
   bool Failed() const { return !mError.empty(); }
   const std::string& Error() const { return mError; }
   int LineNumber() const { return mLineNumber; }
+  std::size_t Position() const { return mPos; }
+  std::size_t Remaining() const { return mPos < mText.size() ? mText.size() - mPos : 0; }
+
+  // The next line that is not blank or a comment, as it is, without
+  // copying or splitting it: the many key lines of a take are read this
+  // way. False at the end of the text.
+  bool NextRaw(const char** begin, const char** end) {
+    while (mPos < mText.size()) {
+      std::size_t stop = mText.find('\n', mPos);
+      if (stop == std::string::npos) stop = mText.size();
+      const char* first = mText.data() + mPos;
+      const char* last = mText.data() + stop;
+      mPos = stop + 1;
+      ++mLineNumber;
+      if (last > first && last[-1] == '\r') --last;
+      const char* at = first;
+      while (at < last && (*at == ' ' || *at == '\t')) ++at;
+      if (at == last || *at == '#') continue;
+      *begin = first;
+      *end = last;
+      return true;
+    }
+    mAtEnd = true;
+    return false;
+  }
+  // Fails on a line NextRaw gave.
+  void FailRaw(const std::string& what, const char* begin, const char* end) {
+    mLine.assign(begin, end);
+    Fail(what);
+  }
 
   // Reads a line and checks that it is `count` tokens long and starts with `word`.
   bool Expect(const char* word, std::size_t count, std::vector<Token>* tokens) {
@@ -187,6 +232,23 @@ bool KeywordDoubles(Reader& reader, const std::vector<Token>& tokens, std::size_
   return true;
 }
 
+// Checks a model line's number (item 2) and reads its class (item 3).
+bool NumberAndKind(Reader& reader, const std::vector<Token>& t, long long index, const char* what,
+                   std::string* kind) {
+  long long value = 0;
+  if (!ToInteger(t[1], index, index, &value)) {
+    reader.Fail("expected " + std::string(what) + " number " + std::to_string(index));
+    return false;
+  }
+  *kind = t[2].text;
+  if (t[2].quoted || !IsSceneModelKind(*kind)) {
+    reader.Fail("unknown model class '" + Excerpt(t[2].text) +
+                "' (known: Model, Root, Null, Skeleton, Marker)");
+    return false;
+  }
+  return true;
+}
+
 bool ReadModel(Reader& reader, long long index, SceneModelRecord* model) {
   // model <i> <kind> "<label>" parent <p> show <0|1> color <r g b> shading <s>
   //   translation <x y z> rotation <x y z>
@@ -194,16 +256,7 @@ bool ReadModel(Reader& reader, long long index, SceneModelRecord* model) {
   if (!reader.Expect("model", 22, &t)) return false;
   model->line = reader.LineNumber();
   long long value = 0;
-  if (!ToInteger(t[1], index, index, &value)) {
-    reader.Fail("expected model number " + std::to_string(index));
-    return false;
-  }
-  model->kind = t[2].text;
-  if (t[2].quoted || !IsSceneModelKind(model->kind)) {
-    reader.Fail("unknown model class '" + Excerpt(t[2].text) +
-                "' (known: Model, Root, Null, Skeleton, Marker)");
-    return false;
-  }
+  if (!NumberAndKind(reader, t, index, "model", &model->kind)) return false;
   if (!t[3].quoted || t[3].text.empty()) {
     reader.Fail("a model needs a quoted, non-empty label name");
     return false;
@@ -305,6 +358,216 @@ bool ReadDevice(Reader& reader, long long index, SceneDeviceRecord* device) {
   return true;
 }
 
+bool ReadBindings(Reader& reader, long long modelCount, SceneDeviceRecord* device) {
+  // bindings <n>, then n lines:
+  // binding <model> <top> <depth> "<prefix>" "<label>" ... (depth pairs)
+  std::vector<Token> t;
+  long long count = 0;
+  if (!reader.Expect("bindings", 2, &t) ||
+      !KeywordInteger(reader, t, 0, "bindings", 0, kMaxBindings, &count)) {
+    return false;
+  }
+  for (long long b = 0; b < count; ++b) {
+    if (!reader.Next(&t)) {
+      if (!reader.Failed()) reader.Fail("expected a 'binding' line");
+      return false;
+    }
+    if (t.size() < 4 || t[0].quoted || t[0].text != "binding") {
+      reader.Fail("expected a 'binding' line: binding <model> <template> <depth> and the path");
+      return false;
+    }
+    long long model = 0, top = 0, depth = 0;
+    if (!ToInteger(t[1], 0, modelCount - 1, &model) || !ToInteger(t[2], 0, INT32_MAX, &top) ||
+        !ToInteger(t[3], 0, kMaxPathDepth, &depth)) {
+      reader.Fail("a binding needs a model number from 0 to " + std::to_string(modelCount - 1) +
+                  ", a template index and a path depth");
+      return false;
+    }
+    if (t.size() != 4 + 2 * static_cast<std::size_t>(depth)) {
+      reader.Fail("a binding of depth " + std::to_string(depth) + " must have " +
+                  std::to_string(4 + 2 * depth) + " items; this one has " +
+                  std::to_string(t.size()));
+      return false;
+    }
+    SceneBindingRecord binding;
+    binding.model = static_cast<int>(model);
+    binding.topIndex = static_cast<int>(top);
+    for (std::size_t k = 4; k < t.size(); k += 2) {
+      if (!t[k].quoted || !t[k + 1].quoted) {
+        reader.Fail("a binding's path is quoted prefixes and label names");
+        return false;
+      }
+      binding.path.emplace_back(t[k].text, t[k + 1].text);
+    }
+    device->bindings.push_back(std::move(binding));
+  }
+  return true;
+}
+
+// Reads one whole number or double from [*at, end), then the blanks after
+// it. False when there is none, or it is not followed by a blank or the end.
+template <typename Number>
+bool ReadNumber(const char** at, const char* end, Number* value) {
+  const auto result = std::from_chars(*at, end, *value);
+  if (result.ec != std::errc() || result.ptr == *at) return false;
+  if (result.ptr != end && *result.ptr != ' ' && *result.ptr != '\t') return false;
+  *at = result.ptr;
+  while (*at < end && (**at == ' ' || **at == '\t')) ++*at;
+  return true;
+}
+
+bool ReadKey(Reader& reader, FBTakeKey* key) {
+  // <ticks> <x> <y> <z> <interpolation> <tangent mode>
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  if (!reader.NextRaw(&begin, &end)) {
+    reader.Fail("expected a key line: ticks, three values, interpolation, tangent mode");
+    return false;
+  }
+  const char* at = begin;
+  while (at < end && (*at == ' ' || *at == '\t')) ++at;
+  long long ticks = 0;
+  int interpolation = 0, tangent = 0;
+  if (!ReadNumber(&at, end, &ticks) || !ReadNumber(&at, end, &key->value[0]) ||
+      !ReadNumber(&at, end, &key->value[1]) || !ReadNumber(&at, end, &key->value[2]) ||
+      !ReadNumber(&at, end, &interpolation) || !ReadNumber(&at, end, &tangent) || at != end) {
+    reader.FailRaw("a key line is six numbers: ticks, three values, interpolation, tangent mode",
+                   begin, end);
+    return false;
+  }
+  if (!std::isfinite(key->value[0]) || !std::isfinite(key->value[1]) ||
+      !std::isfinite(key->value[2])) {
+    reader.FailRaw("a key's values must be finite numbers", begin, end);
+    return false;
+  }
+  if (interpolation < kFBInterpolationConstant || interpolation > kFBInterpolationCubic ||
+      tangent < kFBTangentModeAuto || tangent > kFBTangentModeBreak) {
+    reader.FailRaw("a key's interpolation and tangent mode must each be 0, 1 or 2", begin, end);
+    return false;
+  }
+  key->time = FBTime(ticks);
+  key->interpolation = static_cast<FBInterpolation>(interpolation);
+  key->tangentMode = static_cast<FBTangentMode>(tangent);
+  return true;
+}
+
+bool ReadTakeModel(Reader& reader, int index, std::set<std::string>* labels, FBTakeModel* model) {
+  // takemodel <j> <kind> "<label>" parent <p> child <c> translation <x y z>
+  //   rotation <x y z>
+  std::vector<Token> t;
+  if (!reader.Expect("takemodel", 16, &t)) return false;
+  long long value = 0;
+  if (!NumberAndKind(reader, t, index, "take model", &model->kind)) return false;
+  if (!t[3].quoted || t[3].text.empty() || !labels->insert(t[3].text).second) {
+    reader.Fail("a take model needs a quoted label name, not empty and not given before");
+    return false;
+  }
+  model->label = t[3].text;
+  if (!KeywordInteger(reader, t, 4, "parent", -1, index - 1, &value)) return false;
+  model->parent = static_cast<int>(value);
+  if (!KeywordInteger(reader, t, 6, "child", -1, INT32_MAX, &value)) return false;
+  model->childIndex = static_cast<int>(value);
+  std::array<double, 3> translation{}, rotation{};
+  if (!KeywordDoubles(reader, t, 8, "translation", &translation) ||
+      !KeywordDoubles(reader, t, 12, "rotation", &rotation)) {
+    return false;
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    model->translation[i] = translation[i];
+    model->rotation[i] = rotation[i];
+  }
+  return true;
+}
+
+bool ReadTake(Reader& reader, long long index, const SceneProgress& progress, std::size_t textSize,
+              SceneTakeRecord* take) {
+  // take <i> "<name>" current <0|1> span <start> <stop> layers <n>
+  //   current-layer <l> models <m> curves <c>
+  std::vector<Token> t;
+  if (!reader.Expect("take", 16, &t)) return false;
+  take->line = reader.LineNumber();
+  long long value = 0, stop = 0, layers = 0, models = 0, curves = 0;
+  if (!ToInteger(t[1], index, index, &value)) {
+    reader.Fail("expected take number " + std::to_string(index));
+    return false;
+  }
+  if (!t[2].quoted) {
+    reader.Fail("a take needs a quoted name");
+    return false;
+  }
+  take->name = t[2].text;
+  if (!KeywordInteger(reader, t, 3, "current", 0, 1, &value)) return false;
+  take->current = value != 0;
+  if (!KeywordInteger(reader, t, 5, "span", INT64_MIN, INT64_MAX, &value)) return false;
+  take->spanStart = value;
+  if (!ToInteger(t[7], INT64_MIN, INT64_MAX, &stop)) {
+    reader.Fail("'span' needs two whole numbers of ticks, not '" + Excerpt(t[7].text) + "'");
+    return false;
+  }
+  take->spanStop = stop;
+  if (!KeywordInteger(reader, t, 8, "layers", 1, kMaxLayers, &layers)) return false;
+  take->layers = static_cast<int>(layers);
+  if (!KeywordInteger(reader, t, 10, "current-layer", 0, layers - 1, &value)) return false;
+  take->currentLayer = static_cast<int>(value);
+  if (!KeywordInteger(reader, t, 12, "models", 0, kMaxModels, &models) ||
+      !KeywordInteger(reader, t, 14, "curves", 0, kMaxCurves, &curves)) {
+    return false;
+  }
+  std::set<std::string> labels;
+  for (long long m = 0; m < models; ++m) {
+    FBTakeModel model;
+    if (!ReadTakeModel(reader, static_cast<int>(m), &labels, &model)) return false;
+    take->models.push_back(std::move(model));
+  }
+  std::set<std::pair<std::string, int>> seen;
+  std::size_t sinceProgress = 0;
+  for (long long c = 0; c < curves; ++c) {
+    // curve <k> "<node name>" "<data type>" layer <l> keys <n>
+    if (!reader.Expect("curve", 8, &t)) return false;
+    if (!ToInteger(t[1], c, c, &value)) {
+      reader.Fail("expected curve number " + std::to_string(c));
+      return false;
+    }
+    if (!t[2].quoted || t[2].text.empty() || !t[3].quoted) {
+      reader.Fail("a curve needs a quoted, non-empty node name and a quoted data type");
+      return false;
+    }
+    SceneCurveRecord curve;
+    curve.nodeName = t[2].text;
+    curve.dataType = t[3].text;
+    long long keyCount = 0;
+    if (!KeywordInteger(reader, t, 4, "layer", 0, layers - 1, &value) ||
+        !KeywordInteger(reader, t, 6, "keys", 0, kMaxKeys, &keyCount)) {
+      return false;
+    }
+    curve.layer = static_cast<int>(value);
+    if (!seen.emplace(curve.nodeName, curve.layer).second) {
+      reader.Fail("the take already has a curve of node '" + Excerpt(curve.nodeName) +
+                  "' in layer " + std::to_string(curve.layer));
+      return false;
+    }
+    if (static_cast<unsigned long long>(keyCount) > reader.Remaining() / kShortestKeyLine) {
+      reader.Fail("the curve promises " + std::to_string(keyCount) +
+                  " keys, more than the rest of the file can hold (is it truncated?)");
+      return false;
+    }
+    curve.keys.resize(static_cast<std::size_t>(keyCount));
+    for (std::size_t k = 0; k < curve.keys.size(); ++k) {
+      if (!ReadKey(reader, &curve.keys[k])) return false;
+      if (k > 0 && !(curve.keys[k - 1].time < curve.keys[k].time)) {
+        reader.Fail("a curve's key times must grow from key to key");
+        return false;
+      }
+      if (progress && ++sinceProgress == kProgressStep) {
+        sinceProgress = 0;
+        progress(reader.Position(), textSize);
+      }
+    }
+    take->curves.push_back(std::move(curve));
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IsSceneModelKind(const std::string& kind) {
@@ -314,7 +577,78 @@ bool IsSceneModelKind(const std::string& kind) {
   return false;
 }
 
-std::string WriteSceneText(const SceneDocument& document) {
+namespace {
+
+void AppendNumber(std::string& out, long long value) {
+  char buffer[24];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+void AppendDouble(std::string& out, double value) {
+  char buffer[32];
+  // Shortest text that reads back to the same double, bit for bit.
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+void WriteTakes(const SceneDocument& document, const SceneProgress& progress, std::string& out) {
+  std::size_t totalKeys = 0;
+  for (const auto& take : document.takes) {
+    for (const auto& curve : take.curves) totalKeys += curve.keys.size();
+  }
+  // Grown once, not copied at every doubling: a big take is most of the file.
+  constexpr std::size_t kKeyLineBytes = 72;
+  out.reserve(out.size() + totalKeys * kKeyLineBytes + 4096);
+  std::size_t done = 0, sinceProgress = 0;
+  out += "takes " + std::to_string(document.takes.size()) + "\n";
+  for (std::size_t i = 0; i < document.takes.size(); ++i) {
+    const SceneTakeRecord& take = document.takes[i];
+    out += "take " + std::to_string(i) + " " + QuoteText(take.name) + " current " +
+           (take.current ? "1" : "0") + " span " + std::to_string(take.spanStart) + " " +
+           std::to_string(take.spanStop) + " layers " + std::to_string(take.layers) +
+           " current-layer " + std::to_string(take.currentLayer) + " models " +
+           std::to_string(take.models.size()) + " curves " + std::to_string(take.curves.size()) +
+           "\n";
+    for (std::size_t m = 0; m < take.models.size(); ++m) {
+      const FBTakeModel& model = take.models[m];
+      out += "takemodel " + std::to_string(m) + " " + model.kind + " " + QuoteText(model.label) +
+             " parent " + std::to_string(model.parent) + " child " +
+             std::to_string(model.childIndex) + " translation";
+      for (double v : model.translation) out += " " + FormatDouble(v);
+      out += " rotation";
+      for (double v : model.rotation) out += " " + FormatDouble(v);
+      out += "\n";
+    }
+    for (std::size_t c = 0; c < take.curves.size(); ++c) {
+      const SceneCurveRecord& curve = take.curves[c];
+      out += "curve " + std::to_string(c) + " " + QuoteText(curve.nodeName) + " " +
+             QuoteText(curve.dataType) + " layer " + std::to_string(curve.layer) + " keys " +
+             std::to_string(curve.keys.size()) + "\n";
+      for (const FBTakeKey& key : curve.keys) {
+        AppendNumber(out, key.time.Get());
+        for (double v : key.value) {
+          out += ' ';
+          AppendDouble(out, v);
+        }
+        out += ' ';
+        AppendNumber(out, static_cast<long long>(key.interpolation));
+        out += ' ';
+        AppendNumber(out, static_cast<long long>(key.tangentMode));
+        out += '\n';
+        ++done;
+        if (progress && ++sinceProgress == kProgressStep) {
+          sinceProgress = 0;
+          progress(done, totalKeys);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::string WriteSceneText(const SceneDocument& document, const SceneProgress& progress) {
   std::string out;
   out += std::string(kMagic) + " " + std::to_string(kVersion) + "\n";
   out += "# A scene saved by orbel-host; the format is described in host/SCENE_FORMAT.md.\n";
@@ -351,13 +685,23 @@ std::string WriteSceneText(const SceneDocument& document) {
         }
       }
     }
+    out += "bindings " + std::to_string(d.bindings.size()) + "\n";
+    for (const SceneBindingRecord& binding : d.bindings) {
+      out += "binding " + std::to_string(binding.model) + " " + std::to_string(binding.topIndex) +
+             " " + std::to_string(binding.path.size());
+      for (const auto& [prefix, label] : binding.path) {
+        out += " " + QuoteText(prefix) + " " + QuoteText(label);
+      }
+      out += "\n";
+    }
   }
+  WriteTakes(document, progress, out);
   out += "end\n";
   return out;
 }
 
 bool ParseSceneText(const std::string& text, const std::string& path, SceneDocument* document,
-                    std::string* error) {
+                    std::string* error, const SceneProgress& progress) {
   SceneDocument doc;
   Reader reader(text, path);
   std::vector<Token> t;
@@ -373,9 +717,10 @@ bool ParseSceneText(const std::string& text, const std::string& path, SceneDocum
   }
   if (!ToInteger(t[1], 1, kVersion, &number)) {
     *error = "scene file '" + path + "' has format version '" + Excerpt(t[1].text) +
-             "'; this host reads version " + std::to_string(kVersion);
+             "'; this host reads versions 1 to " + std::to_string(kVersion);
     return false;
   }
+  const long long version = number;
   if (!reader.Expect("models", 2, &t) ||
       !KeywordInteger(reader, t, 0, "models", 0, kMaxModels, &number)) {
     *error = reader.Error();
@@ -394,13 +739,37 @@ bool ParseSceneText(const std::string& text, const std::string& path, SceneDocum
     *error = reader.Error();
     return false;
   }
+  const auto modelCount = static_cast<long long>(doc.models.size());
   for (long long i = 0; i < number; ++i) {
     SceneDeviceRecord device;
-    if (!ReadDevice(reader, i, &device)) {
+    if (!ReadDevice(reader, i, &device) ||
+        (version >= kTakesVersion && !ReadBindings(reader, modelCount, &device))) {
       *error = reader.Error();
       return false;
     }
     doc.devices.push_back(std::move(device));
+  }
+  if (version >= kTakesVersion) {
+    if (!reader.Expect("takes", 2, &t) ||
+        !KeywordInteger(reader, t, 0, "takes", 0, kMaxTakes, &number)) {
+      *error = reader.Error();
+      return false;
+    }
+    bool current = false;
+    for (long long i = 0; i < number; ++i) {
+      SceneTakeRecord take;
+      if (!ReadTake(reader, i, progress, text.size(), &take)) {
+        *error = reader.Error();
+        return false;
+      }
+      if (take.current && current) {
+        *error = "scene file '" + path + "' line " + std::to_string(take.line) +
+                 ": a second take is marked current";
+        return false;
+      }
+      current = current || take.current;
+      doc.takes.push_back(std::move(take));
+    }
   }
   if (!reader.Expect("end", 1, &t)) {
     *error = reader.Error();

@@ -22,11 +22,22 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// Bad input is quoted in messages; a hostile token could be megabytes long.
+// Bad input is quoted in messages; a hostile token could be megabytes long,
+// and a file that is no BVH at all holds bytes no terminal should be sent:
+// everything but printable ASCII is shown as \xHH.
 std::string quote(std::string_view token) {
   constexpr std::size_t kMax = 40;
-  if (token.size() <= kMax) return "'" + std::string(token) + "'";
-  return "'" + std::string(token.substr(0, kMax)) + "...'";
+  std::string out = "'";
+  for (const char c : token.substr(0, kMax)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out += c;
+    } else {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+    }
+  }
+  return out + (token.size() > kMax ? "...'" : "'");
 }
 
 bool parseNumber(std::string_view token, double& out) {

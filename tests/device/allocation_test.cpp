@@ -49,9 +49,13 @@ TEST_F(AllocationTest, SamplesAndNodeWritesAllocateNothing) {
 
   const std::int64_t acksBefore = acks();
   const std::uint64_t allocationsBefore = orbel::testing::ThreadAllocations();
-  for (int i = 0; i < 50; ++i) pass();
+  // A pass takes a sample in when the server's next frame has come.
+  for (int i = 0; i < 200; ++i) {
+    pass();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   const std::uint64_t allocations = orbel::testing::ThreadAllocations() - allocationsBefore;
-  EXPECT_EQ(acks() - acksBefore, 50) << "every pass takes a sample in";
+  EXPECT_GE(acks() - acksBefore, 10) << "the passes took samples in";
   EXPECT_EQ(allocations, 0u);
 }
 

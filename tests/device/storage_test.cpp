@@ -360,7 +360,7 @@ TEST_F(StorageTest, DamagedScenesNeverCrashOrChangeTheGoodFile) {
       {"field \"SubjectNames\" 2", "field \"SubjectNames\" 0"},
       {"field \"Markers\" 12", "field \"Markers\" 12000000000"},
       {"fields 7", "fields 6"},
-      {"orbel-scene 1", "orbel-scene 2"},
+      {"orbel-scene 2", "orbel-scene 3"},
       {"\"OrbelDeviceOptical\"", "\"SomeoneElsesDevice\""},
   };
   for (const auto& [from, to] : replacements) {

@@ -366,7 +366,13 @@ TEST_F(PanelTest, DumpShowsEveryRegionWithItsState) {
 }
 
 TEST_F(PanelTest, SvgIsWellFormedAndEscapesCaptions) {
+  // The header shows the device's information text below its status.
+  mDevice->Status = "Please perform model binding";
+  mDevice->Information = "Cannot connect to server.";
   const std::string svg = mPanel->Svg();
+  const std::size_t information = svg.find(">Cannot connect to server.</text>");
+  EXPECT_NE(information, std::string::npos);
+  EXPECT_LT(svg.find(">Please perform model binding</text>"), information);
   EXPECT_EQ(svg.rfind("<svg ", 0), 0u);
   EXPECT_NE(svg.find("</svg>\n"), std::string::npos);
   EXPECT_NE(svg.find("Stream &lt;Unlabeled&gt; &amp; &quot;Markers&quot;"), std::string::npos);

@@ -346,8 +346,8 @@ TEST_P(DamagedSceneTest, IsRefusedWithItsLineAndChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, DamagedSceneTest,
     ::testing::Values(
-        Damage{"not_a_scene", "orbel-scene 1", "hello world", "not a scene file"},
-        Damage{"newer_version", "orbel-scene 1", "orbel-scene 2", "version '2'"},
+        Damage{"not_a_scene", "orbel-scene 2", "hello world", "not a scene file"},
+        Damage{"newer_version", "orbel-scene 2", "orbel-scene 3", "version '3'"},
         Damage{"unknown_model_class", "Skeleton \"Bob:Bob_Hips\"", "Camera \"Bob:Bob_Hips\"",
                "unknown model class 'Camera'"},
         Damage{"parent_after_child", "\"Bob:RootNode\" parent 0", "\"Bob:RootNode\" parent 3",

@@ -92,19 +92,19 @@ TEST(ExpandVariables, ReplacesKnownNamesAndQuotesUnknownOnes) {
 }
 
 TEST(ParseOnOff, KnowsBothSpellingsAndRefusesTheRest) {
-  for (const char* yes : {"on", "1", "true", "yes"}) {
+  for (const char* yes : {"on", "1", "true", "yes", "ON", "Yes"}) {
     bool value = false;
     std::string error;
     EXPECT_TRUE(ParseOnOff(yes, &value, &error)) << yes;
     EXPECT_TRUE(value) << yes;
   }
-  for (const char* no : {"off", "0", "false", "no"}) {
+  for (const char* no : {"off", "0", "false", "no", "OFF", "False"}) {
     bool value = true;
     std::string error;
     EXPECT_TRUE(ParseOnOff(no, &value, &error)) << no;
     EXPECT_FALSE(value) << no;
   }
-  for (const char* bad : {"", "On", "2", "enable"}) {
+  for (const char* bad : {"", "2", "enable", "onn"}) {
     bool value = false;
     std::string error;
     EXPECT_FALSE(ParseOnOff(bad, &value, &error)) << bad;
@@ -162,6 +162,14 @@ TEST(ParseSeconds, TakesFiniteDurationsUpToADay) {
 TEST(Quote, ShowsControlCharactersAsHex) {
   EXPECT_EQ(Quote("plain"), "'plain'");
   EXPECT_EQ(Quote(std::string("a\nb\x7f", 4)), "'a\\x0Ab\\x7F'");
+  // UTF-8 passes; bytes that are not (a stray, a cut-off sequence) do not.
+  EXPECT_EQ(Quote("caf\xC3\xA9 \xFF\xC3"), "'caf\xC3\xA9 \\xFF\\xC3'");
+  // Four bytes up to U+10FFFF pass; overlong forms, surrogates and beyond do not.
+  EXPECT_EQ(EscapeBytes("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(EscapeBytes("\xC0\xAF"), "\\xC0\\xAF");
+  EXPECT_EQ(EscapeBytes("\xED\xA0\x80"), "\\xED\\xA0\\x80");
+  EXPECT_EQ(EscapeBytes("\xF4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");
+  EXPECT_EQ(EscapeBytes("\xE2\x82"), "\\xE2\\x82");
 }
 
 }  // namespace

@@ -35,6 +35,13 @@ class ExportTest : public ::testing::Test {
   void SetUp() override { fbhost::ResetScene(); }
   void TearDown() override { fbhost::ResetScene(); }
 
+  // The current take, knowing the scene's models as a recording of them
+  // would have noted them.
+  static FBTake& Take() {
+    FBTake* take = fbhost::CurrentTake();
+    for (FBModel* model : fbhost::SceneModels()) take->NoteModel(model);
+    return *take;
+  }
   FBModel* Add(FBModel* model, FBModel* parent) {
     if (parent != nullptr) parent->Children.Add(model);
     return model;
@@ -67,7 +74,7 @@ class ExportTest : public ::testing::Test {
   ReferenceBvh Export(const std::string& subject = "") {
     BvhMotion motion;
     std::string error;
-    EXPECT_TRUE(CollectBvhMotion(*fbhost::CurrentTake(), subject, &motion, &error)) << error;
+    EXPECT_TRUE(CollectBvhMotion(Take(), subject, &motion, &error)) << error;
     mNotes = motion.notes;
     ReferenceBvh bvh;
     EXPECT_TRUE(ParseReferenceBvh(FormatBvh(motion), &bvh, &error)) << error;
@@ -76,7 +83,7 @@ class ExportTest : public ::testing::Test {
   std::string ExportError(const std::string& subject = "") {
     BvhMotion motion;
     std::string error;
-    EXPECT_FALSE(CollectBvhMotion(*fbhost::CurrentTake(), subject, &motion, &error));
+    EXPECT_FALSE(CollectBvhMotion(Take(), subject, &motion, &error));
     return error;
   }
 
@@ -201,7 +208,7 @@ TEST_F(ExportTest, DeepHierarchiesExport) {
   Key("D:J0", kFBDataTypeRotation, 0, 0, 0, 0);
   BvhMotion motion;
   std::string error;
-  ASSERT_TRUE(CollectBvhMotion(*fbhost::CurrentTake(), "", &motion, &error)) << error;
+  ASSERT_TRUE(CollectBvhMotion(Take(), "", &motion, &error)) << error;
   EXPECT_EQ(motion.joints.size(), static_cast<std::size_t>(kDepth));
   EXPECT_EQ(motion.joints.back().parent, kDepth - 2);
   EXPECT_FALSE(FormatBvh(motion).empty());
@@ -236,17 +243,17 @@ TEST_F(ExportTest, CsvHasOneRowPerTimeAndLeavesMissingKeysEmpty) {
 
   MarkerTable table;
   std::string error;
-  ASSERT_TRUE(CollectMarkerTable(*fbhost::CurrentTake(), "S", &table, &error)) << error;
+  ASSERT_TRUE(CollectMarkerTable(Take(), "S", &table, &error)) << error;
   EXPECT_EQ(FormatCsv(table),
             "time,S:A x,S:A y,S:A z,\"S:B,\"\"x\"\" x\",\"S:B,\"\"x\"\" y\",\"S:B,\"\"x\"\" z\"\n"
             "0.000000000,1,2,3,,,\n"
             "0.016666667,4,5,6,0.1,-0,1e-300\n");
 
-  ASSERT_TRUE(CollectMarkerTable(*fbhost::CurrentTake(), "", &table, &error)) << error;
+  ASSERT_TRUE(CollectMarkerTable(Take(), "", &table, &error)) << error;
   EXPECT_EQ(table.labels.size(), 3u);
   EXPECT_EQ(table.times.size(), 3u);
 
-  EXPECT_FALSE(CollectMarkerTable(*fbhost::CurrentTake(), "U", &table, &error));
+  EXPECT_FALSE(CollectMarkerTable(Take(), "U", &table, &error));
   EXPECT_NE(error.find("'U'"), std::string::npos) << error;
 }
 

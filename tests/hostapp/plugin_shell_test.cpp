@@ -3,85 +3,22 @@
 // the device's panel as a user would (one click per change, refused while
 // the panel disables a control), and the dumps must show what the device
 // built.
-#include <gtest/gtest.h>
+#include <sys/wait.h>
 
-#include <nlohmann/json.hpp>
-
-#include <fbhost/fbhost.h>
-
-#include "../host/test_folder.h"
-#include "capture_server.h"
-#include "playback/loaders.h"
-#include "shell.h"
+#include "plugin_shell_fixture.h"
 
 namespace orbel::hostapp {
 namespace {
 
-class PluginShellTest : public ::testing::Test {
+class PluginShellTest : public PluginShellFixture {
  protected:
-  static void SetUpTestSuite() {
-    fbhost::SetProgressEcho(false);
-    fbhost::SetMessageEcho(false);
-    fbhost::SetFlushToDisk(false);
-    const auto loaded = fbhost::LoadPlugin(ORBEL_PLUGIN_PATH);
-    ASSERT_EQ(loaded.status, fbhost::PluginLoadStatus::Loaded) << loaded.message;
-  }
+  PluginShellTest() : PluginShellFixture("alice_bob.json", /*stepMode=*/true) {}
 
-  void SetUp() override {
-    fbhost::SetConfigFolder(mFolder.path() + "/config");
-    std::string error;
-    std::shared_ptr<server::Scene> scene =
-        server::loadSceneFile(std::string(ORBEL_SCENES_DIR) + "/alice_bob.json", error);
-    ASSERT_TRUE(scene) << error;
-    server::ServerConfig config;
-    config.port = 0;
-    config.log = [](const std::string&) {};
-    mServer = std::make_unique<server::CaptureServer>(scene, config);
-    ASSERT_TRUE(mServer->start(error)) << error;
-
-    ShellOptions options;
-    options.stepMode = true;
-    options.statusLine = false;
-    options.variables["PORT"] = std::to_string(mServer->port());
-    options.variables["DIR"] = mFolder.path();
-    mOut = std::tmpfile();
-    mShell = std::make_unique<Shell>(options, mOut, stderr);
-    Must("add \"Orbel Stream Device\" cam");
-  }
-  void TearDown() override {
-    mShell.reset();
-    if (mServer) mServer->stop();
-    if (mOut != nullptr) std::fclose(mOut);
-    fbhost::SetConfigFolder("");
-  }
-
-  void Must(const std::string& line) {
-    ASSERT_TRUE(mShell->Run(line)) << line << ": " << mShell->LastError();
-  }
-  std::string Output() {
-    std::fflush(mOut);
-    std::rewind(mOut);
-    std::string text;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, mOut)) > 0) text.append(buffer, n);
-    return text;
-  }
-  nlohmann::json Json(const std::string& line) {
-    const std::size_t before = Output().size();
-    EXPECT_TRUE(mShell->Run(line)) << mShell->LastError();
-    return nlohmann::json::parse(Output().substr(before), nullptr, false);
-  }
   std::string Setting(const std::string& key) {
     const auto settings = Json("dump settings");
     const auto& value = settings["settings"]["DataStream"][key];
     return value.is_string() ? value.get<std::string>() : "<missing>";
   }
-
-  TestFolder mFolder;
-  std::unique_ptr<server::CaptureServer> mServer;
-  std::FILE* mOut = nullptr;
-  std::unique_ptr<Shell> mShell;
 };
 
 TEST_F(PluginShellTest, PanelCommandsChangeTheDevicesOptionsAsAUserWould) {
@@ -124,7 +61,9 @@ TEST_F(PluginShellTest, OnlineTheControlsThePanelDisablesRefuseInput) {
   Must("panel cam set-port ${PORT}");
   Must("online cam on");
   EXPECT_FALSE(mShell->Run("panel cam unlabeled on"));
-  EXPECT_NE(mShell->LastError().find("ButtonEnableUnlabeledMarkers"), std::string::npos)
+  EXPECT_NE(mShell->LastError().find("\"Stream Unlabeled Markers\" is locked while device 'cam' "
+                                     "is online"),
+            std::string::npos)
       << mShell->LastError();
   EXPECT_FALSE(mShell->Run("panel cam count 5"));
   // Address, port, frame, bones and markers stay editable.
@@ -182,6 +121,68 @@ TEST_F(PluginShellTest, BindingShowsTheDevicesTemplatesAndModels) {
   Must("panel cam pause");
   EXPECT_NE(Output().find("'Pause Live Streaming'"), std::string::npos);
   Must("panel cam remove-unused");
+}
+
+// The orbel-host program as a new user first meets it: what it prints for
+// each early mistake, and its exit status.
+TEST_F(PluginShellTest, HostProgramSaysWhatToDoAboutEachMistake) {
+  const std::string dir = mFolder.path();
+  WriteFile(dir + "/file", "");
+  WriteFile(dir + "/damaged.txt",
+            "[DataStream]\nHostPort = \"80\xFF"
+            "1\"\n");
+  const std::string add = "add \"Orbel Stream Device\" cam; ";
+  const std::string online = add + "panel cam set-address 127.0.0.1; panel cam set-port ${PORT}; ";
+  struct Row {
+    std::string options, commands;
+    int status;
+    const char* says;
+    const char* never = nullptr;
+  };
+  const Row rows[] = {
+      {"", online + "online cam ON; panel cam count 7", 1,
+       "the marker count is locked while device 'cam' is online, so '7' was not taken: take it "
+       "offline first ('online cam off')"},
+      {"", add + "panel cam set-port 12ab", 0,
+       "warning: the port '12ab' is not a number from 1 to 65535"},
+      {"", add + "panel cam set-address \"\"", 0, "warning: the server address is empty"},
+      {"", add + "panel cam count 1e3; panel cam count 12; devices", 0,
+       "| 'Version: ", "is not a number"},
+      {"", add + "panel cam count 99999999999999999999", 0,
+       "'99999999999999999999' is out of range: the device uses 100000"},
+      {"", add + "panel cam count -5; devices", 0,
+       "'Marker count '-5' is out of range: 0 is used'"},
+      {"--config-dir " + dir + "/file/config", "add \"Orbel Stream Device\"", 2,
+       "cannot hold the settings files: Not a directory", "error"},
+      {"", "dump settings /nonexistent/file.txt", 1, "'/nonexistent/file.txt'", "{}"},
+      {"", "dump settings " + dir + "/damaged.txt", 0, "\"80\\\\xFF1\"", "exception"},
+      {"", online + "online cam on; bind cam; dump device", 0, "\"modelBindingRoot\": \"Orbel\""},
+      {"", add + "arm cam maybe", 1, "(on, yes, true, 1 or off, no, false, 0, in any letter case)"},
+      {"--set X=1", "echo ${ X }", 1, "a name has no blanks"},
+      {"", "save /proc/x.orbs", 1, "cannot write '/proc/x.orbs'", ".tmp-"},
+      {"", add + "save " + dir + "/one.orbs", 0, ", 1 device, 1 take\n", "devices"},
+      {"", "help panel", 0, "\nexample: panel cam set-port 801"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.options + " -c " + row.commands);
+    const std::string command =
+        std::string(ORBEL_HOST_PROGRAM) +
+        " --quiet --no-status --set PORT=" + std::to_string(mServer->port()) + " --config-dir " +
+        dir + "/config " + row.options + " -c '" + row.commands + "' 2>&1";
+    std::FILE* program = popen(command.c_str(), "r");
+    ASSERT_NE(program, nullptr);
+    std::string printed;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, program)) > 0;) {
+      printed.append(buffer, n);
+    }
+    const int status = pclose(program);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, row.status) << printed;
+    EXPECT_NE(printed.find(row.says), std::string::npos) << printed;
+    if (row.never != nullptr) {
+      EXPECT_EQ(printed.find(row.never), std::string::npos) << printed;
+    }
+  }
 }
 
 }  // namespace

@@ -3,11 +3,17 @@
 // happy path once, and the mistakes users make, each of which must come
 // back as one error that quotes the bad input, leaving the scene as it was.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include <fbhost/fbhost.h>
 #include <fbsdk/fbsdk.h>
@@ -15,6 +21,8 @@
 #include "../e2e/bvh_reference.h"
 #include "../host/test_device.h"
 #include "../host/test_folder.h"
+#include "file_output.h"
+#include "line_editor.h"
 #include "shell.h"
 
 namespace orbel::hostapp {
@@ -130,6 +138,13 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"unknown_option", "export-csv ${DIR}/a.csv --frob x", "'--frob'"},
         Mistake{"option_without_value", "export-bvh ${DIR}/a.bvh --subject", "'--subject'"},
         Mistake{"nothing_recorded", "export-bvh ${DIR}/a.bvh", "no skeleton model has keys"},
+        Mistake{"gltf_not_glb", "export-gltf ${DIR}/a.gltf", "a.gltf"},
+#if defined(_WIN32)  // no glTF writer in the Windows build
+        Mistake{"gltf_nothing_recorded", "export-gltf ${DIR}/a.glb", "not part of the Windows"},
+#else
+        Mistake{"gltf_nothing_recorded", "export-gltf ${DIR}/a.glb", "no skeleton model has keys"},
+#endif
+        Mistake{"view_port", "view on 70000", "'70000'"},
         Mistake{"unknown_dump", "dump widgets", "'widgets'"},
         Mistake{"keys_on_scene", "dump scene --keys", "--keys"},
         Mistake{"unknown_variable", "echo ${NOPE}", "'NOPE'"},
@@ -197,6 +212,9 @@ TEST_F(ShellTest, DumpsDescribeDeviceTemplatesSceneTakeAndStats) {
   EXPECT_EQ(device["recording"], true);
   EXPECT_EQ(device["status"], "bound");
   EXPECT_EQ(device["templates"], 1);
+  // A name that is not UTF-8 (typed, or from a damaged scene) still dumps.
+  Must("add \"Host Test Device\" \"odd\xFFname\"");
+  EXPECT_EQ(Json("dump device \"odd\xFFname\"")["name"], "odd\xEF\xBF\xBDname");
 
   const auto templates = Json("dump templates dev");
   const auto& root = templates["templates"][0];
@@ -282,11 +300,11 @@ TEST_F(ShellTest, TakesCanBeMadeChosenAndExportedByName) {
   Must("take new \"Second take\"");
   Must("record 0.06");
   Must("take list");
-  EXPECT_NE(mOut.Text().find("  'Take 001': 5 curves, 1 samples"), std::string::npos)
+  EXPECT_NE(mOut.Text().find("  'Take 001': 5 curves, 1 sample\n"), std::string::npos)
       << mOut.Text();
   EXPECT_NE(mOut.Text().find("* 'Second take': 5 curves, 3 samples"), std::string::npos);
   Must("export-bvh ${DIR}/first.bvh \"Take 001\"");
-  EXPECT_NE(mOut.Text().find("1 frames"), std::string::npos);
+  EXPECT_NE(mOut.Text().find(", 1 frame (one per sample)"), std::string::npos);
   Must("take use \"Take 001\"");
   EXPECT_EQ(fbhost::CurrentTake()->GetLabelName().str(), "Take 001");
   EXPECT_FALSE(Run("take new \"Take 001\""));
@@ -369,6 +387,91 @@ TEST(ShellRealTime, StepIsRefusedAndWaitShowsTheStatusLine) {
   EXPECT_TRUE(shell.Run("play"));
   EXPECT_FALSE(shell.Run("play"));
   EXPECT_TRUE(shell.Run("stop"));
+}
+
+// Tab completion, from the commands' usage lines and forms and the scene.
+TEST_F(ShellTest, CompletesCommandsNamesAndFiles) {
+  Must("add \"Host Test Device\"");
+  Must("add \"Host Test Device\" dev");
+  Must("take new \"Take two\"");
+  ASSERT_EQ(MakeFolders(mFolder.path() + "/takes"), 0);
+  WriteFile(mFolder.path() + "/takes/walk.bvh", "");
+  WriteFile(mFolder.path() + "/takes/walk_markers.csv", "");
+  const std::string dir = mFolder.path();
+  struct Row {
+    std::string left, replacement;
+    std::vector<std::string> matches;
+  };
+  const Row rows[] = {
+      {"ad", "add ", {"add"}},
+      {"add \"Ho", "\"Host Test Device\" ", {"Host Test Device"}},
+      {"online ", "", {"Host Test Device", "dev"}},
+      {"remove \"Host Test Device\" d", "d", {}},
+      {"panel dev s", "s", {"set-address", "set-port", "show", "strip"}},
+      {"panel dev set-p", "set-port ", {"set-port"}},
+      {"panel dev bones O", "O", {"off", "on"}},
+      {"op dev re", "reset ", {"reset"}},
+      {"take use T", "\"Take ", {"Take 001", "Take two"}},
+      {"dump take --o", "--out ", {"--out"}},
+      {"dump device --out " + dir + "/ta", dir + "/takes/", {dir + "/takes/"}},
+      {"export-csv " + dir + "/takes/w",
+       dir + "/takes/walk",
+       {dir + "/takes/walk.bvh", dir + "/takes/walk_markers.csv"}},
+      {"help pa", "panel ", {"panel"}},
+      // Folders only where a folder is asked for; files after an option.
+      {"plugins " + dir + "/takes/", dir + "/takes/", {}},
+      {"export-bvh --subject x " + dir + "/takes/walk.",
+       dir + "/takes/walk.bvh ",
+       {dir + "/takes/walk.bvh"}},
+      {"echo # ad", "# ad", {}},
+  };
+  for (const Row& row : rows) {
+    const Completion c = mShell->Complete(row.left);
+    EXPECT_EQ(c.replacement, row.replacement) << row.left;
+    EXPECT_EQ(c.matches, row.matches) << row.left;
+  }
+}
+
+// The prompt's editor on a pseudo-terminal: Tab completes from the shell,
+// Ctrl-D ends, and a second run recalls the first run's lines (Ctrl-P).
+TEST_F(ShellTest, PromptEditsCompletesAndKeepsItsHistory) {
+  Must("add \"Host Test Device\" dev");
+  const std::string history = mFolder.path() + "/config/history";
+  auto session = [&](const std::string& typed) {
+    std::vector<std::string> lines;
+    int master = -1, slave = -1;
+    EXPECT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    // Raw already, so that the keys are not taken as line edits before the
+    // editor reads them.
+    termios mode{};
+    tcgetattr(slave, &mode);
+    cfmakeraw(&mode);
+    tcsetattr(slave, TCSANOW, &mode);
+    EXPECT_EQ(write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    // The terminal hands written keys to the reading side later, on its own
+    // thread; keys that arrive while the editor has the terminal in line mode
+    // between two lines are taken as line edits (Ctrl-D lost). So wait until
+    // every key is there, as a typist's keys would be.
+    for (int waited = 0, ready = 0; waited < 5000; ++waited) {
+      if (ioctl(slave, FIONREAD, &ready) == 0 && ready >= static_cast<int>(typed.size())) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::FILE* in = fdopen(slave, "r");
+    std::FILE* out = fdopen(dup(slave), "w");
+    auto editor = LineEditor::Open(in, out, history,
+                                   [&](const std::string& left) { return mShell->Complete(left); });
+    EXPECT_NE(editor, nullptr);
+    std::string line;
+    while (editor && editor->ReadLine("> ", &line) == LineEditor::Read::Line) lines.push_back(line);
+    editor.reset();
+    std::fclose(in);
+    std::fclose(out);
+    close(master);
+    return lines;
+  };
+  EXPECT_EQ(session("ad\t\"Ho\tcam\ronline d\ton\r\x04"),
+            (std::vector<std::string>{"add \"Host Test Device\" cam", "online dev on"}));
+  EXPECT_EQ(session("\x10\x10\r\x04"), (std::vector<std::string>{"add \"Host Test Device\" cam"}));
 }
 
 }  // namespace

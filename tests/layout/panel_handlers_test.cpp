@@ -144,6 +144,40 @@ TEST_F(PanelTest, TheCountEditShowsTheCountTheDeviceTook) {
   }
 }
 
+// A complaint about an entry lasts while the entry is wrong, gives way to the
+// other entry's complaint, and never covers what the device said since.
+TEST_F(PanelTest, AComplaintGoesOnceItsEntryIsMended) {
+  AddDeviceAndOpenPanel();
+  const std::string version = mDevice->Information.Get().str();
+  const std::string badPort = "Port 'abc' is not a number from 1 to 65535";
+  const std::string badCount = "Marker count '1e3' is not a number: 1 is used";
+  struct Step {
+    const char* region;
+    const char* typed;
+    std::string information;
+  };
+  const Step steps[] = {
+      {"EditNetworkPort", "abc", badPort},
+      {"EditUnlabeledMarkerCount", "1e3", badCount},
+      {"EditNetworkPort", "801", badCount},
+      {"EditUnlabeledMarkerCount", "-5", "Marker count '-5' is out of range: 0 is used"},
+      {"EditUnlabeledMarkerCount", "12", version},
+      {"EditNetworkPort", "abc", badPort},
+      {"EditUnlabeledMarkerCount", "99999999999",
+       "Marker count '99999999999' is out of range: 100000 is used"},
+      {"EditUnlabeledMarkerCount", "7", badPort},
+      {"EditNetworkPort", "802", version},
+  };
+  for (const Step& step : steps) {
+    Type(step.region, step.typed);
+    EXPECT_EQ(mDevice->Information.Get().str(), step.information) << step.typed;
+  }
+  Type("EditNetworkPort", "0");
+  mDevice->Information = "Cannot connect to server.";
+  Type("EditNetworkPort", "801");
+  EXPECT_EQ(mDevice->Information.Get().str(), "Cannot connect to server.");
+}
+
 // ---- the coordinate frame ----
 
 TEST_F(PanelTest, ChoosingTheCoordinateFrameSetsTheAxisMapping) {

@@ -279,6 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadRow{"empty", "", "bad.bvh:1: unexpected end of file, expected 'HIERARCHY'"},
         BadRow{"not_bvh", "{\"json\": 1}", "bad.bvh:1: expected 'HIERARCHY', found '{\"json\":'"},
+        BadRow{"binary", std::string("\x01\x02\0\xFF", 4),
+               "bad.bvh:1: expected 'HIERARCHY', found '\\x01\\x02\\x00\\xFF'"},
         BadRow{"no_root", "HIERARCHY\nMOTION\nFrames: 1\n",
                "bad.bvh:2: no ROOT joint before MOTION"},
         BadRow{"too_few_values", replaceAll(kSmall, "4 5 6 ", "4 5 "),

@@ -67,18 +67,17 @@ TEST_P(ExampleScenes, LoadAndFillFramesLaidOutLikeTheirDescription) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, ExampleScenes,
-                         ::testing::Values("alice_bob.json", "colon_names.json",
-                                           "empty_subject_name.json", "keyframes_interpolated.json",
-                                           "markers.json", "shared_prefix.json",
-                                           "switch_after_frames.json", "switch_on_sighup.json",
-                                           "timecode_pal.json", "timecode_standard_0.json",
-                                           "timecode_standard_5.json", "unknown_parent.json",
-                                           "unlabeled.json"),
-                         [](const ::testing::TestParamInfo<const char*>& info) {
-                           std::string name = info.param;
-                           return name.substr(0, name.find('.'));
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Files, ExampleScenes,
+    ::testing::Values("alice_bob.json", "colon_names.json", "empty_subject_name.json",
+                      "keyframes_interpolated.json", "markers.json", "shared_prefix.json",
+                      "subject_leaves.json", "switch_after_frames.json", "switch_on_sighup.json",
+                      "timecode_midnight.json", "timecode_pal.json", "timecode_standard_0.json",
+                      "timecode_standard_5.json", "unknown_parent.json", "unlabeled.json"),
+    [](const ::testing::TestParamInfo<const char*>& info) {
+      std::string name = info.param;
+      return name.substr(0, name.find('.'));
+    });
 
 TEST(SceneFileExamples, AliceWithoutSegmentsAndBobWithHipsSpineAndTwoMarkers) {
   std::unique_ptr<Scene> scene = example("alice_bob.json");

@@ -241,12 +241,18 @@ Output_GetAxisMapping Client::GetAxisMapping() const {
 Output_GetFrame Client::GetFrame() {
   SCRIPTED_LOCK;
   Record(s, "GetFrame");
-  return orbel::testing::Answer<Output_GetFrame>(s.connected ? s.frameResult
-                                                             : Result::NotConnected);
+  const Result::Enum result = s.connected ? s.frameResult : Result::NotConnected;
+  if (result == Result::Success) ++s.frameNumber;
+  return orbel::testing::Answer<Output_GetFrame>(result);
 }
 
 Output_GetFrameNumber Client::GetFrameNumber() const {
-  return orbel::testing::Answer<Output_GetFrameNumber>(Result::NotImplemented);
+  SCRIPTED_LOCK;
+  if (s.frameNumber == 0) return orbel::testing::Answer<Output_GetFrameNumber>(Result::NoFrame);
+  Output_GetFrameNumber out;
+  out.Result = Result::Success;
+  out.FrameNumber = s.frameNumber;
+  return out;
 }
 
 Output_GetFrameTiming Client::GetFrameTiming() const {

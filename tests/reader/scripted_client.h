@@ -53,6 +53,8 @@ struct Script {
   bool connected = false;        // current connection state
   bool acknowledgeKinds = true;  // enable/disable calls change the reported flags
   sdk::Result::Enum frameResult = sdk::Result::Success;
+  // Each successful GetFrame takes a new frame with the next number.
+  unsigned int frameNumber = 0;
   sdk::Result::Enum disconnectResult = sdk::Result::Success;
   std::vector<ScriptedSubject> subjects;
   std::vector<std::array<double, 3>> unlabeled;

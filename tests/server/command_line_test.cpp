@@ -20,7 +20,7 @@ const Row kRows[] = {
     {"port_too_big", {"--port", "70000"}, "port '70000' is above 65535"},
     {"port_negative", {"--port", "-1"}, "port '-1' is not a whole number"},
     {"port_without_value", {"--port"}, "option '--port' needs a value"},
-    {"fps_zero", {"--fps", "0"}, "frame rate '0'"},
+    {"fps_zero", {"--fps", "0"}, "frame rate '0' is not a number above 0 and at most 1000000"},
     {"fps_text", {"--fps", "fast"}, "frame rate 'fast'"},
     {"fps_trailing_text", {"--fps", "120x"}, "frame rate '120x'"},
     {"timecode_unknown", {"--timecode", "smpte"}, "timecode standard 'smpte'"},

@@ -35,10 +35,24 @@ struct FrameTaken {
   // replaced them before GetFrame came). A frame number that goes backwards
   // (a reconnect) counts nothing.
   std::uint64_t FramesSkipped = 0;
+  // Pose and position answers (GetSegmentLocalTranslation,
+  // GetSegmentLocalRotationQuaternion, GetMarkerGlobalTranslation,
+  // GetUnlabeledMarkerGlobalTranslation) that held a NaN or an infinity, as
+  // the server sent it. A caller that trusts no such value (the plug-in's
+  // reader treats it as occluded) can show how often that happened.
+  std::uint64_t NonFiniteAnswers = 0;
 };
 
 // A consistent copy of the figures (taken under their lock).
 ORBEL_CLIENT_API FrameTaken NewestFrameTaken() noexcept;
+
+// The subject names of the description of the newest frame taken, in the
+// server's order, empty names included. Copies at most `capacity` of them
+// into `names` and answers how many there are (0 before any frame). A host
+// program compares them with what a device offers, to tell the user which
+// subjects a device left out.
+ORBEL_CLIENT_API unsigned int NewestSubjectNames(CPP::String* names,
+                                                 unsigned int capacity) noexcept;
 
 }  // namespace Diagnostics
 }  // namespace OrbelDataStreamSDK

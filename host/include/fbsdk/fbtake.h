@@ -16,6 +16,11 @@
 // replaces the earlier). Curves are kept by node serial (GetSerial), so a
 // curve outlives the node that was keyed.
 //
+// Models. A take also remembers the models it recorded (label, class,
+// parent, place among the parent's children, local pose when recording
+// began), so that it can be read and exported after those models, or the
+// device that made them, are gone.
+//
 // Threads. Every operation is safe from any thread: the input thread keys
 // while the UI thread reads.
 #pragma once
@@ -33,6 +38,8 @@
 #include "fbsdk/fbsdk_api.h"
 #include "fbsdk/fbtime.h"
 
+class FBModel;
+
 using FBPropertyTimeSpan = FBPropertyBase<FBTimeSpan>;
 
 // One key as the take holds it.
@@ -41,6 +48,18 @@ struct FBTakeKey {
   double value[3] = {0.0, 0.0, 0.0};
   FBInterpolation interpolation = kFBInterpolationCubic;
   FBTangentMode tangentMode = kFBTangentModeAuto;
+};
+
+// One model the take recorded, or an ancestor of one.
+struct FBTakeModel {
+  std::string label;
+  // The model's class as the scene file names it: "Model", "Root", "Null",
+  // "Skeleton" or "Marker".
+  std::string kind;
+  int parent = -1;                          // index in GetModels() of an earlier model, or -1
+  int childIndex = -1;                      // its place in the parent's child list, or -1
+  double translation[3] = {0.0, 0.0, 0.0};  // local, when first recorded
+  double rotation[3] = {0.0, 0.0, 0.0};
 };
 
 // One curve of the take, for inspection.
@@ -75,8 +94,16 @@ class FBSDK_API FBTake : public FBComponent {
   // The keys of the node's curve in the layer, in time order; empty when
   // there is none.
   std::vector<FBTakeKey> GetKeys(const FBAnimationNode* node, int layer) const;
+  // The same by the node's serial (FBTakeCurve::nodeSerial), also for a
+  // curve whose node is gone.
+  std::vector<FBTakeKey> GetKeys(std::uint64_t nodeSerial, int layer) const;
   // Every curve, ordered by node serial and then layer.
   std::vector<FBTakeCurve> GetCurves() const;
+  // The recorded models, each after its parent.
+  std::vector<FBTakeModel> GetModels() const;
+  // A number that grows with every change of the take's curves (a key
+  // added or replaced, a curve restored); equal answers mean no change.
+  std::uint64_t GetRevision() const;
 
   // Host side. Adds one key to the node's curve in the current layer; false
   // when data is null.
@@ -87,6 +114,20 @@ class FBSDK_API FBTake : public FBComponent {
   FBAnimationNode* RecordNode(const std::string& modelLabel, const std::string& dataType);
   // How many times SetCurrentLayer has been called (statistics).
   int CurrentLayerSetCount() const;
+  // Remembers a recorded model and, before it, its ancestors (see Models
+  // above); a label already known is kept as first noted. UI thread.
+  void NoteModel(FBModel* model);
+  // Host side, for a scene load: adds a model as GetModels answers it;
+  // false (nothing added) when its parent is not an earlier model or its
+  // label is already known.
+  bool RestoreModel(const FBTakeModel& model);
+  // Host side, for a scene load: gives the take a curve of its own, on a
+  // node it owns named nodeName (a curve named "<model> <data type>" is
+  // then the one RecordNode answers), holding exactly these keys in the
+  // layer. Keys must be in strictly increasing time order; false (nothing
+  // changed) otherwise, or for a negative layer. Layers up to it are made.
+  bool RestoreCurve(const std::string& nodeName, const std::string& dataType, int layer,
+                    std::vector<FBTakeKey> keys);
 
  private:
   struct Curve {
@@ -100,4 +141,9 @@ class FBSDK_API FBTake : public FBComponent {
   int mCurrentLayerSets = 0;
   std::map<std::uint64_t, Curve> mCurves;
   std::map<std::string, FBAnimationNode*> mRecordNodes;  // owned
+  std::uint64_t mRevision = 0;
+  std::vector<FBTakeModel> mModels;
+  std::map<std::string, int> mModelIndex;  // label -> index in mModels
+  // The node of a name, made at the first request; mLock held.
+  FBAnimationNode* OwnedNodeLocked(const std::string& name, const std::string& dataType);
 };

@@ -43,8 +43,9 @@ namespace fbhost {
 // for a page of the usual settings rows.
 inline constexpr int kDefaultPanelWidth = 540;
 inline constexpr int kDefaultPanelHeight = 310;
-// The height of the device header drawn above the panel in pictures.
-inline constexpr int kPanelHeaderHeight = 22;
+// The height of the device header drawn above the panel in pictures: the
+// device's name, flags and status, and below them its information text.
+inline constexpr int kPanelHeaderHeight = 36;
 
 // One region of an open panel, resolved.
 struct PanelRegion {

@@ -42,6 +42,11 @@ FBSDK_API bool SetCurrentTake(FBTake* take);
 // The current take (never null after the first CurrentScene()). Any thread.
 FBSDK_API FBTake* CurrentTake();
 FBSDK_API std::vector<FBTake*> Takes();
+// A number that changes whenever a take is made or replaced or one of the
+// scene's takes changes (FBTake::GetRevision); a host program compares it
+// with the one at its last save to know whether takes would be lost. Any
+// thread.
+FBSDK_API std::uint64_t TakesRevision();
 
 // One entry of the host's reference-time table.
 struct ReferenceTimeRecord {

@@ -4,7 +4,10 @@
 //
 // The file is text, described in host/SCENE_FORMAT.md: the scene's models
 // (class, label name, parent, show flag, colour, shading mode, local
-// translation and rotation) and every device with the fields it stored.
+// translation and rotation), every device with the fields it stored and
+// the models its templates are bound to, and every take (span, layers, the
+// models it recorded, its curves with every key, bit for bit). Big takes
+// show their progress (FBProgress) while they are written or read.
 //
 // Save: every device of the scene (fbhost/devices.h) is asked to store
 // itself: FbxStore(store, phase) for the phases kFbxStoreAttributes,
@@ -20,13 +23,16 @@
 // that names the file and the line and quotes what was found, and the scene
 // is left exactly as it was. Otherwise the current scene is emptied
 // (fbhost::ResetScene; open panels of its devices are closed first), the
-// models are made in file order with their parents and properties, and then
-// each device, in file order, is recreated through its "FbxStorable/Device"
-// factory (with its stored name), added to the scene, handed its fields
-// through FbxRetrieve(store, phase) for the same three phases with the
-// status kFBStatusRetrieving set, and initialised (kFBDeviceInitialize,
-// status kFBStatusCreating). So a device that restores a binding by label
-// name finds the scene's models already there.
+// models are made in file order with their parents and properties, the
+// file's takes replace the scene's (a file without takes leaves the fresh
+// "Take 001"), and then each device, in file order, is recreated through
+// its "FbxStorable/Device" factory (with its stored name), added to the
+// scene, handed its fields through FbxRetrieve(store, phase) for the same
+// three phases with the status kFBStatusRetrieving set, initialised
+// (kFBDeviceInitialize, status kFBStatusCreating), and its templates bound
+// again to the loaded models they were bound to (Model set, no bind
+// notification). So a device that restores a binding by label name finds
+// the scene's models already there, and a later bind reuses them.
 #pragma once
 
 #include <string>
