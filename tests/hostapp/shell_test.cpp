@@ -3,10 +3,12 @@
 // happy path once, and the mistakes users make, each of which must come
 // back as one error that quotes the bad input, leaving the scene as it was.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -432,6 +434,7 @@ TEST_F(ShellTest, CompletesCommandsNamesAndFiles) {
   }
 }
 
+#if !defined(_WIN32)  // no line editor, nor pseudo-terminals, on Windows
 // The prompt's editor on a pseudo-terminal: Tab completes from the shell,
 // Ctrl-D ends, and a second run recalls the first run's lines (Ctrl-P).
 TEST_F(ShellTest, PromptEditsCompletesAndKeepsItsHistory) {
@@ -473,6 +476,7 @@ TEST_F(ShellTest, PromptEditsCompletesAndKeepsItsHistory) {
             (std::vector<std::string>{"add \"Host Test Device\" cam", "online dev on"}));
   EXPECT_EQ(session("\x10\x10\r\x04"), (std::vector<std::string>{"add \"Host Test Device\" cam"}));
 }
+#endif
 
 }  // namespace
 }  // namespace orbel::hostapp
