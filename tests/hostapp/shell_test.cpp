@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -399,7 +400,8 @@ TEST_F(ShellTest, CompletesCommandsNamesAndFiles) {
   ASSERT_EQ(MakeFolders(mFolder.path() + "/takes"), 0);
   WriteFile(mFolder.path() + "/takes/walk.bvh", "");
   WriteFile(mFolder.path() + "/takes/walk_markers.csv", "");
-  const std::string dir = mFolder.path();
+  // Forward slashes: a backslash in a command line escapes the next letter.
+  const std::string dir = std::filesystem::path(mFolder.path()).generic_string();
   struct Row {
     std::string left, replacement;
     std::vector<std::string> matches;
