@@ -35,6 +35,7 @@ fi
 started=$(date +%s)
 cd "$root" || exit 2
 if (( build_first )); then
+  mkdir -p "$root/build"  # a fresh clone has none; the logs go beside the build folders
   cmake --preset windows > "$build.configure.log" 2>&1 || {
     cat "$build.configure.log" >&2; echo "windows-tests.sh: configure failed" >&2; exit 1; }
   cmake --build --preset windows || { echo "windows-tests.sh: build failed" >&2; exit 1; }
