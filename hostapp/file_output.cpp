@@ -2,7 +2,17 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <direct.h>
+#include <io.h>
+#include <process.h>
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -14,8 +24,35 @@ namespace {
 
 std::string Why(int error) { return std::strerror(error); }
 
+#if defined(_WIN32)
+// Windows takes either slash; a drive ("C:") is no folder to make.
+constexpr const char* kSlashes = "/\\";
+bool IsRoot(const std::string& folder) { return !folder.empty() && folder.back() == ':'; }
+int MakeFolder(const std::string& folder) { return _mkdir(folder.c_str()); }
+// Binary: the bytes written are the bytes given, line ends included.
+constexpr int kWriteFlags = O_WRONLY | O_CREAT | O_TRUNC | O_BINARY | O_NOINHERIT;
+int Flush(int fd) { return _commit(fd); }
+// rename() does not replace a file on Windows.
+int Replace(const std::string& from, const std::string& to) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return 0;
+  }
+  errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+  return -1;
+}
+#else
+constexpr const char* kSlashes = "/";
+bool IsRoot(const std::string&) { return false; }
+int MakeFolder(const std::string& folder) { return mkdir(folder.c_str(), 0777); }
+constexpr int kWriteFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+int Flush(int fd) { return fsync(fd); }
+int Replace(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str());
+}
+#endif
+
 std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
+  const std::size_t slash = path.find_last_of(kSlashes);
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
@@ -26,10 +63,10 @@ int MakeFolders(const std::string& folder) {
   std::string partial;
   std::size_t at = 0;
   while (at != std::string::npos) {
-    at = folder.find('/', at + 1);
+    at = folder.find_first_of(kSlashes, at + 1);
     partial = folder.substr(0, at);
-    if (partial.empty() || partial == ".") continue;
-    if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return errno;
+    if (partial.empty() || partial == "." || IsRoot(partial)) continue;
+    if (MakeFolder(partial) != 0 && errno != EEXIST) return errno;
   }
   struct stat info {};
   if (stat(folder.c_str(), &info) != 0) return errno;
@@ -42,13 +79,13 @@ bool WriteTextFile(const std::string& path, const std::string& text, std::string
     return false;
   };
   if (path.empty()) return fail("no file name");
-  if (path.back() == '/') return fail("it names a folder");
+  if (std::strchr(kSlashes, path.back()) != nullptr) return fail("it names a folder");
   const std::string folder = FolderOf(path);
   if (const int made = MakeFolders(folder); made != 0) {
     return fail("folder '" + folder + "': " + Why(made));
   }
   const std::string temporary = path + ".tmp-" + std::to_string(getpid());
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd = open(temporary.c_str(), kWriteFlags, 0666);
   if (fd < 0) return fail(Why(errno));
   std::size_t written = 0;
   while (written < text.size()) {
@@ -62,12 +99,12 @@ bool WriteTextFile(const std::string& path, const std::string& text, std::string
     }
     written += static_cast<std::size_t>(n);
   }
-  if (fsync(fd) != 0 || close(fd) != 0) {
+  if (Flush(fd) != 0 || close(fd) != 0) {
     const int saved = errno;
     unlink(temporary.c_str());
     return fail(Why(saved));
   }
-  if (rename(temporary.c_str(), path.c_str()) != 0) {
+  if (Replace(temporary, path) != 0) {
     const int saved = errno;
     unlink(temporary.c_str());
     return fail(Why(saved));

@@ -1,6 +1,13 @@
 #include "interrupts.h"
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <signal.h>
+#endif
 
 #include <atomic>
 
@@ -15,6 +22,29 @@ std::atomic<bool> gTerminate{false};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
               "a signal handler may only use lock-free atomics");
 
+#if defined(_WIN32)
+// Windows has no signals: Ctrl+C comes to a console handler, on a thread
+// of its own; closing the console, logging off and shutting down stand in
+// for SIGTERM. Answering FALSE lets the default handler end the process.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+    return (gBusy.load() > 0 || gRecording.load()) && !gInterrupted.exchange(true) ? TRUE : FALSE;
+  }
+  gTerminate.store(true);
+  // Windows ends the process when this returns: give the shell the time to
+  // put the devices offline.
+  Sleep(3000);
+  return TRUE;
+}
+
+}  // namespace
+
+void Install() {
+  static std::atomic<bool> installed{false};
+  if (installed.exchange(true)) return;
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+#else
 void OnSignal(int signalNumber) {
   if (signalNumber == SIGTERM) {
     gTerminate.store(true);
@@ -42,6 +72,7 @@ void Install() {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }
+#endif
 
 BusyScope::BusyScope() { gBusy.fetch_add(1); }
 BusyScope::~BusyScope() { gBusy.fetch_sub(1); }

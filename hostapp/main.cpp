@@ -8,7 +8,15 @@
 // a usage error or a --config-dir that cannot hold files, 143 when SIGTERM
 // ended it (cleanly: devices offline). Ctrl-C during a command stops that
 // command and keeps what it recorded (interrupts.h).
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <climits>
@@ -48,8 +56,13 @@ void PrintUsage(std::FILE* to) {
   std::fprintf(
       to,
       "usage: orbel-host [options]\n"
+#if defined(_WIN32)
+      "  --plugins DIR      load every *.dll in DIR that exports the plug-in entry points\n"
+      "                     (repeatable; default: this program's own folder)\n"
+#else
       "  --plugins DIR      load every lib*.so in DIR that exports the plug-in entry points\n"
       "                     (repeatable; default: the lib folder beside this program's bin)\n"
+#endif
       "  --list             print the plug-ins, their registrations and type numbers\n"
       "  --script FILE      run the commands in FILE (one per line, '#' comments)\n"
       "  -c \"CMD; CMD\"      run these commands\n"
@@ -129,8 +142,16 @@ bool ParseOptions(int argc, char** argv, Options* options, bool* help) {
 }
 
 // The build puts programs in bin/ and libraries, the plug-in among them,
-// in lib/ beside it.
+// in lib/ beside it; on Windows DLLs go beside the programs.
 std::string DefaultPluginDir() {
+#if defined(_WIN32)
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (n == 0 || n >= sizeof path) return std::string();
+  const std::string exe(path, n);
+  const std::size_t slash = exe.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : exe.substr(0, slash);
+#else
   char path[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) return std::string();
@@ -139,6 +160,7 @@ std::string DefaultPluginDir() {
   if (slash == std::string::npos) return std::string();
   const std::string lib = exe.substr(0, slash) + "/../lib";
   return access(lib.c_str(), R_OK | X_OK) == 0 ? lib : std::string();
+#endif
 }
 
 void PrintList(orbel::hostapp::Shell& shell) { shell.Run("list"); }
@@ -152,7 +174,13 @@ bool UsableConfigFolder(const std::string& folder, std::string* why) {
     *why = std::strerror(made);
     return false;
   }
-  if (access(folder.c_str(), W_OK | X_OK) != 0) {
+#if defined(_WIN32)
+  // Windows has no search bit for folders to ask about.
+  const int mode = W_OK;
+#else
+  const int mode = W_OK | X_OK;
+#endif
+  if (access(folder.c_str(), mode) != 0) {
     *why = std::strerror(errno);
     return false;
   }

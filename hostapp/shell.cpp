@@ -373,11 +373,26 @@ bool Shell::StoppedBySignal(const std::string& where) {
   return true;
 }
 
+namespace {
+
+// One line of any length, without its line end (POSIX getline is not
+// everywhere). False at the end of the input, or when the read failed
+// (errno says why; a line cut off by the failure is dropped).
+bool ReadPlainLine(std::FILE* in, std::string* line) {
+  line->clear();
+  int c = std::fgetc(in);
+  if (c == EOF) return false;
+  for (; c != EOF && c != '\n'; c = std::fgetc(in)) line->push_back(static_cast<char>(c));
+  if (c == EOF && std::ferror(in) != 0) return false;
+  while (!line->empty() && line->back() == '\r') line->pop_back();
+  return true;
+}
+
+}  // namespace
+
 bool Shell::RunInteractive(std::FILE* in) {
   const bool prompt = isatty(fileno(in)) != 0;
   bool allOk = true;
-  char* buffer = nullptr;
-  std::size_t capacity = 0;
   mInteractive = true;
   // On a terminal, line editing with a history and completion; anything else
   // is read line by line, as a script is.
@@ -413,8 +428,7 @@ bool Shell::RunInteractive(std::FILE* in) {
         std::fflush(mOut);
       }
       errno = 0;
-      const ssize_t n = getline(&buffer, &capacity, in);
-      if (n < 0) {
+      if (!ReadPlainLine(in, &line)) {
         if (errno != EINTR || interrupts::TerminateRequested()) break;
         clearerr(in);
         if (interrupts::Interrupted() && fbhost::TransportRecording()) {
@@ -424,8 +438,6 @@ bool Shell::RunInteractive(std::FILE* in) {
         }
         continue;
       }
-      line.assign(buffer, static_cast<std::size_t>(n));
-      while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     }
     if (!Run(line)) allOk = false;
     if (interrupts::Interrupted()) {
@@ -438,7 +450,6 @@ bool Shell::RunInteractive(std::FILE* in) {
     Note("ending on SIGTERM: devices go offline");
     allOk = false;
   }
-  std::free(buffer);
   if (prompt && !mQuit) std::fputs("\n", mOut);
   return allOk;
 }

@@ -16,6 +16,8 @@
 // EntryPointOrbelMobuOptical(kFBDllLoad) idempotent. A test build
 // (ORBEL_PLUGIN_NO_PROCESS_ATTACH) leaves the registrations out of the
 // notification to show that the entry point alone registers.
+// A test program that builds these sources in (ORBEL_PLUGIN_IN_PROGRAM) is
+// no DLL, so it takes the stand-in on Windows too.
 #include <fbsdk/fblibrary.h>
 #include <fbsdk/fbplug.h>
 #include <fbsdk/fbstring.h>
@@ -42,7 +44,7 @@ const FBString gOrbelDefaultServerHost(kOrbelDefaultServerHost);
 const int gOrbelDeviceTypeInfo = FBPlug::mGlobalTypeInfo++;
 const int gOrbelLayoutTypeInfo = FBPlug::mGlobalTypeInfo++;
 
-#if defined(_WIN32)
+#if defined(_WIN32) && !defined(ORBEL_PLUGIN_IN_PROGRAM)
 // Not exported: the loader finds it as the DLL's entry, through the C
 // runtime's own.
 extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID /*reserved*/) {

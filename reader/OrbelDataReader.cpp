@@ -368,11 +368,12 @@ bool OrbelDataReader::ReadFrame(FBTime time) {
 
 namespace {
 
+// x * 0 is 0 for every finite x and NaN otherwise: one test for all n
+// values, where a branch each cost more on thousands of values a frame.
 bool AllFinite(const double* values, int n) {
-  for (int i = 0; i < n; ++i) {
-    if (!std::isfinite(values[i])) return false;
-  }
-  return true;
+  double zeros = 0.0;
+  for (int i = 0; i < n; ++i) zeros += values[i] * 0.0;
+  return std::isfinite(zeros);
 }
 
 }  // namespace

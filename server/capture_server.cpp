@@ -1,27 +1,18 @@
 #include "capture_server.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "Net.h"
 #include "client_requests.h"
 #include "log_text.h"
 #include "orbel/protocol/messages.h"
 #include "send_queue.h"
+#include "sockets.h"
 
 namespace orbel::server {
 
@@ -43,21 +34,6 @@ constexpr Clock::duration kRefusedHeldFor = std::chrono::seconds(1);
 // in the log this often.
 constexpr Clock::duration kBurstQuiet = std::chrono::seconds(2);
 constexpr Clock::duration kBurstSummaryEvery = std::chrono::seconds(60);
-
-std::int64_t monotonicNowNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-std::string peerName(const sockaddr_storage& addr, socklen_t len) {
-  char host[NI_MAXHOST] = "?";
-  char port[NI_MAXSERV] = "?";
-  getnameinfo(reinterpret_cast<const sockaddr*>(&addr), len, host, sizeof host, port, sizeof port,
-              NI_NUMERICHOST | NI_NUMERICSERV);
-  if (addr.ss_family == AF_INET6) return std::string("[") + host + "]:" + port;
-  return std::string(host) + ":" + port;
-}
 
 // Why a scene description cannot go on the wire, or empty when it can.
 std::string unservable(const Description& d) {
@@ -131,23 +107,19 @@ class CaptureServer::Loop {
         framesProduced_(counters.framesProduced_),
         clientCount_(counters.clientCount_),
         framesDropped_(counters.framesDropped_),
-        peakQueuedBytes_(counters.peakQueuedBytes_) {
-    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  }
+        peakQueuedBytes_(counters.peakQueuedBytes_) {}
 
   ~Loop() {
-    for (auto& c : clients_) close(c->fd);
-    for (const Refused& r : refused_) close(r.fd);
-    if (wakeFd_ >= 0) close(wakeFd_);
-    close(listenFd_);
+    for (auto& c : clients_) client::closeSocket(c->fd);
+    for (const Refused& r : refused_) client::closeSocket(r.fd);
+    client::closeSocket(listenFd_);
   }
 
-  bool ready() const { return wakeFd_ >= 0; }
+  bool open(std::string& error) { return wake_.open(error); }
 
   void requestStop() {
     stop_ = true;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+    wake_.signal();
   }
 
   void run();
@@ -178,9 +150,9 @@ class CaptureServer::Loop {
 
   void log(const std::string& line) const { config_.log(line); }
   void accept(Clock::time_point now);
-  void pauseAccepting(int error, Clock::time_point now);
+  void pauseAccepting(const std::string& error, Clock::time_point now);
   void refuse(int fd, const std::string& peer, Clock::time_point now);
-  void serviceRefused(const std::vector<pollfd>& fds, std::size_t first, std::size_t count,
+  void serviceRefused(const SocketWait& ready, std::size_t first, std::size_t count,
                       Clock::time_point now);
   void logBursts(Clock::time_point now);
   void readFrom(Client& c);
@@ -204,7 +176,7 @@ class CaptureServer::Loop {
   const FrameRate rate_;
   const double period_;  // nanoseconds
   int listenFd_;
-  int wakeFd_ = -1;
+  Wakeup wake_;
   const AccessList access_;
   std::atomic<bool> stop_{false};
   std::atomic<std::uint64_t>& framesProduced_;
@@ -239,7 +211,8 @@ class CaptureServer::Loop {
 };
 
 void CaptureServer::Loop::run() {
-  std::vector<pollfd> fds;
+  SocketWait ready;
+  std::string error;
   std::uint64_t n = 0;
   Clock::time_point epoch = Clock::now();
   std::uint64_t ticksSinceEpoch = 0;
@@ -250,43 +223,32 @@ void CaptureServer::Loop::run() {
 
   while (!stop_) {
     // Laid out as: wake-up, listener, clients, refused clients.
-    fds.clear();
-    fds.push_back({wakeFd_, POLLIN, 0});
-    // A negative descriptor is skipped by poll: how accepting pauses.
-    fds.push_back({Clock::now() >= acceptPausedUntil_ ? listenFd_ : -1, POLLIN, 0});
-    for (auto& c : clients_) {
-      fds.push_back({c->fd, static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
-    }
+    ready.clear();
+    ready.add(wake_.fd(), false);
+    // A negative descriptor is skipped by the wait: how accepting pauses.
+    ready.add(Clock::now() >= acceptPausedUntil_ ? listenFd_ : -1, false);
+    for (auto& c : clients_) ready.add(c->fd, !c->out.empty());
     const std::size_t clientsPolled = clients_.size();
-    for (const Refused& r : refused_) fds.push_back({r.fd, POLLIN, 0});
+    for (const Refused& r : refused_) ready.add(r.fd, false);
     const std::size_t refusedPolled = refused_.size();
 
     auto wait = scheduled() - Clock::now();
     const auto housekeeping = std::chrono::milliseconds(50);
     if (wait > housekeeping) wait = housekeeping;
     if (wait < Clock::duration::zero()) wait = Clock::duration::zero();
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
-    timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    const int rc = ppoll(fds.data(), fds.size(), &timeout, nullptr);
-    if (rc < 0 && errno != EINTR) {
-      log(std::string("poll failed: ") + std::strerror(errno));
+    if (!ready.wait(std::chrono::duration_cast<std::chrono::nanoseconds>(wait), error)) {
+      log("waiting on the sockets failed: " + error);
       break;
     }
     if (stop_) break;
-    if (rc > 0) {
-      if (fds[0].revents & POLLIN) {
-        std::uint64_t drained = 0;
-        [[maybe_unused]] const ssize_t r = read(wakeFd_, &drained, sizeof drained);
-      }
-      serviceRefused(fds, 2 + clientsPolled, refusedPolled, Clock::now());
-      if (fds[1].revents & POLLIN) accept(Clock::now());
-      // Clients accepted just now are not in fds; they are polled next time.
-      for (std::size_t i = 0; i < clientsPolled; ++i) {
-        Client& c = *clients_[i];
-        const short revents = fds[2 + i].revents;
-        if (revents & (POLLIN | POLLHUP | POLLERR)) readFrom(c);
-        if (!c.closing && (revents & POLLOUT)) flush(c);
-      }
+    if (ready.readable(0)) wake_.drain();
+    serviceRefused(ready, 2 + clientsPolled, refusedPolled, Clock::now());
+    if (ready.readable(1)) accept(Clock::now());
+    // Clients accepted just now were not waited on; they are next time.
+    for (std::size_t i = 0; i < clientsPolled; ++i) {
+      Client& c = *clients_[i];
+      if (ready.readable(2 + i)) readFrom(c);
+      if (!c.closing && ready.writable(2 + i)) flush(c);
     }
 
     const auto now = Clock::now();
@@ -320,7 +282,7 @@ void CaptureServer::Loop::run() {
       }
       if (!c->closing && !c->out.empty()) flush(*c);
     }
-    serviceRefused(fds, 0, 0, now);
+    serviceRefused(ready, 0, 0, now);
     logBursts(now);
 
     for (std::size_t i = 0; i < clients_.size();) {
@@ -330,7 +292,7 @@ void CaptureServer::Loop::run() {
               std::to_string(clients_[i]->framesDropped) +
               " frames because it did not read them in time");
         }
-        close(clients_[i]->fd);
+        client::closeSocket(clients_[i]->fd);
         clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
       } else {
         ++i;
@@ -344,19 +306,12 @@ void CaptureServer::Loop::run() {
 void CaptureServer::Loop::accept(Clock::time_point now) {
   // Bounded, so that a flood of connections cannot starve the frames.
   for (int taken = 0; taken < 64; ++taken) {
-    sockaddr_storage addr{};
-    socklen_t len = sizeof addr;
-    const int fd =
-        accept4(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0 && (errno == ECONNABORTED || errno == EPROTO || errno == EPERM)) {
-      continue;  // that connection failed on the way in; the next may not
-    }
-    if (fd < 0) {
-      // Out of descriptors or memory, or worse: nothing a retry at once
-      // would mend.
-      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) pauseAccepting(errno, now);
-      return;
-    }
+    Peer p;
+    std::string error;
+    const Accepted outcome = acceptPeer(listenFd_, p, error);
+    if (outcome == Accepted::Lost) continue;
+    if (outcome == Accepted::None) return;
+    if (outcome == Accepted::Exhausted) return pauseAccepting(error, now);
     if (acceptFailures_ > 0) {
       const auto seconds =
           std::chrono::duration_cast<std::chrono::seconds>(now - acceptFailingSince_).count();
@@ -365,45 +320,37 @@ void CaptureServer::Loop::accept(Clock::time_point now) {
       acceptFailures_ = 0;
     }
 
-    const std::string peer = peerName(addr, len);
-    const auto* address = addr.ss_family == AF_INET6
-                              ? reinterpret_cast<const std::uint8_t*>(
-                                    &reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_addr)
-                              : reinterpret_cast<const std::uint8_t*>(
-                                    &reinterpret_cast<const sockaddr_in*>(&addr)->sin_addr);
-    if (!access_.allows(address, addr.ss_family == AF_INET6 ? 16 : 4)) {
+    if (!access_.allows(p.address, p.addressBytes)) {
       if (strangerBurst_.note(now)) {
-        log("client " + peer + " refused: not on the allow-list (serving " + access_.describe() +
+        log("client " + p.name + " refused: not on the allow-list (serving " + access_.describe() +
             ")");
       }
-      close(fd);
+      client::closeSocket(p.fd);
       continue;
     }
     if (clients_.size() >= config_.maxClients) {
-      refuse(fd, peer, now);
+      refuse(p.fd, p.name, now);
       continue;
     }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     auto c = std::make_unique<Client>();
-    c->fd = fd;
-    c->peer = peer;
+    c->fd = p.fd;
+    c->peer = p.name;
     c->connectedAt = c->lastQueued = c->lastHeard = now;
     c->in.resize(kInputBytes);
-    log("client " + peer + " connected");
+    log("client " + p.name + " connected");
     clients_.push_back(std::move(c));
   }
 }
 
-void CaptureServer::Loop::pauseAccepting(int error, Clock::time_point now) {
+void CaptureServer::Loop::pauseAccepting(const std::string& error, Clock::time_point now) {
   acceptBackoff_ = acceptFailures_ == 0
                        ? kAcceptBackoffFirst
                        : std::min<Clock::duration>(acceptBackoff_ * 2, kAcceptBackoffLongest);
   acceptPausedUntil_ = now + acceptBackoff_;
   if (acceptFailures_++ == 0) {
     acceptFailingSince_ = now;
-    log(std::string("cannot accept new clients: ") + std::strerror(error) + " (serving " +
-        std::to_string(clients_.size()) + " clients); trying again every " +
+    log("cannot accept new clients: " + error + " (serving " + std::to_string(clients_.size()) +
+        " clients); trying again every " +
         std::to_string(
             std::chrono::duration_cast<std::chrono::milliseconds>(kAcceptBackoffLongest).count()) +
         " ms at most, quietly");
@@ -414,33 +361,34 @@ void CaptureServer::Loop::refuse(int fd, const std::string& peer, Clock::time_po
   const std::string reason = "server full: " + std::to_string(config_.maxClients) + " clients";
   if (fullBurst_.note(now)) log("client " + peer + " refused: " + reason);
   if (refused_.size() >= kMaxRefusedHeld) {
-    close(fd);  // a flood: no reason for the rest, and no descriptors spent on them
+    client::closeSocket(fd);  // a flood: no reason for the rest, and no descriptors spent on them
     return;
   }
   scratch_.clear();
   protocol::encode(protocol::Goodbye{reason}, scratch_);
   // A fresh socket's buffer takes the few bytes at once.
-  [[maybe_unused]] const ssize_t n =
-      send(fd, scratch_.data(), scratch_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-  shutdown(fd, SHUT_WR);
+  std::string ignored;
+  sendNow(fd, scratch_.data(), scratch_.size(), ignored);
+  shutdownSending(fd);
   refused_.push_back({fd, now + kRefusedHeldFor});
 }
 
-void CaptureServer::Loop::serviceRefused(const std::vector<pollfd>& fds, std::size_t first,
+void CaptureServer::Loop::serviceRefused(const SocketWait& ready, std::size_t first,
                                          std::size_t count, Clock::time_point now) {
   for (std::size_t i = 0; i < count; ++i) {
-    if (!(fds[first + i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    if (!ready.readable(first + i)) continue;
     std::uint8_t sink[4096];
-    ssize_t got = 0;
-    while ((got = recv(refused_[i].fd, sink, sizeof sink, MSG_DONTWAIT)) > 0) {
+    std::size_t got = 0;
+    std::string ignored;
+    client::Received r = client::Received::Bytes;
+    while ((r = client::receiveSome(refused_[i].fd, sink, sizeof sink, got, ignored)) ==
+           client::Received::Bytes) {
     }
-    if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-      refused_[i].until = now;  // it has read the reason and gone
-    }
+    if (r != client::Received::Again) refused_[i].until = now;  // it has read the reason and gone
   }
   for (std::size_t i = 0; i < refused_.size();) {
     if (now >= refused_[i].until) {
-      close(refused_[i].fd);
+      client::closeSocket(refused_[i].fd);
       refused_[i] = refused_.back();
       refused_.pop_back();
     } else {
@@ -461,19 +409,23 @@ void CaptureServer::Loop::logBursts(Clock::time_point now) {
 
 void CaptureServer::Loop::readFrom(Client& c) {
   if (c.closing) return;
-  const ssize_t n = recv(c.fd, c.in.data() + c.inUsed, c.in.size() - c.inUsed, 0);
-  if (n == 0) {
-    log("client " + c.peer + " disconnected");
-    c.closing = true;
-    return;
+  std::size_t n = 0;
+  std::string error;
+  switch (client::receiveSome(c.fd, c.in.data() + c.inUsed, c.in.size() - c.inUsed, n, error)) {
+    case client::Received::Bytes:
+      break;
+    case client::Received::Again:
+      return;
+    case client::Received::Closed:
+      log("client " + c.peer + " disconnected");
+      c.closing = true;
+      return;
+    case client::Received::Failed:
+      log("client " + c.peer + " dropped: " + error);
+      c.closing = true;
+      return;
   }
-  if (n < 0) {
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
-    log("client " + c.peer + " dropped: " + std::strerror(errno));
-    c.closing = true;
-    return;
-  }
-  c.inUsed += static_cast<std::size_t>(n);
+  c.inUsed += n;
   std::size_t offset = 0;
   while (!c.closing) {
     const ClientRequest r = nextClientRequest(c.in.data() + offset, c.inUsed - offset, c.greeted);
@@ -545,17 +497,16 @@ void CaptureServer::Loop::queue(Client& c, const std::vector<std::uint8_t>& byte
 }
 
 void CaptureServer::Loop::flush(Client& c) {
+  std::string error;
   while (!c.out.empty()) {
-    const ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      c.out.consume(static_cast<std::size_t>(n));
-      continue;
+    const long n = sendNow(c.fd, c.out.data(), c.out.size(), error);
+    if (n == 0) return;
+    if (n < 0) {
+      log("client " + c.peer + " dropped: " + error);
+      c.closing = true;
+      return;
     }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-    if (n < 0 && errno == EINTR) continue;
-    log("client " + c.peer + " dropped: " + std::strerror(n < 0 ? errno : EPIPE));
-    c.closing = true;
-    return;
+    c.out.consume(static_cast<std::size_t>(n));
   }
 }
 
@@ -667,7 +618,7 @@ void CaptureServer::Loop::tick(std::uint64_t n) {
       largestSceneMessage_ = std::max(largestSceneMessage_, encodedFrame(c->kinds).size());
     }
   }
-  w.serverSendTimeNs = monotonicNowNs();
+  w.serverSendTimeNs = client::monotonicNowNs();
   for (std::size_t kinds = 0; kinds <= protocol::Kind::All; ++kinds) {
     if (encodedFresh_[kinds]) protocol::restampFrameSendTime(encoded_[kinds], w.serverSendTimeNs);
   }
@@ -728,56 +679,11 @@ bool CaptureServer::start(std::string& error) {
     return false;
   }
 
-  const std::string where =
-      (config_.bindAddress.find(':') != std::string::npos ? "[" + config_.bindAddress + "]"
-                                                          : config_.bindAddress) +
-      ":" + std::to_string(config_.port);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
-  addrinfo* found = nullptr;
-  const std::string port = std::to_string(config_.port);
-  if (getaddrinfo(config_.bindAddress.c_str(), port.c_str(), &hints, &found) != 0 || !found) {
-    error =
-        "cannot listen on " + where + ": '" + config_.bindAddress + "' is not a numeric IP address";
-    return false;
-  }
-  const int fd = socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                        found->ai_protocol);
-  if (fd < 0) {
-    error = "cannot listen on " + where + ": " + std::strerror(errno);
-    freeaddrinfo(found);
-    return false;
-  }
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  // The longest queue the system allows: a burst of clients (a studio's
-  // machines starting at once) waits there instead of retrying a second
-  // later.
-  if (bind(fd, found->ai_addr, found->ai_addrlen) != 0 || listen(fd, SOMAXCONN) != 0) {
-    const int e = errno;
-    error = "cannot listen on " + where + ": " + std::strerror(e);
-    if (e == EACCES && config_.port < 1024) {
-      error += " (ports below 1024 need administrator rights; choose a port above 1023)";
-    } else if (e == EADDRINUSE) {
-      error += " (another program already serves that port)";
-    }
-    close(fd);
-    freeaddrinfo(found);
-    return false;
-  }
-  freeaddrinfo(found);
-  sockaddr_storage bound{};
-  socklen_t len = sizeof bound;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
-  boundPort_ =
-      ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                        : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-
+  const int fd = listenOn(config_.bindAddress, config_.port, boundPort_, error);
+  if (fd < 0) return false;
   loop_ = std::make_unique<Loop>(*scene_, config_, fps_, fd, *this);
-  if (!loop_->ready()) {
-    error = std::string("cannot create the server's wake-up event: ") + std::strerror(errno);
+  if (std::string why; !loop_->open(why)) {
+    error = "cannot create the server's wake-up event: " + why;
     loop_.reset();
     return false;
   }

@@ -1,7 +1,20 @@
 // orbel-capture-server: serves a synthetic scene, BVH recordings or a scene
-// file to stream clients until SIGINT or SIGTERM.
+// file to stream clients until SIGINT or SIGTERM (on Windows: Ctrl+C, or
+// the console closing). SIGHUP (Ctrl+Break) switches the description.
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+// After windows.h, which must come first.
+#include <mmsystem.h>
+
+#include <condition_variable>
+#include <mutex>
+#else
 #include <pthread.h>
 #include <signal.h>
+#endif
 
 #include <cstdio>
 #include <memory>
@@ -35,17 +48,76 @@ std::unique_ptr<orbel::server::Scene> makeScene(const orbel::server::CommandLine
   return std::make_unique<orbel::server::SyntheticScene>(cl.synthetic);
 }
 
+// What the user asked of the running server, by signal or console event.
+enum class Request { Switch, Interrupt, Terminate };
+
+#if defined(_WIN32)
+// Console events arrive on a thread of their own; main waits for them here.
+std::mutex gRequestMutex;
+std::condition_variable gRequestArrived;
+int gSwitches = 0;
+int gStop = 0;  // 0, or the Request to stop with
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  {
+    std::lock_guard<std::mutex> lock(gRequestMutex);
+    if (event == CTRL_BREAK_EVENT) {
+      ++gSwitches;
+    } else if (gStop == 0) {
+      gStop = static_cast<int>(event == CTRL_C_EVENT ? Request::Interrupt : Request::Terminate);
+    }
+  }
+  gRequestArrived.notify_one();
+  // Closing the console, logging off or shutting down ends the process as
+  // soon as this returns: wait here until main has said goodbye and exits.
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    Sleep(INFINITE);
+  }
+  return TRUE;
+}
+
+void prepareRequests() {
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  // The loop's waits end on the millisecond rather than the default tick
+  // of about 16 ms, which is longer than a frame at 120 per second.
+  timeBeginPeriod(1);
+}
+
+Request nextRequest() {
+  std::unique_lock<std::mutex> lock(gRequestMutex);
+  gRequestArrived.wait(lock, [] { return gSwitches > 0 || gStop != 0; });
+  if (gStop != 0) return static_cast<Request>(gStop);
+  --gSwitches;
+  return Request::Switch;
+}
+#else
+// Signals are taken by sigwait in the main thread only; every thread
+// started later inherits the mask, so no handler runs in the middle of the
+// server.
+sigset_t gSignals;
+
+void prepareRequests() {
+  sigemptyset(&gSignals);
+  sigaddset(&gSignals, SIGINT);
+  sigaddset(&gSignals, SIGTERM);
+  sigaddset(&gSignals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &gSignals, nullptr);
+}
+
+Request nextRequest() {
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&gSignals, &signal) != 0) continue;
+    if (signal == SIGHUP) return Request::Switch;
+    return signal == SIGINT ? Request::Interrupt : Request::Terminate;
+  }
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Signals are taken by sigwait in this thread only; every thread started
-  // later inherits the mask, so no handler runs in the middle of the server.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  prepareRequests();
 
   orbel::server::CommandLine cl;
   std::string error;
@@ -86,14 +158,13 @@ int main(int argc, char** argv) {
   }
 
   for (;;) {
-    int signal = 0;
-    if (sigwait(&signals, &signal) != 0) continue;
-    if (signal == SIGHUP) {
+    const Request request = nextRequest();
+    if (request == Request::Switch) {
       say("switching the scene's description");
       scene->requestSwitch();
       continue;
     }
-    say(signal == SIGINT ? "interrupted; stopping" : "terminated; stopping");
+    say(request == Request::Interrupt ? "interrupted; stopping" : "terminated; stopping");
     break;
   }
   server.stop();

@@ -27,7 +27,7 @@ class AxisMapping {
 
   // in and out are x, y, z, w.
   void mapQuaternion(const double in[4], double out[4]) const {
-    for (int i = 0; i < 3; ++i) out[target_[i]] = det_ * sign_[i] * in[i];
+    for (int i = 0; i < 3; ++i) out[target_[i]] = quaternionSign_[i] * in[i];
     out[3] = in[3];
   }
 
@@ -37,6 +37,8 @@ class AxisMapping {
   int target_[3] = {0, 1, 2};
   double sign_[3] = {1, 1, 1};
   double det_ = 1;
+  // det_ * sign_[i], kept with them: every rotation query of a frame maps.
+  double quaternionSign_[3] = {1, 1, 1};
   int directions_[3] = {4, 0, 3};
 };
 

@@ -26,14 +26,14 @@ void RecordNonFiniteAnswer() noexcept;
 // Whether all n values are finite; counts one non-finite answer when not.
 // Inline: every query of a frame passes here, thousands a frame, and a call
 // costs more than the test.
+// x * 0 is 0 for every finite x and NaN otherwise, so one test covers all
+// n values: a branch per value cost more than the products.
 inline bool CheckFinite(const double* values, int n) noexcept {
-  for (int i = 0; i < n; ++i) {
-    if (!std::isfinite(values[i])) {
-      RecordNonFiniteAnswer();
-      return false;
-    }
-  }
-  return true;
+  double zeros = 0.0;
+  for (int i = 0; i < n; ++i) zeros += values[i] * 0.0;
+  if (std::isfinite(zeros)) return true;
+  RecordNonFiniteAnswer();
+  return false;
 }
 
 }  // namespace orbel::client

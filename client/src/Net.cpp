@@ -40,36 +40,6 @@ int millisecondsUntil(Clock::time_point deadline) {
 using NativeSocket = SOCKET;
 constexpr int kSocketError = SOCKET_ERROR;
 
-// Winsock needs WSAStartup before its first call; it is made once per
-// process and never undone (the process end releases it).
-bool startWinsock(std::string& error) {
-  static const int started = [] {
-    WSADATA data{};
-    return WSAStartup(MAKEWORD(2, 2), &data);
-  }();
-  if (started != 0) {
-    error = "Winsock did not start (error " + std::to_string(started) + ")";
-    return false;
-  }
-  return true;
-}
-
-int lastSocketError() { return WSAGetLastError(); }
-
-// The system's text for a Winsock error, with its number.
-std::string socketErrorText(int e) {
-  char buffer[256] = {};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, static_cast<DWORD>(e), 0, buffer, sizeof buffer, nullptr);
-  std::string text(buffer, n);
-  while (!text.empty() &&
-         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
-    text.pop_back();
-  }
-  if (text.empty()) text = "socket error";
-  return text + " (" + std::to_string(e) + ")";
-}
-
 bool wouldBlock(int e) { return e == WSAEWOULDBLOCK || e == WSAEINPROGRESS; }
 bool interrupted(int e) { return e == WSAEINTR; }
 constexpr int kTimedOut = WSAETIMEDOUT;
@@ -125,9 +95,6 @@ void closeNative(NativeSocket s) { ::closesocket(s); }
 using NativeSocket = int;
 constexpr int kSocketError = -1;
 
-bool startWinsock(std::string&) { return true; }
-int lastSocketError() { return errno; }
-std::string socketErrorText(int e) { return std::strerror(e); }
 bool wouldBlock(int e) { return e == EAGAIN || e == EWOULDBLOCK || e == EINPROGRESS; }
 bool interrupted(int e) { return e == EINTR; }
 constexpr int kTimedOut = ETIMEDOUT;
@@ -159,6 +126,47 @@ void closeNative(NativeSocket s) { ::close(s); }
 #endif
 
 }  // namespace
+
+#if defined(_WIN32)
+
+// Winsock needs WSAStartup before its first call; it is made once per
+// process and never undone (the process end releases it).
+bool startSockets(std::string& error) {
+  static const int started = [] {
+    WSADATA data{};
+    return WSAStartup(MAKEWORD(2, 2), &data);
+  }();
+  if (started != 0) {
+    error = "Winsock did not start (error " + std::to_string(started) + ")";
+    return false;
+  }
+  return true;
+}
+
+int lastSocketError() { return WSAGetLastError(); }
+
+// The system's text for a Winsock error, with its number.
+std::string socketErrorText(int error) {
+  char buffer[256] = {};
+  const DWORD n =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(error), 0, buffer, sizeof buffer, nullptr);
+  std::string text(buffer, n);
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
+    text.pop_back();
+  }
+  if (text.empty()) text = "socket error";
+  return text + " (" + std::to_string(error) + ")";
+}
+
+#else
+
+bool startSockets(std::string&) { return true; }
+int lastSocketError() { return errno; }
+std::string socketErrorText(int error) { return std::strerror(error); }
+
+#endif
 
 bool parseHostPort(const std::string& text, HostPort& out, std::string& error) {
   std::string host;
@@ -205,7 +213,7 @@ bool parseHostPort(const std::string& text, HostPort& out, std::string& error) {
 
 int connectTo(const HostPort& where, Clock::time_point deadline, ConnectError& code,
               std::string& error) {
-  if (!startWinsock(error)) {
+  if (!startSockets(error)) {
     code = ConnectError::Failed;
     return -1;
   }

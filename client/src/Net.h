@@ -56,6 +56,15 @@ Received receiveSome(int fd, std::uint8_t* data, std::size_t size, std::size_t& 
 void shutdownSocket(int fd);
 void closeSocket(int fd);
 
+// Shared with the capture server, which runs its own loop over the same
+// sockets. startSockets readies the system's sockets once per process
+// (WSAStartup on Windows; nothing elsewhere), false with error set when it
+// cannot; lastSocketError is the number of the calling thread's last failed
+// socket call (errno, or WSAGetLastError), socketErrorText its text.
+bool startSockets(std::string& error);
+int lastSocketError();
+std::string socketErrorText(int error);
+
 // Steady clock in nanoseconds: CLOCK_MONOTONIC on Linux, the clock the
 // server stamps frames with (so latency is measured on one machine only);
 // QueryPerformanceCounter on Windows.

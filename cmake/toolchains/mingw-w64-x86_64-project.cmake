@@ -7,9 +7,8 @@
 #    (and nothing else of /usr/include, which holds glibc's headers);
 #  - Eigen's package file is used as it is (its headers have a folder of
 #    their own).
-# At the end of the top folder the targets of server/ and hostapp/ (epoll,
-# fork, POSIX terminals) are left out of the default build, and the list of
-# test programs is written for scripts/windows-tests.sh.
+# At the end of the top folder the list of test programs is written for
+# scripts/windows-tests.sh.
 if(PROJECT_NAME STREQUAL "CMAKE_TRY_COMPILE")
   return()  # the compiler checks' own little projects
 endif()
@@ -56,10 +55,6 @@ if(EXISTS /usr/share/eigen3/cmake/Eigen3Config.cmake)
   set(Eigen3_DIR /usr/share/eigen3/cmake CACHE PATH "" FORCE)
 endif()
 
-# Folders whose programs are Linux-only; their libraries are still built when
-# something portable needs them.
-set(ORBEL_WINDOWS_SKIPPED_FOLDERS server hostapp)
-
 function(_orbel_windows_targets_in folder out)
   get_property(targets DIRECTORY ${folder} PROPERTY BUILDSYSTEM_TARGETS)
   get_property(subfolders DIRECTORY ${folder} PROPERTY SUBDIRECTORIES)
@@ -71,14 +66,6 @@ function(_orbel_windows_targets_in folder out)
 endfunction()
 
 function(_orbel_windows_finish)
-  foreach(folder IN LISTS ORBEL_WINDOWS_SKIPPED_FOLDERS)
-    if(EXISTS ${CMAKE_SOURCE_DIR}/${folder}/CMakeLists.txt)
-      _orbel_windows_targets_in(${CMAKE_SOURCE_DIR}/${folder} skipped)
-      foreach(target IN LISTS skipped)
-        set_property(TARGET ${target} PROPERTY EXCLUDE_FROM_ALL TRUE)
-      endforeach()
-    endif()
-  endforeach()
   # Every GoogleTest program that tests/ defines for Windows, one path a line.
   set(lines "")
   if(EXISTS ${CMAKE_SOURCE_DIR}/tests/CMakeLists.txt AND ORBEL_BUILD_TESTS)

@@ -2,10 +2,6 @@
 // and counts, wrong versions, silence. Each must end the connection with a
 // clear result, never crash or hang the caller.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -13,8 +9,10 @@
 #include <thread>
 
 #include "ClientTesting.h"
+#include "Net.h"
 #include "fixture_messages.h"
 #include "orbel/protocol/messages.h"
+#include "sockets.h"
 #include "test_scenes.h"
 
 namespace orbel::testing {
@@ -27,34 +25,32 @@ namespace Result = sdk::Result;
 class FakeServer {
  public:
   explicit FakeServer(std::function<void(int)> script) {
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(listenFd_, 4);
-    socklen_t len = sizeof addr;
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    thread_ = std::thread([this, script] {
-      pollfd p{listenFd_, POLLIN, 0};
-      if (poll(&p, 1, 10000) != 1) return;
-      const int fd = accept(listenFd_, nullptr, nullptr);
-      if (fd < 0) return;
-      script(fd);
-      close(fd);
+    std::string error;
+    listenFd_ = server::listenOn("127.0.0.1", 0, port_, error);
+    thread_ = std::thread([this, script = std::move(script)] {
+      // In short waits: closing a socket wakes no waiter on Windows.
+      std::string ignored;
+      for (int waited = 0; waited < 10000 && !stopping_; waited += 50) {
+        if (client::waitReadable(listenFd_, 50, ignored) != 1) continue;
+        server::Peer peer;
+        if (server::acceptPeer(listenFd_, peer, ignored) != server::Accepted::Peer) return;
+        script(peer.fd);
+        client::closeSocket(peer.fd);
+        return;
+      }
     });
   }
   ~FakeServer() {
-    shutdown(listenFd_, SHUT_RDWR);
+    stopping_ = true;
     thread_.join();
-    close(listenFd_);
+    client::closeSocket(listenFd_);
   }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
 
  private:
   int listenFd_ = -1;
   std::uint16_t port_ = 0;
+  std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
 
@@ -68,30 +64,30 @@ bool readGreeting(int fd) {
         protocol::Error::None) {
       return m.type == protocol::MessageType::ClientHello;
     }
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 5000) != 1) return false;
-    const ssize_t n = recv(fd, in.data() + used, in.size() - used, 0);
-    if (n <= 0) return false;
-    used += static_cast<std::size_t>(n);
+    std::string error;
+    std::size_t n = 0;
+    if (client::waitReadable(fd, 5000, error) != 1) return false;
+    const client::Received r =
+        client::receiveSome(fd, in.data() + used, in.size() - used, n, error);
+    if (r != client::Received::Bytes && r != client::Received::Again) return false;
+    used += n;
   }
 }
 
 void sendBytes(int fd, const Bytes& b) {
-  std::size_t sent = 0;
-  while (sent < b.size()) {
-    const ssize_t n = send(fd, b.data() + sent, b.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return;
-    sent += static_cast<std::size_t>(n);
-  }
+  std::string ignored;
+  client::sendAll(fd, b.data(), b.size(),
+                  std::chrono::steady_clock::now() + std::chrono::seconds(10), ignored);
 }
 
 // Keeps the connection open until the client closes it (or a long while).
 void holdOpen(int fd) {
-  char sink[4096];
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 10000) != 1) return;
-    if (recv(fd, sink, sizeof sink, 0) <= 0) return;
+  std::uint8_t sink[4096];
+  std::string error;
+  std::size_t n = 0;
+  while (client::waitReadable(fd, 10000, error) == 1) {
+    const client::Received r = client::receiveSome(fd, sink, sizeof sink, n, error);
+    if (r != client::Received::Bytes && r != client::Received::Again) return;
   }
 }
 

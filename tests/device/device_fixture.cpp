@@ -1,9 +1,5 @@
 #include "device_fixture.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -11,10 +7,13 @@
 
 #include <fbhost/messages.h>
 
+#include "../support/temporary_folder.h"
+#include "Net.h"
 #include "capture_server.h"
 #include "loaders.h"
 #include "orbel_defaults.h"
 #include "running_server.h"
+#include "sockets.h"
 #include "synthetic_scene.h"
 
 namespace orbel::device_testing {
@@ -28,10 +27,7 @@ std::string SceneFile(const std::string& name) {
   return (fs::path(ORBEL_SERVER_SCENES_DIR) / name).string();
 }
 
-TemporaryFolder::TemporaryFolder() {
-  std::string pattern = (fs::temp_directory_path() / "orbel-device-XXXXXX").string();
-  if (mkdtemp(pattern.data()) != nullptr) mPath = pattern;
-}
+TemporaryFolder::TemporaryFolder() { mPath = MakeTemporaryFolder("orbel-device"); }
 
 TemporaryFolder::~TemporaryFolder() {
   std::error_code ignored;
@@ -93,18 +89,10 @@ void ServedScene::RequestSwitch() {
 
 std::uint16_t ClosedPort() {
   // Bound and closed again: nothing listens there for the test's short life.
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
   std::uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
+  std::string ignored;
+  const int fd = server::listenOn("127.0.0.1", 0, port, ignored);
+  if (fd >= 0) orbel::client::closeSocket(fd);
   return port;
 }
 

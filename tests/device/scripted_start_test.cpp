@@ -20,6 +20,7 @@
 #include <fbhost/scene.h>
 
 #include "../support/device_test_access.h"
+#include "../support/temporary_folder.h"
 #include "OrbelSimpleDeviceOptical.h"
 #include "orbel_defaults.h"
 #include "scripted_client.h"
@@ -35,9 +36,8 @@ using Access = OrbelSimpleDeviceOpticalTestAccess;
 class ScriptedStartTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orbel-device-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    mFolder = pattern;
+    mFolder = MakeTemporaryFolder("orbel-device");
+    ASSERT_FALSE(mFolder.empty());
     fbhost::SetConfigFolder(mFolder);
     fbhost::SetFlushToDisk(false);
     fbhost::SetProgressEcho(false);

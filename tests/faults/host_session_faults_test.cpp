@@ -12,6 +12,7 @@
 
 #include <fbhost/fbhost.h>
 
+#include "../support/temporary_folder.h"
 #include "capture_server.h"
 #include "shell.h"
 #include "synthetic_scene.h"
@@ -38,10 +39,8 @@ class HostSessionFaults : public ::testing::Test {
   }
 
   void SetUp() override {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/orbel-faults-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    mFolder = pattern;
+    mFolder = MakeTemporaryFolder("orbel-faults");
+    ASSERT_FALSE(mFolder.empty());
     fbhost::SetConfigFolder(mFolder + "/config");
 
     server::ServerConfig config;

@@ -1,5 +1,120 @@
 #include "server_process.h"
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace orbel::faults {
+
+namespace {
+
+// As below, from a pipe that cannot be polled: peeked at until a byte is in.
+bool ReadFirstLine(HANDLE pipe, std::string& line) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    DWORD waiting = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) return false;
+    if (waiting == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    char c = 0;
+    DWORD n = 0;
+    if (!ReadFile(pipe, &c, 1, &n, nullptr) || n == 0) return false;
+    if (c == '\n') return true;
+    if (c != '\r') line += c;
+  }
+  return false;
+}
+
+// ntdll's calls that stop and restart every thread of a process at once.
+using ProcessCall = LONG(NTAPI*)(HANDLE);
+ProcessCall NtCall(const char* name) {
+  return reinterpret_cast<ProcessCall>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
+}
+
+}  // namespace
+
+ServerProcess::~ServerProcess() { Kill(); }
+
+bool ServerProcess::Start(const std::vector<std::string>& arguments, std::string& error,
+                          const std::string& logFile) {
+  Kill();
+  SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherited, 0)) {
+    error = "no pipe";
+    return false;
+  }
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  HANDLE log = CreateFileA(logFile.empty() ? "NUL" : logFile.c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::string command = std::string("\"") + ORBEL_CAPTURE_SERVER + "\"";
+  for (const std::string& a : arguments) command += " \"" + a + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = log;
+  PROCESS_INFORMATION info{};
+  const BOOL ran = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                  nullptr, nullptr, &startup, &info);
+  CloseHandle(writeEnd);
+  if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
+  if (!ran) {
+    CloseHandle(readEnd);
+    error = std::string("cannot run ") + ORBEL_CAPTURE_SERVER;
+    return false;
+  }
+  CloseHandle(info.hThread);
+  mProcess = info.hProcess;
+  mPid = static_cast<pid_t>(info.dwProcessId);
+  mOutput = readEnd;
+
+  std::string line;
+  const bool spoke = ReadFirstLine(readEnd, line);
+  unsigned port = 0;
+  if (!spoke || line.rfind("listening on ", 0) != 0 ||
+      std::sscanf(line.c_str() + line.rfind(':') + 1, "%u", &port) != 1) {
+    Kill();
+    error = "the server did not start (its first line: '" + line + "')";
+    return false;
+  }
+  mPort = static_cast<std::uint16_t>(port);
+  return true;
+}
+
+void ServerProcess::Freeze() {
+  if (mProcess != nullptr) NtCall("NtSuspendProcess")(mProcess);
+}
+
+void ServerProcess::Thaw() {
+  if (mProcess != nullptr) NtCall("NtResumeProcess")(mProcess);
+}
+
+void ServerProcess::Kill() {
+  if (mProcess == nullptr) return;
+  TerminateProcess(mProcess, 137);
+  WaitForSingleObject(mProcess, INFINITE);
+  CloseHandle(mProcess);
+  CloseHandle(mOutput);
+  mProcess = mOutput = nullptr;
+  mPid = -1;
+}
+
+}  // namespace orbel::faults
+
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -106,3 +221,5 @@ void ServerProcess::Kill() {
 }
 
 }  // namespace orbel::faults
+
+#endif

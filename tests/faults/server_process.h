@@ -23,10 +23,11 @@ class ServerProcess {
   // it does not come up. Its log goes to logFile, or nowhere.
   bool Start(const std::vector<std::string>& arguments, std::string& error,
              const std::string& logFile = "");
-  // SIGKILL, then reaps the process. Safe to call when not running.
+  // SIGKILL (TerminateProcess), then reaps the process. Safe to call when
+  // not running.
   void Kill();
-  // SIGSTOP and SIGCONT: a server that hangs, its sockets still open, and
-  // one that wakes up again.
+  // SIGSTOP and SIGCONT (every thread suspended and resumed): a server that
+  // hangs, its sockets still open, and one that wakes up again.
   void Freeze();
   void Thaw();
   bool running() const { return mPid > 0; }
@@ -35,7 +36,12 @@ class ServerProcess {
 
  private:
   pid_t mPid = -1;
+#if defined(_WIN32)
+  void* mProcess = nullptr;  // HANDLEs
+  void* mOutput = nullptr;
+#else
   int mOutput = -1;  // read end of the server's standard output
+#endif
   std::uint16_t mPort = 0;
 };
 

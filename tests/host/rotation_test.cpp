@@ -201,6 +201,13 @@ const NamedCase kNamedCases[] = {
     {"infinite_component", {HUGE_VAL, 0, 0, 1}, {0, 0, 0}},
     {"huge_scale", {1e200 * s45, 0, 0, 1e200 * s45}, {90, 0, 0}},
     {"tiny_scale", {1e-200 * s45, 0, 0, 1e-200 * s45}, {90, 0, 0}},
+    // Either side of where the conversion stops scaling.
+    {"small_scale_edges",
+     {1.2e-100, 0.4e-100, 0, 1.2e-100},
+     {93.179830119864230, 18.408480170585843, 19.440034828176195}},
+    {"large_scale_edges",
+     {0.7e100, 0, 0.1e100, 0.7e100},
+     {89.415369479294820, -8.129684778608015, 8.212780189285889}},
 };
 
 class RotationNamedCaseTest : public ::testing::TestWithParam<NamedCase> {};

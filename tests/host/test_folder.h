@@ -1,30 +1,21 @@
 // test_folder.h: a temporary folder per test, and whole-file helpers.
 #pragma once
 
-#include <ftw.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "../support/temporary_folder.h"
+
 class TestFolder {
  public:
-  TestFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/orbel-host-test-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) mPath = pattern;
-  }
+  TestFolder() : mPath(MakeTemporaryFolder("orbel-host-test")) {}
   TestFolder(const TestFolder&) = delete;
   TestFolder& operator=(const TestFolder&) = delete;
   ~TestFolder() {
-    if (mPath.empty()) return;
-    nftw(
-        mPath.c_str(),
-        [](const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); },
-        16, FTW_DEPTH | FTW_PHYS);
+    std::error_code ignored;
+    if (!mPath.empty()) std::filesystem::remove_all(mPath, ignored);
   }
   const std::string& path() const { return mPath; }
 
@@ -43,6 +34,7 @@ inline void WriteFile(const std::string& path, const std::string& contents) {
 }
 
 inline bool PathExists(const std::string& path) {
-  struct stat info {};
-  return lstat(path.c_str(), &info) == 0;
+  std::error_code ignored;
+  return std::filesystem::symlink_status(path, ignored).type() !=
+         std::filesystem::file_type::not_found;
 }

@@ -3,13 +3,16 @@
 // happy path once, and the mistakes users make, each of which must come
 // back as one error that quotes the bad input, leaving the scene as it was.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -139,7 +142,11 @@ INSTANTIATE_TEST_SUITE_P(
         Mistake{"option_without_value", "export-bvh ${DIR}/a.bvh --subject", "'--subject'"},
         Mistake{"nothing_recorded", "export-bvh ${DIR}/a.bvh", "no skeleton model has keys"},
         Mistake{"gltf_not_glb", "export-gltf ${DIR}/a.gltf", "a.gltf"},
+#if defined(_WIN32)  // no glTF writer in the Windows build
+        Mistake{"gltf_nothing_recorded", "export-gltf ${DIR}/a.glb", "not part of the Windows"},
+#else
         Mistake{"gltf_nothing_recorded", "export-gltf ${DIR}/a.glb", "no skeleton model has keys"},
+#endif
         Mistake{"view_port", "view on 70000", "'70000'"},
         Mistake{"unknown_dump", "dump widgets", "'widgets'"},
         Mistake{"keys_on_scene", "dump scene --keys", "--keys"},
@@ -331,9 +338,10 @@ TEST_F(ShellTest, CommandListsAndInteractiveSessions) {
   EXPECT_EQ(mOut.Text().find("f\n"), std::string::npos);
   EXPECT_NE(mErr.Text().find("-c command 2: unknown command 'bogus'"), std::string::npos);
 
-  char session[] = "help add\nbogus\necho still here\nquit\necho after quit\n";
-  std::FILE* in = fmemopen(session, sizeof session - 1, "r");
+  std::FILE* in = std::tmpfile();
   ASSERT_NE(in, nullptr);
+  std::fputs("help add\nbogus\necho still here\nquit\necho after quit\n", in);
+  std::rewind(in);
   EXPECT_FALSE(mShell->RunInteractive(in));  // one command failed
   std::fclose(in);
   EXPECT_TRUE(mShell->QuitRequested());
@@ -392,7 +400,8 @@ TEST_F(ShellTest, CompletesCommandsNamesAndFiles) {
   ASSERT_EQ(MakeFolders(mFolder.path() + "/takes"), 0);
   WriteFile(mFolder.path() + "/takes/walk.bvh", "");
   WriteFile(mFolder.path() + "/takes/walk_markers.csv", "");
-  const std::string dir = mFolder.path();
+  // Forward slashes: a backslash in a command line escapes the next letter.
+  const std::string dir = std::filesystem::path(mFolder.path()).generic_string();
   struct Row {
     std::string left, replacement;
     std::vector<std::string> matches;
@@ -427,6 +436,7 @@ TEST_F(ShellTest, CompletesCommandsNamesAndFiles) {
   }
 }
 
+#if !defined(_WIN32)  // no line editor, nor pseudo-terminals, on Windows
 // The prompt's editor on a pseudo-terminal: Tab completes from the shell,
 // Ctrl-D ends, and a second run recalls the first run's lines (Ctrl-P).
 TEST_F(ShellTest, PromptEditsCompletesAndKeepsItsHistory) {
@@ -468,6 +478,7 @@ TEST_F(ShellTest, PromptEditsCompletesAndKeepsItsHistory) {
             (std::vector<std::string>{"add \"Host Test Device\" cam", "online dev on"}));
   EXPECT_EQ(session("\x10\x10\r\x04"), (std::vector<std::string>{"add \"Host Test Device\" cam"}));
 }
+#endif
 
 }  // namespace
 }  // namespace orbel::hostapp

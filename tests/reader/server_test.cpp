@@ -2,10 +2,6 @@
 // this process on an ephemeral port, serving a small exact scene.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -18,10 +14,12 @@
 
 #include <fbsdk/fbtimecode.h>
 
+#include "Net.h"
 #include "OrbelDataReader.h"
 #include "capture_server.h"
 #include "running_server.h"
 #include "scene.h"
+#include "sockets.h"
 #include "thread_allocations.h"
 
 namespace {
@@ -233,19 +231,15 @@ TEST_F(ServerReaderTest, StreamTimecode) {
 
 TEST(ServerReaderUnreachableTest, GivesUpAfterTwentySixAttempts) {
   // A port that was just free and has nobody listening.
-  const int probe = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(probe, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  close(probe);
+  std::uint16_t port = 0;
+  std::string error;
+  const int probe = orbel::server::listenOn("127.0.0.1", 0, port, error);
+  ASSERT_GE(probe, 0) << error;
+  orbel::client::closeSocket(probe);
 
   OrbelDataReader reader;
   reader.SetServerHost("127.0.0.1");
-  reader.SetServerPort(std::to_string(ntohs(address.sin_port)).c_str());
+  reader.SetServerPort(std::to_string(port).c_str());
   std::int64_t nowMs = 0;
   int attempts = 0;
   reader.SetConnectClock({[&] { return nowMs; },

@@ -1,18 +1,19 @@
 // The capture server seen from raw sockets: what it sends, whom it drops
 // and why, and that one bad or slow client never costs the others.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
+#if !defined(_WIN32)
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
+#include "Net.h"
 #include "capture_server.h"
 #include "orbel/protocol/messages.h"
 #include "synthetic_scene.h"
@@ -34,19 +35,21 @@ struct Message {
 class RawClient {
  public:
   explicit RawClient(std::uint16_t port) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    client::ConnectError code = client::ConnectError::None;
+    std::string error;
+    fd_ = client::connectTo({"127.0.0.1", std::to_string(port)}, Clock::now() + kDeadline, code,
+                            error);
+    connected_ = fd_ >= 0;
   }
-  ~RawClient() { close(fd_); }
+  ~RawClient() {
+    if (fd_ >= 0) client::closeSocket(fd_);
+  }
 
   bool connected() const { return connected_; }
 
   void send(const Bytes& b) const {
-    [[maybe_unused]] const ssize_t n = ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL);
+    std::string ignored;
+    client::sendAll(fd_, b.data(), b.size(), Clock::now() + kDeadline, ignored);
   }
 
   void greet(std::uint8_t kinds, std::uint16_t version = protocol::kVersion) const {
@@ -107,14 +110,16 @@ class RawClient {
  private:
   bool readMore(Clock::time_point end) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-    pollfd p{fd_, POLLIN, 0};
-    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) return false;
-    std::uint8_t chunk[65536];
-    const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
-    if (n <= 0) {
-      eof_ = true;
+    std::string error;
+    if (left.count() <= 0 ||
+        client::waitReadable(fd_, static_cast<int>(left.count()), error) != 1) {
       return false;
     }
+    std::uint8_t chunk[65536];
+    std::size_t n = 0;
+    const client::Received r = client::receiveSome(fd_, chunk, sizeof chunk, n, error);
+    if (r == client::Received::Closed || r == client::Received::Failed) eof_ = true;
+    if (r != client::Received::Bytes) return r == client::Received::Again;
     buffer_.insert(buffer_.end(), chunk, chunk + n);
     return true;
   }
@@ -501,6 +506,8 @@ TEST(CaptureServer, APortInUseIsAClearError) {
 }
 
 // ---- The program ---------------------------------------------------------------------------
+// Run as a child process with POSIX calls and signals: Linux only.
+#if !defined(_WIN32)
 
 // Runs the server program with its output on pipes.
 struct Program {
@@ -602,6 +609,7 @@ TEST(CaptureServerProgram, ExplainsWhyItCannotStart) {
     EXPECT_NE(errors.find(row.errorHas), std::string::npos) << errors;
   }
 }
+#endif
 
 }  // namespace
 }  // namespace orbel::server

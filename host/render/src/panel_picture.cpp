@@ -1,7 +1,9 @@
 #include "fbrender/panel_picture.h"
 
+#if ORBEL_RENDER_PNG
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -115,6 +117,7 @@ class Painter {
   virtual int TextWidth(const std::string& text) = 0;
 };
 
+#if ORBEL_RENDER_PNG
 // Draws on a cairo context scaled to panel pixels. One-pixel lines and
 // outlines sit on pixel centres, so that they come out crisp.
 class CairoPainter : public Painter {
@@ -200,6 +203,7 @@ std::string XmlEscape(const std::string& text) {
   }
   return out;
 }
+#endif
 
 class SvgPainter : public Painter {
  public:
@@ -400,6 +404,7 @@ void Draw(Painter& p, const fbhost::Panel& panel, int width) {
   DrawPanel(p, panel.Device(), panel.DeviceAlive(), width, regions);
 }
 
+#if ORBEL_RENDER_PNG
 cairo_status_t AppendBytes(void* closure, const unsigned char* data, unsigned int length) {
   auto* out = static_cast<std::vector<std::uint8_t>*>(closure);
   out->insert(out->end(), data, data + length);
@@ -420,6 +425,8 @@ void ReleaseFontCachesAtExit() {
   (void)registered;
 }
 
+#endif
+
 void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
 }
@@ -439,6 +446,7 @@ std::string PanelSvg(const fbhost::Panel& panel) {
   return out + body + "</svg>\n";
 }
 
+#if ORBEL_RENDER_PNG
 std::vector<std::uint8_t> PanelPng(const fbhost::Panel& panel, int scale) {
   scale = std::clamp(scale, 1, 8);
   const int width = std::max(1, panel.Width());
@@ -460,12 +468,19 @@ std::vector<std::uint8_t> PanelPng(const fbhost::Panel& panel, int scale) {
   cairo_surface_destroy(surface);
   return png;
 }
+#else
+// The Windows cross-build has no cairo: no PNG there (SVG works).
+std::vector<std::uint8_t> PanelPng(const fbhost::Panel&, int) { return {}; }
+#endif
 
 bool WritePanelPng(const fbhost::Panel& panel, const std::string& path, int scale,
                    std::string* error) {
   const auto png = PanelPng(panel, scale);
   if (png.empty()) {
-    SetError(error, "cannot draw the panel's picture for '" + path + "'");
+    SetError(error, ORBEL_RENDER_PNG ? "cannot draw the panel's picture for '" + path + "'"
+                                     : "cannot write '" + path +
+                                           "': PNG pictures are not part of this build (no "
+                                           "cairo); write an SVG instead");
     return false;
   }
   std::string why;

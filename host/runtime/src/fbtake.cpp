@@ -113,41 +113,41 @@ FBTake::FBTake(const char* name)
 FBTake::~FBTake() {
   std::map<std::string, FBAnimationNode*> nodes;
   {
-    std::lock_guard<std::mutex> lock(mLock);
+    std::lock_guard<Lock> lock(mLock);
     nodes.swap(mRecordNodes);
   }
   for (auto& entry : nodes) delete entry.second;
 }
 
 int FBTake::GetLayerCount() const {
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   return mLayerCount;
 }
 
 int FBTake::CreateNewLayer() {
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   return mLayerCount++;
 }
 
 int FBTake::GetCurrentLayer() const {
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   return mCurrentLayer;
 }
 
 void FBTake::SetCurrentLayer(int layer) {
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   ++mCurrentLayerSets;
   if (layer >= 0 && layer < mLayerCount) mCurrentLayer = layer;
 }
 
 int FBTake::CurrentLayerSetCount() const {
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   return mCurrentLayerSets;
 }
 
 std::vector<FBTakeKey> FBTake::GetKeys(const FBAnimationNode* node, int layer) const {
   if (node == nullptr) return {};
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   const auto curve = mCurves.find(node->GetSerial());
   if (curve == mCurves.end()) return {};
   const auto keys = curve->second.layers.find(layer);
@@ -155,7 +155,7 @@ std::vector<FBTakeKey> FBTake::GetKeys(const FBAnimationNode* node, int layer) c
 }
 
 std::vector<FBTakeKey> FBTake::GetKeys(std::uint64_t nodeSerial, int layer) const {
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   const auto curve = mCurves.find(nodeSerial);
   if (curve == mCurves.end()) return {};
   const auto keys = curve->second.layers.find(layer);
@@ -163,17 +163,17 @@ std::vector<FBTakeKey> FBTake::GetKeys(std::uint64_t nodeSerial, int layer) cons
 }
 
 std::vector<FBTakeModel> FBTake::GetModels() const {
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   return mModels;
 }
 
 std::uint64_t FBTake::GetRevision() const {
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   return mRevision;
 }
 
 std::vector<FBTakeCurve> FBTake::GetCurves() const {
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   std::vector<FBTakeCurve> curves;
   for (const auto& [serial, curve] : mCurves) {
     for (const auto& [layer, keys] : curve.layers) {
@@ -201,7 +201,7 @@ bool FBTake::AddKey(const FBAnimationNode* node, FBTime time, const double* data
   if (node->GetOwningTake() == this) {
     // The usual case while recording: a node of this take, which knows
     // where its keys go.
-    std::lock_guard<std::mutex> lock(mLock);
+    std::lock_guard<Lock> lock(mLock);
     ++mRevision;
     OwnedNodeKeysLocked(const_cast<FBAnimationNode*>(node))
         .Add(time, data, interpolation, tangentMode);
@@ -210,7 +210,7 @@ bool FBTake::AddKey(const FBAnimationNode* node, FBTime time, const double* data
   {
     // A node of a device keyed by itself: a key costs no copy of the
     // node's name once it has its curve.
-    std::lock_guard<std::mutex> lock(mLock);
+    std::lock_guard<Lock> lock(mLock);
     const auto found = mCurves.find(node->GetSerial());
     if (found != mCurves.end() && !found->second.nodeName.empty()) {
       insert(found->second);
@@ -220,7 +220,7 @@ bool FBTake::AddKey(const FBAnimationNode* node, FBTime time, const double* data
   // A node's first key: its name is read outside the take's lock, as the
   // name has a lock of its own.
   const std::string name = node->LongName.Get().str();
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   Curve& curve = mCurves[node->GetSerial()];
   if (curve.nodeName.empty()) {
     curve.nodeName = name;
@@ -232,7 +232,7 @@ bool FBTake::AddKey(const FBAnimationNode* node, FBTime time, const double* data
 
 FBAnimationNode* FBTake::RecordNode(const std::string& modelLabel, const std::string& dataType) {
   const std::string name = modelLabel + " " + dataType;
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   FBAnimationNode* node = OwnedNodeLocked(name, dataType);
   // Every node of a recording takes a key each sample: with blocks of one
   // size they would all fill, and allocate, in the same sample. Sizes that
@@ -277,7 +277,7 @@ void FBTake::NoteModel(FBModel* model) {
   for (FBModel* at = model; at != nullptr && inChain.insert(at).second; at = at->GetParent()) {
     const std::string label = at->GetLabelName().str();
     {
-      std::lock_guard<std::mutex> lock(mLock);
+      std::lock_guard<Lock> lock(mLock);
       const auto known = mModelIndex.find(label);
       if (known != mModelIndex.end()) {
         parent = known->second;
@@ -300,7 +300,7 @@ void FBTake::NoteModel(FBModel* model) {
       noted.rotation[i] = r[i];
     }
     noted.parent = parent;
-    std::lock_guard<std::mutex> lock(mLock);
+    std::lock_guard<Lock> lock(mLock);
     parent = static_cast<int>(mModels.size());
     if (!mModelIndex.emplace(noted.label, parent).second) return;  // two models of one label
     mModels.push_back(std::move(noted));
@@ -308,7 +308,7 @@ void FBTake::NoteModel(FBModel* model) {
 }
 
 bool FBTake::RestoreModel(const FBTakeModel& model) {
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   if (model.parent < -1 || model.parent >= static_cast<int>(mModels.size()) ||
       mModelIndex.count(model.label) != 0) {
     return false;
@@ -324,7 +324,7 @@ bool FBTake::RestoreCurve(const std::string& nodeName, const std::string& dataTy
   for (std::size_t i = 1; i < keys.size(); ++i) {
     if (!(keys[i - 1].time < keys[i].time)) return false;
   }
-  std::lock_guard<std::mutex> lock(mLock);
+  std::lock_guard<Lock> lock(mLock);
   FBAnimationNode* node = OwnedNodeLocked(nodeName, dataType);
   Curve& curve = mCurves[node->GetSerial()];
   curve.nodeName = nodeName;

@@ -101,21 +101,29 @@ void QuaternionToAngles(double angles[3], const double q[4]) noexcept {
 
 void FBQuaternionToRotation(FBVector3<double>& rotation, const FBVector4<double>& quaternion,
                             FBRotationOrder order) noexcept {
-  rotation.Set(0.0, 0.0, 0.0);
   double q[4] = {quaternion[0], quaternion[1], quaternion[2], quaternion[3]};
-  // x * 0 is 0 for every finite x and NaN otherwise: one test for all four,
-  // without a loop the compiler keeps in memory.
-  if (std::isnan(q[0] * 0.0 + q[1] * 0.0 + q[2] * 0.0 + q[3] * 0.0)) return;
-  const double largest = std::max(std::max(std::fabs(q[0]), std::fabs(q[1])),
-                                  std::max(std::fabs(q[2]), std::fabs(q[3])));
-  if (largest == 0.0) return;
-  // Far from 1, scale first so that squaring cannot overflow or underflow;
-  // the norm is folded into the matrix instead of normalising the
-  // quaternion. Near 1, as a stream's quaternions are, the scaling changes
-  // nothing and its division is saved.
-  if (largest < 1e-100 || largest > 1e100) {
-    const double toUnitLargest = 1.0 / largest;
-    for (double& c : q) c *= toUnitLargest;
+  // A squared norm within these bounds puts the largest component within
+  // [1e-100, 1e100] (it is at least half the norm and at most all of it),
+  // and it is false for NaN and infinities: the checks below would all pass
+  // and scale nothing, so a stream's quaternions, near unit length, skip
+  // them.
+  const double normSquared = q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3];
+  if (!(normSquared >= 4.1e-200 && normSquared <= 0.99e200)) {
+    rotation.Set(0.0, 0.0, 0.0);
+    // x * 0 is 0 for every finite x and NaN otherwise: one test for all
+    // four, without a loop the compiler keeps in memory.
+    if (std::isnan(q[0] * 0.0 + q[1] * 0.0 + q[2] * 0.0 + q[3] * 0.0)) return;
+    const double largest = std::max(std::max(std::fabs(q[0]), std::fabs(q[1])),
+                                    std::max(std::fabs(q[2]), std::fabs(q[3])));
+    if (largest == 0.0) return;
+    // Far from 1, scale first so that squaring cannot overflow or underflow;
+    // the norm is folded into the matrix instead of normalising the
+    // quaternion. Near 1 the scaling changes nothing and its division is
+    // saved.
+    if (largest < 1e-100 || largest > 1e100) {
+      const double toUnitLargest = 1.0 / largest;
+      for (double& c : q) c *= toUnitLargest;
+    }
   }
 
   double angles[3] = {0.0, 0.0, 0.0};

@@ -208,7 +208,12 @@ class FBSDK_API FBTake : public FBComponent {
     std::string dataType;
     std::map<int, FBTakeKeyList> layers;
   };
-  mutable std::mutex mLock;
+  // Taken for every key of a recording, thousands a sample, and held briefly
+  // there: the node value's spin lock costs a fraction of a mutex's calls
+  // into the thread library. A longer holder (a copy of a whole curve) only
+  // makes a waiter yield its core.
+  using Lock = const FBAnimationNode::ValueLock;
+  FBAnimationNode::ValueLock mLock;
   int mLayerCount = 1;
   int mCurrentLayer = 0;
   int mCurrentLayerSets = 0;
