@@ -178,6 +178,7 @@ class CairoPainter : public Painter {
   }
   cairo_t* mCr;
 };
+#endif
 
 std::string XmlEscape(const std::string& text) {
   std::string out;
@@ -203,7 +204,6 @@ std::string XmlEscape(const std::string& text) {
   }
   return out;
 }
-#endif
 
 class SvgPainter : public Painter {
  public:
