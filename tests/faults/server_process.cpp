@@ -83,15 +83,7 @@ bool ServerProcess::Start(const std::vector<std::string>& arguments, std::string
 
   std::string line;
   const bool spoke = ReadFirstLine(readEnd, line);
-  unsigned port = 0;
-  if (!spoke || line.rfind("listening on ", 0) != 0 ||
-      std::sscanf(line.c_str() + line.rfind(':') + 1, "%u", &port) != 1) {
-    Kill();
-    error = "the server did not start (its first line: '" + line + "')";
-    return false;
-  }
-  mPort = static_cast<std::uint16_t>(port);
-  return true;
+  return TakePort(spoke, line, error);
 }
 
 void ServerProcess::Freeze() {
@@ -188,16 +180,7 @@ bool ServerProcess::Start(const std::vector<std::string>& arguments, std::string
 
   std::string line;
   const bool spoke = ReadFirstLine(mOutput, line);
-  unsigned port = 0;
-  // The address may be IPv6, in brackets: the port follows the last colon.
-  if (!spoke || line.rfind("listening on ", 0) != 0 ||
-      std::sscanf(line.c_str() + line.rfind(':') + 1, "%u", &port) != 1) {
-    Kill();
-    error = "the server did not start (its first line: '" + line + "')";
-    return false;
-  }
-  mPort = static_cast<std::uint16_t>(port);
-  return true;
+  return TakePort(spoke, line, error);
 }
 
 void ServerProcess::Freeze() {
@@ -223,3 +206,20 @@ void ServerProcess::Kill() {
 }  // namespace orbel::faults
 
 #endif
+
+namespace orbel::faults {
+
+bool ServerProcess::TakePort(bool spoke, const std::string& line, std::string& error) {
+  unsigned port = 0;
+  // The address may be IPv6, in brackets: the port follows the last colon.
+  if (!spoke || line.rfind("listening on ", 0) != 0 ||
+      std::sscanf(line.c_str() + line.rfind(':') + 1, "%u", &port) != 1) {
+    Kill();
+    error = "the server did not start (its first line: '" + line + "')";
+    return false;
+  }
+  mPort = static_cast<std::uint16_t>(port);
+  return true;
+}
+
+}  // namespace orbel::faults

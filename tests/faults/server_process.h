@@ -35,6 +35,11 @@ class ServerProcess {
   pid_t pid() const { return mPid; }
 
  private:
+  // Takes the port from the server's first line ("listening on ADDRESS:PORT",
+  // the address perhaps IPv6 in brackets); kills the server when it is not
+  // that line.
+  bool TakePort(bool spoke, const std::string& line, std::string& error);
+
   pid_t mPid = -1;
 #if defined(_WIN32)
   void* mProcess = nullptr;  // HANDLEs
