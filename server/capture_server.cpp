@@ -110,9 +110,9 @@ class CaptureServer::Loop {
         peakQueuedBytes_(counters.peakQueuedBytes_) {}
 
   ~Loop() {
-    for (auto& c : clients_) client::closeSocket(c->fd);
-    for (const Refused& r : refused_) client::closeSocket(r.fd);
-    client::closeSocket(listenFd_);
+    for (auto& c : clients_) net::closeSocket(c->fd);
+    for (const Refused& r : refused_) net::closeSocket(r.fd);
+    net::closeSocket(listenFd_);
   }
 
   bool open(std::string& error) { return wake_.open(error); }
@@ -292,7 +292,7 @@ void CaptureServer::Loop::run() {
               std::to_string(clients_[i]->framesDropped) +
               " frames because it did not read them in time");
         }
-        client::closeSocket(clients_[i]->fd);
+        net::closeSocket(clients_[i]->fd);
         clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
       } else {
         ++i;
@@ -325,7 +325,7 @@ void CaptureServer::Loop::accept(Clock::time_point now) {
         log("client " + p.name + " refused: not on the allow-list (serving " + access_.describe() +
             ")");
       }
-      client::closeSocket(p.fd);
+      net::closeSocket(p.fd);
       continue;
     }
     if (clients_.size() >= config_.maxClients) {
@@ -361,7 +361,7 @@ void CaptureServer::Loop::refuse(int fd, const std::string& peer, Clock::time_po
   const std::string reason = "server full: " + std::to_string(config_.maxClients) + " clients";
   if (fullBurst_.note(now)) log("client " + peer + " refused: " + reason);
   if (refused_.size() >= kMaxRefusedHeld) {
-    client::closeSocket(fd);  // a flood: no reason for the rest, and no descriptors spent on them
+    net::closeSocket(fd);  // a flood: no reason for the rest, and no descriptors spent on them
     return;
   }
   scratch_.clear();
@@ -380,15 +380,15 @@ void CaptureServer::Loop::serviceRefused(const SocketWait& ready, std::size_t fi
     std::uint8_t sink[4096];
     std::size_t got = 0;
     std::string ignored;
-    client::Received r = client::Received::Bytes;
-    while ((r = client::receiveSome(refused_[i].fd, sink, sizeof sink, got, ignored)) ==
-           client::Received::Bytes) {
+    net::Received r = net::Received::Bytes;
+    while ((r = net::receiveSome(refused_[i].fd, sink, sizeof sink, got, ignored)) ==
+           net::Received::Bytes) {
     }
-    if (r != client::Received::Again) refused_[i].until = now;  // it has read the reason and gone
+    if (r != net::Received::Again) refused_[i].until = now;  // it has read the reason and gone
   }
   for (std::size_t i = 0; i < refused_.size();) {
     if (now >= refused_[i].until) {
-      client::closeSocket(refused_[i].fd);
+      net::closeSocket(refused_[i].fd);
       refused_[i] = refused_.back();
       refused_.pop_back();
     } else {
@@ -411,16 +411,16 @@ void CaptureServer::Loop::readFrom(Client& c) {
   if (c.closing) return;
   std::size_t n = 0;
   std::string error;
-  switch (client::receiveSome(c.fd, c.in.data() + c.inUsed, c.in.size() - c.inUsed, n, error)) {
-    case client::Received::Bytes:
+  switch (net::receiveSome(c.fd, c.in.data() + c.inUsed, c.in.size() - c.inUsed, n, error)) {
+    case net::Received::Bytes:
       break;
-    case client::Received::Again:
+    case net::Received::Again:
       return;
-    case client::Received::Closed:
+    case net::Received::Closed:
       log("client " + c.peer + " disconnected");
       c.closing = true;
       return;
-    case client::Received::Failed:
+    case net::Received::Failed:
       log("client " + c.peer + " dropped: " + error);
       c.closing = true;
       return;
@@ -618,7 +618,7 @@ void CaptureServer::Loop::tick(std::uint64_t n) {
       largestSceneMessage_ = std::max(largestSceneMessage_, encodedFrame(c->kinds).size());
     }
   }
-  w.serverSendTimeNs = client::monotonicNowNs();
+  w.serverSendTimeNs = net::monotonicNowNs();
   for (std::size_t kinds = 0; kinds <= protocol::Kind::All; ++kinds) {
     if (encodedFresh_[kinds]) protocol::restampFrameSendTime(encoded_[kinds], w.serverSendTimeNs);
   }

@@ -28,9 +28,9 @@
 
 namespace orbel::server {
 
-using client::closeSocket;
-using client::lastSocketError;
-using client::socketErrorText;
+using net::closeSocket;
+using net::lastSocketError;
+using net::socketErrorText;
 
 namespace {
 
@@ -73,7 +73,7 @@ int listenOn(const std::string& address, std::uint16_t port, std::uint16_t& boun
   const std::string where =
       (address.find(':') != std::string::npos ? "[" + address + "]" : address) + ":" +
       std::to_string(port);
-  if (!client::startSockets(error)) {
+  if (!net::startSockets(error)) {
     error = "cannot listen on " + where + ": " + error;
     return -1;
   }
@@ -262,7 +262,7 @@ Wakeup::~Wakeup() {
 #if defined(_WIN32)
 
 bool Wakeup::open(std::string& error) {
-  if (!client::startSockets(error)) return false;
+  if (!net::startSockets(error)) return false;
   const NativeSocket s = WSASocketW(AF_INET, SOCK_DGRAM, IPPROTO_UDP, nullptr, 0,
                                     WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) {

@@ -1,7 +1,7 @@
 // The socket calls of the capture server's loop, on POSIX sockets (Linux)
 // or Winsock (Windows): listening, accepting with the reason a failure
 // calls for, a wait over many sockets, non-blocking sends and a wake-up
-// for the loop. Sockets are ints, as in the client's layer (client/src/Net.h),
+// for the loop. Sockets are ints, as in the shared layer (net/Net.h),
 // whose error texts and receive this shares.
 #pragma once
 

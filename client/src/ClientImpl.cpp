@@ -8,7 +8,7 @@
 namespace OrbelDataStreamSDK::CPP {
 
 namespace protocol = orbel::protocol;
-using orbel::client::Clock;
+using orbel::net::Clock;
 
 namespace {
 
@@ -97,11 +97,11 @@ void Client::Impl::joinReceiver() {
   if (receiver.joinable()) {
     stopRequested = true;
     // Wakes a receive thread blocked in poll or recv at once.
-    if (fd >= 0) orbel::client::shutdownSocket(fd);
+    if (fd >= 0) orbel::net::shutdownSocket(fd);
     receiver.join();
   }
   if (fd >= 0) {
-    orbel::client::closeSocket(fd);
+    orbel::net::closeSocket(fd);
     fd = -1;
   }
   connected = false;
@@ -114,7 +114,7 @@ Result::Enum Client::Impl::connect(const std::string& address) {
 
   auto fail = [this](Result::Enum why, std::string text) {
     if (fd >= 0) {
-      orbel::client::closeSocket(fd);
+      orbel::net::closeSocket(fd);
       fd = -1;
     }
     std::lock_guard<std::mutex> lock(state);
@@ -123,17 +123,17 @@ Result::Enum Client::Impl::connect(const std::string& address) {
     return why;
   };
 
-  orbel::client::HostPort where;
+  orbel::net::HostPort where;
   std::string error;
-  if (!orbel::client::parseHostPort(address, where, error)) {
+  if (!orbel::net::parseHostPort(address, where, error)) {
     return fail(Result::InvalidHostName, error);
   }
   const auto deadline = Clock::now() + kHandshakeTimeout;
-  orbel::client::ConnectError code = orbel::client::ConnectError::None;
-  fd = orbel::client::connectTo(where, deadline, code, error);
+  orbel::net::ConnectError code = orbel::net::ConnectError::None;
+  fd = orbel::net::connectTo(where, deadline, code, error);
   if (fd < 0) {
-    return fail(code == orbel::client::ConnectError::BadHost ? Result::InvalidHostName
-                                                             : Result::ConnectionFailed,
+    return fail(code == orbel::net::ConnectError::BadHost ? Result::InvalidHostName
+                                                          : Result::ConnectionFailed,
                 error);
   }
 
@@ -202,16 +202,16 @@ Result::Enum Client::Impl::connect(const std::string& address) {
     }
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0 || orbel::client::waitReadable(fd, static_cast<int>(left), error) <= 0) {
+    if (left <= 0 || orbel::net::waitReadable(fd, static_cast<int>(left), error) <= 0) {
       return fail(Result::ConnectionFailed, "server at " + address + " did not greet within 1 s");
     }
     std::size_t n = 0;
-    const auto got = orbel::client::receiveSome(fd, readBuffer.data() + readUsed,
-                                                readBuffer.size() - readUsed, n, error);
-    if (got == orbel::client::Received::Closed || got == orbel::client::Received::Failed) {
+    const auto got = orbel::net::receiveSome(fd, readBuffer.data() + readUsed,
+                                             readBuffer.size() - readUsed, n, error);
+    if (got == orbel::net::Received::Closed || got == orbel::net::Received::Failed) {
       return fail(Result::ConnectionFailed, "server at " + address + " closed the connection");
     }
-    if (got == orbel::client::Received::Bytes) {
+    if (got == orbel::net::Received::Bytes) {
       readUsed += n;
       bytesReceived += static_cast<std::uint64_t>(n);
     }
@@ -278,7 +278,7 @@ bool Client::Impl::sendMessages(const std::vector<std::uint8_t>& bytes, Clock::t
                                 std::string& error) {
   std::lock_guard<std::mutex> lock(sending);
   lastSent = Clock::now();
-  return orbel::client::sendAll(fd, bytes.data(), bytes.size(), deadline, error);
+  return orbel::net::sendAll(fd, bytes.data(), bytes.size(), deadline, error);
 }
 
 void Client::Impl::sendHeartbeatWhenDue() {
@@ -316,7 +316,7 @@ void Client::Impl::receiveLoop() {
     }
     sendHeartbeatWhenDue();
     std::string error;
-    const int rc = orbel::client::waitReadable(fd, kPollMs, error);
+    const int rc = orbel::net::waitReadable(fd, kPollMs, error);
     if (stopRequested) return;
     if (rc == 0) {
       if (Clock::now() - lastHeard > kSilenceLimit) {
@@ -330,14 +330,14 @@ void Client::Impl::receiveLoop() {
       return;
     }
     std::size_t n = 0;
-    const auto got = orbel::client::receiveSome(fd, readBuffer.data() + readUsed,
-                                                readBuffer.size() - readUsed, n, error);
-    if (got == orbel::client::Received::Closed) {
+    const auto got = orbel::net::receiveSome(fd, readBuffer.data() + readUsed,
+                                             readBuffer.size() - readUsed, n, error);
+    if (got == orbel::net::Received::Closed) {
       dropConnection(Result::NotConnected, "the server closed the connection");
       return;
     }
-    if (got == orbel::client::Received::Again) continue;
-    if (got == orbel::client::Received::Failed) {
+    if (got == orbel::net::Received::Again) continue;
+    if (got == orbel::net::Received::Failed) {
       dropConnection(Result::NotConnected, error);
       return;
     }
@@ -401,7 +401,7 @@ bool Client::Impl::handleMessage(const protocol::MessageView& m) {
         if (!same) return corrupt("frame: its markers do not match the description");
       }
       decoding.description = description;
-      decoding.receiveTimeNs = orbel::client::monotonicNowNs();
+      decoding.receiveTimeNs = orbel::net::monotonicNowNs();
       {
         std::lock_guard<std::mutex> lock(pending);
         swapSnapshots(decoding, pendingFrame);

@@ -36,6 +36,12 @@
 namespace orbel::client {
 
 namespace sdk = OrbelDataStreamSDK::CPP;
+// The client's own sockets (net/), named here as the client's since every
+// part of the client speaks through them.
+using net::Clock;
+using net::ConnectError;
+using net::HostPort;
+using net::Received;
 
 // Guards what the queries read. A frame's worth of queries takes it a few
 // thousand times and each holds it only for a lookup and a copy, never
@@ -136,8 +142,8 @@ struct Client::Impl {
   void dropConnection(Result::Enum why, const std::string& text);
   // Sends whole messages on fd; the caller's thread and the receive
   // thread's heartbeats both do, so one send waits for the other.
-  bool sendMessages(const std::vector<std::uint8_t>& bytes,
-                    orbel::client::Clock::time_point deadline, std::string& error);
+  bool sendMessages(const std::vector<std::uint8_t>& bytes, orbel::net::Clock::time_point deadline,
+                    std::string& error);
   // On the receive thread.
   void sendHeartbeatWhenDue();
   void joinReceiver();
@@ -200,7 +206,7 @@ struct Client::Impl {
   std::vector<std::uint8_t> heartbeat;
 
   std::mutex sending;
-  orbel::client::Clock::time_point lastSent;  // under sending
+  orbel::net::Clock::time_point lastSent;  // under sending
 };
 
 }  // namespace OrbelDataStreamSDK::CPP

@@ -36,7 +36,7 @@ namespace orbel::client {
 void RecordFrameTaken(std::uint64_t number, std::int64_t serverSendTimeNs,
                       std::int64_t receiveTimeNs, bool hadPrevious,
                       std::uint64_t previousNumber) noexcept {
-  const std::int64_t now = monotonicNowNs();
+  const std::int64_t now = net::monotonicNowNs();
   Figures& figures = TheFigures();
   std::lock_guard<std::mutex> guard(figures.lock);
   auto& newest = figures.newest;

@@ -2,7 +2,7 @@
 
 #include "Net.h"
 
-namespace orbel::client {
+namespace orbel::net {
 namespace {
 
 struct Row {
@@ -50,4 +50,4 @@ TEST_P(HostPortRows, ParsesOrQuotesTheBadInput) {
 INSTANTIATE_TEST_SUITE_P(Addresses, HostPortRows, ::testing::ValuesIn(kRows));
 
 }  // namespace
-}  // namespace orbel::client
+}  // namespace orbel::net

@@ -31,11 +31,11 @@ class FakeServer {
       // In short waits: closing a socket wakes no waiter on Windows.
       std::string ignored;
       for (int waited = 0; waited < 10000 && !stopping_; waited += 50) {
-        if (client::waitReadable(listenFd_, 50, ignored) != 1) continue;
+        if (net::waitReadable(listenFd_, 50, ignored) != 1) continue;
         server::Peer peer;
         if (server::acceptPeer(listenFd_, peer, ignored) != server::Accepted::Peer) return;
         script(peer.fd);
-        client::closeSocket(peer.fd);
+        net::closeSocket(peer.fd);
         return;
       }
     });
@@ -43,7 +43,7 @@ class FakeServer {
   ~FakeServer() {
     stopping_ = true;
     thread_.join();
-    client::closeSocket(listenFd_);
+    net::closeSocket(listenFd_);
   }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
 
@@ -66,18 +66,17 @@ bool readGreeting(int fd) {
     }
     std::string error;
     std::size_t n = 0;
-    if (client::waitReadable(fd, 5000, error) != 1) return false;
-    const client::Received r =
-        client::receiveSome(fd, in.data() + used, in.size() - used, n, error);
-    if (r != client::Received::Bytes && r != client::Received::Again) return false;
+    if (net::waitReadable(fd, 5000, error) != 1) return false;
+    const net::Received r = net::receiveSome(fd, in.data() + used, in.size() - used, n, error);
+    if (r != net::Received::Bytes && r != net::Received::Again) return false;
     used += n;
   }
 }
 
 void sendBytes(int fd, const Bytes& b) {
   std::string ignored;
-  client::sendAll(fd, b.data(), b.size(),
-                  std::chrono::steady_clock::now() + std::chrono::seconds(10), ignored);
+  net::sendAll(fd, b.data(), b.size(), std::chrono::steady_clock::now() + std::chrono::seconds(10),
+               ignored);
 }
 
 // Keeps the connection open until the client closes it (or a long while).
@@ -85,9 +84,9 @@ void holdOpen(int fd) {
   std::uint8_t sink[4096];
   std::string error;
   std::size_t n = 0;
-  while (client::waitReadable(fd, 10000, error) == 1) {
-    const client::Received r = client::receiveSome(fd, sink, sizeof sink, n, error);
-    if (r != client::Received::Bytes && r != client::Received::Again) return;
+  while (net::waitReadable(fd, 10000, error) == 1) {
+    const net::Received r = net::receiveSome(fd, sink, sizeof sink, n, error);
+    if (r != net::Received::Bytes && r != net::Received::Again) return;
   }
 }
 

@@ -24,7 +24,7 @@
 #include <unistd.h>
 #endif
 
-namespace orbel::client {
+namespace orbel::net {
 namespace {
 
 #if defined(_WIN32)
@@ -194,4 +194,4 @@ TEST(NetTest, OwnShutdownEndsTheReceive) {
 }
 
 }  // namespace
-}  // namespace orbel::client
+}  // namespace orbel::net

@@ -92,7 +92,7 @@ std::uint16_t ClosedPort() {
   std::uint16_t port = 0;
   std::string ignored;
   const int fd = server::listenOn("127.0.0.1", 0, port, ignored);
-  if (fd >= 0) orbel::client::closeSocket(fd);
+  if (fd >= 0) orbel::net::closeSocket(fd);
   return port;
 }
 

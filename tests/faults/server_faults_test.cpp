@@ -148,7 +148,7 @@ class RawPeer {
     mConnected = connect(mFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   }
   ~RawPeer() {
-    if (mFd >= 0) client::closeSocket(mFd);
+    if (mFd >= 0) net::closeSocket(mFd);
   }
   RawPeer(const RawPeer&) = delete;
   RawPeer& operator=(const RawPeer&) = delete;
@@ -168,8 +168,8 @@ class RawPeer {
   }
   bool Send(const std::vector<std::uint8_t>& bytes) {
     std::string ignored;
-    return client::sendAll(mFd, bytes.data(), bytes.size(),
-                           std::chrono::steady_clock::now() + std::chrono::seconds(20), ignored);
+    return net::sendAll(mFd, bytes.data(), bytes.size(),
+                        std::chrono::steady_clock::now() + std::chrono::seconds(20), ignored);
   }
 
   // What the server says first: "hello", "goodbye: REASON", or "closed"
@@ -179,9 +179,9 @@ class RawPeer {
     std::uint8_t chunk[4096];
     std::string error;
     std::size_t n = 0;
-    while (client::waitReadable(mFd, 10000, error) == 1) {
-      const client::Received r = client::receiveSome(mFd, chunk, sizeof chunk, n, error);
-      if (r == client::Received::Closed || r == client::Received::Failed) return "closed";
+    while (net::waitReadable(mFd, 10000, error) == 1) {
+      const net::Received r = net::receiveSome(mFd, chunk, sizeof chunk, n, error);
+      if (r == net::Received::Closed || r == net::Received::Failed) return "closed";
       buffer.insert(buffer.end(), chunk, chunk + n);
       protocol::MessageView m;
       if (protocol::splitMessage(buffer.data(), buffer.size(), protocol::kMaxServerBodyBytes, m) !=
@@ -205,10 +205,10 @@ class RawPeer {
     std::uint8_t chunk[65536];
     std::string error;
     std::size_t n = 0;
-    while (buffer.size() < bytes && client::waitReadable(mFd, 5000, error) == 1) {
-      const client::Received r = client::receiveSome(mFd, chunk, sizeof chunk, n, error);
-      if (r == client::Received::Closed || r == client::Received::Failed) break;
-      if (r == client::Received::Bytes) buffer.insert(buffer.end(), chunk, chunk + n);
+    while (buffer.size() < bytes && net::waitReadable(mFd, 5000, error) == 1) {
+      const net::Received r = net::receiveSome(mFd, chunk, sizeof chunk, n, error);
+      if (r == net::Received::Closed || r == net::Received::Failed) break;
+      if (r == net::Received::Bytes) buffer.insert(buffer.end(), chunk, chunk + n);
     }
     std::size_t offset = 0;
     while (offset < buffer.size()) {

@@ -235,7 +235,7 @@ TEST(ServerReaderUnreachableTest, GivesUpAfterTwentySixAttempts) {
   std::string error;
   const int probe = orbel::server::listenOn("127.0.0.1", 0, port, error);
   ASSERT_GE(probe, 0) << error;
-  orbel::client::closeSocket(probe);
+  orbel::net::closeSocket(probe);
 
   OrbelDataReader reader;
   reader.SetServerHost("127.0.0.1");

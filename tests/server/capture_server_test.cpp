@@ -35,21 +35,21 @@ struct Message {
 class RawClient {
  public:
   explicit RawClient(std::uint16_t port) {
-    client::ConnectError code = client::ConnectError::None;
+    net::ConnectError code = net::ConnectError::None;
     std::string error;
-    fd_ = client::connectTo({"127.0.0.1", std::to_string(port)}, Clock::now() + kDeadline, code,
-                            error);
+    fd_ =
+        net::connectTo({"127.0.0.1", std::to_string(port)}, Clock::now() + kDeadline, code, error);
     connected_ = fd_ >= 0;
   }
   ~RawClient() {
-    if (fd_ >= 0) client::closeSocket(fd_);
+    if (fd_ >= 0) net::closeSocket(fd_);
   }
 
   bool connected() const { return connected_; }
 
   void send(const Bytes& b) const {
     std::string ignored;
-    client::sendAll(fd_, b.data(), b.size(), Clock::now() + kDeadline, ignored);
+    net::sendAll(fd_, b.data(), b.size(), Clock::now() + kDeadline, ignored);
   }
 
   void greet(std::uint8_t kinds, std::uint16_t version = protocol::kVersion) const {
@@ -111,15 +111,14 @@ class RawClient {
   bool readMore(Clock::time_point end) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
     std::string error;
-    if (left.count() <= 0 ||
-        client::waitReadable(fd_, static_cast<int>(left.count()), error) != 1) {
+    if (left.count() <= 0 || net::waitReadable(fd_, static_cast<int>(left.count()), error) != 1) {
       return false;
     }
     std::uint8_t chunk[65536];
     std::size_t n = 0;
-    const client::Received r = client::receiveSome(fd_, chunk, sizeof chunk, n, error);
-    if (r == client::Received::Closed || r == client::Received::Failed) eof_ = true;
-    if (r != client::Received::Bytes) return r == client::Received::Again;
+    const net::Received r = net::receiveSome(fd_, chunk, sizeof chunk, n, error);
+    if (r == net::Received::Closed || r == net::Received::Failed) eof_ = true;
+    if (r != net::Received::Bytes) return r == net::Received::Again;
     buffer_.insert(buffer_.end(), chunk, chunk + n);
     return true;
   }

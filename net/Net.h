@@ -1,6 +1,7 @@
-// Socket plumbing for the client: address parsing, a bounded connect, a
-// bounded send, a receive and the waits between. POSIX sockets on Linux,
-// Winsock on Windows; every call answers an error text rather than throwing.
+// Socket plumbing shared by the client library and the capture server:
+// address parsing, a bounded connect, a bounded send, a receive and the waits
+// between. POSIX sockets on Linux, Winsock on Windows; every call answers an
+// error text rather than throwing.
 //
 // A socket is an int on both: a Winsock SOCKET is a kernel handle, of which
 // only the low 32 bits are significant, so it survives the round trip
@@ -12,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-namespace orbel::client {
+namespace orbel::net {
 
 using Clock = std::chrono::steady_clock;
 
@@ -70,4 +71,4 @@ std::string socketErrorText(int error);
 // QueryPerformanceCounter on Windows.
 std::int64_t monotonicNowNs();
 
-}  // namespace orbel::client
+}  // namespace orbel::net

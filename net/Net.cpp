@@ -25,7 +25,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace orbel::client {
+namespace orbel::net {
 
 namespace {
 
@@ -343,4 +343,4 @@ std::int64_t monotonicNowNs() {
 #endif
 }
 
-}  // namespace orbel::client
+}  // namespace orbel::net
