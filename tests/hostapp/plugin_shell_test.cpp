@@ -50,9 +50,11 @@ TEST_F(PluginShellTest, PanelCommandsChangeTheDevicesOptionsAsAUserWould) {
   Must("panel cam count abc");
   EXPECT_NE(Output().find("count: the panel shows '0'"), std::string::npos);
 
-  Must("panel cam render ${DIR}/panel.png");
   Must("panel cam render ${DIR}/panel.svg");
+#ifndef _WIN32  // the Windows build has no cairo, so pictures are SVG only there
+  Must("panel cam render ${DIR}/panel.png");
   EXPECT_EQ(ReadFile(mFolder.path() + "/panel.png").substr(1, 3), "PNG");
+#endif
   EXPECT_NE(ReadFile(mFolder.path() + "/panel.svg").find("<svg"), std::string::npos);
   EXPECT_FALSE(mShell->Run("panel cam render ${DIR}/panel.gif"));
   EXPECT_NE(mShell->LastError().find("panel.gif"), std::string::npos);
