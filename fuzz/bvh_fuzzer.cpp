@@ -15,19 +15,16 @@
 #include "bvh.h"
 #include "bvh_scene.h"
 #include "fuzz_check.h"
+#include "scene_check.h"
 
 namespace {
 
 using orbel::fuzz::check;
+using orbel::fuzz::finite;
+using orbel::fuzz::laidOutAs;
+namespace protocol = orbel::protocol;
 namespace server = orbel::server;
 namespace playback = orbel::server::playback;
-
-bool finite(const double* v, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    if (!std::isfinite(v[i])) return false;
-  }
-  return true;
-}
 
 void checkClip(const playback::BvhClip& clip, const playback::BvhLimits& limits) {
   check(!clip.joints.empty() && clip.joints.size() <= limits.maxJoints,
@@ -53,25 +50,17 @@ void checkClip(const playback::BvhClip& clip, const playback::BvhLimits& limits)
 }
 
 void checkFrame(const server::Scene& scene, std::uint64_t n) {
-  const std::shared_ptr<const server::Description> description = scene.descriptionAt(n);
+  const std::shared_ptr<const protocol::Description> description = scene.descriptionAt(n);
   check(description != nullptr, "a recording answers no description");
-  server::Frame frame;
+  protocol::Frame frame;
   scene.frameAt(n, frame);
-  const auto& subjects = description->subjects;
-  check(frame.segments.size() == subjects.size() && frame.markers.size() == subjects.size(),
-        "a frame has another number of subjects than its description");
-  for (std::size_t s = 0; s < subjects.size(); ++s) {
-    check(frame.segments[s].size() == subjects[s].segments.size() &&
-              frame.markers[s].size() == subjects[s].markers.size(),
-          "a frame is laid out otherwise than its description");
-    for (const server::SegmentPose& pose : frame.segments[s]) {
-      check(finite(pose.translation, 3) && finite(pose.rotation, 4),
-            "a segment pose is not finite");
-      const double norm =
-          std::sqrt(pose.rotation[0] * pose.rotation[0] + pose.rotation[1] * pose.rotation[1] +
-                    pose.rotation[2] * pose.rotation[2] + pose.rotation[3] * pose.rotation[3]);
-      check(std::fabs(norm - 1.0) < 1e-6, "a segment rotation is not a unit quaternion");
-    }
+  check(laidOutAs(*description, frame), "a frame is laid out otherwise than its description");
+  for (const protocol::SegmentSample& pose : frame.segments) {
+    check(finite(pose.translation, 3) && finite(pose.rotation, 4), "a segment pose is not finite");
+    const double norm =
+        std::sqrt(pose.rotation[0] * pose.rotation[0] + pose.rotation[1] * pose.rotation[1] +
+                  pose.rotation[2] * pose.rotation[2] + pose.rotation[3] * pose.rotation[3]);
+    check(std::fabs(norm - 1.0) < 1e-6, "a segment rotation is not a unit quaternion");
   }
 }
 
