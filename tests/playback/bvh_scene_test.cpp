@@ -20,6 +20,7 @@ namespace {
 
 using orbel_test::markerOf;
 using orbel_test::segmentOf;
+using protocol::Frame;
 
 std::string mocapPath(const std::string& file) { return std::string(ORBEL_MOCAP_DIR) + "/" + file; }
 
@@ -90,7 +91,7 @@ TEST_P(PlaybackTest, PosesAndMarkersMatchAnIndependentEvaluation) {
     ASSERT_GT(widestAngle, 180.0);
   }
 
-  protocol::Frame out;
+  Frame out;
   for (std::size_t f :
        {std::size_t{0}, std::size_t{1}, clip.frameCount / 2, widest, clip.frameCount - 1}) {
     SCOPED_TRACE("frame " + std::to_string(f));
@@ -152,7 +153,7 @@ TEST_P(PlaybackTest, MappingBackToYUpGivesTheFilesRootPositionBitForBit) {
   std::string error;
   std::unique_ptr<Scene> scene = loadBvhScene({path}, error);
   ASSERT_TRUE(scene) << error;
-  protocol::Frame out;
+  Frame out;
   for (std::size_t f = 0; f < 60; ++f) {
     const std::vector<double> values = motionLine(text, f);
     scene->frameAt(f, out);
@@ -230,8 +231,8 @@ TEST(BvhSceneTest, EverySubjectLoopsOverItsOwnFrames) {
   ASSERT_TRUE(both) << error;
   std::unique_ptr<Scene> run = loadBvhScene({mocapPath("run_short.bvh")}, error);
   ASSERT_TRUE(run) << error;
-  protocol::Frame a;
-  protocol::Frame b;
+  Frame a;
+  Frame b;
   struct Row {
     std::uint64_t n;
     std::uint64_t same;
@@ -256,7 +257,7 @@ TEST(BvhSceneTest, FrameAtReusesTheCallersStorage) {
   std::string error;
   std::unique_ptr<Scene> scene = loadBvhScene({mocapPath("run_short.bvh")}, error);
   ASSERT_TRUE(scene) << error;
-  protocol::Frame out;
+  Frame out;
   out.unlabeled.resize(4);  // left over from another scene: cleared
   out.timecode.standard = 2;
   scene->frameAt(0, out);
@@ -290,7 +291,7 @@ TEST(BvhSceneTest, ASubjectAtAnotherRateKeepsItsOwnSpeed) {
   std::unique_ptr<Scene> scene = makeBvhScene(std::move(subjects), error);
   ASSERT_TRUE(scene) << error;
   EXPECT_EQ(scene->framesPerSecond(), 120.0);
-  protocol::Frame out;
+  Frame out;
   const double slowFrame[] = {0, 0, 1, 1, 2, 2, 0, 0, 1};
   for (std::uint64_t n = 0; n < 9; ++n) {
     scene->frameAt(n, out);

@@ -18,6 +18,7 @@ namespace {
 
 using orbel_test::markerOf;
 using orbel_test::segmentOf;
+using protocol::Frame;
 
 std::string scenePath(const std::string& file) {
   return std::string(ORBEL_SCENES_DIR) + "/" + file;
@@ -53,7 +54,7 @@ class ExampleScenes : public ::testing::TestWithParam<const char*> {};
 TEST_P(ExampleScenes, LoadAndFillFramesLaidOutLikeTheirDescription) {
   std::unique_ptr<Scene> scene = example(GetParam());
   ASSERT_TRUE(scene);
-  protocol::Frame out;
+  Frame out;
   for (std::uint64_t n : {0u, 1u, 59u, 60u, 119u, 120u, 121u, 100000u}) {
     const auto description = scene->descriptionAt(n);
     scene->frameAt(n, out);
@@ -106,7 +107,7 @@ TEST(SceneFileExamples, AliceWithoutSegmentsAndBobWithHipsSpineAndTwoMarkers) {
   EXPECT_EQ(bob.segments[1].parent, "Hips");
   EXPECT_EQ(bob.markers, (std::vector<std::string>{"LFHD", "RFHD"}));
 
-  protocol::Frame out;
+  Frame out;
   for (std::uint64_t n : {0u, 1u, 1000000u}) {
     scene->frameAt(n, out);
     EXPECT_EQ(vec(segmentOf(out, 1, 0).translation, 3), (std::vector<double>{0.1, -2.5, 95.25}));
@@ -166,7 +167,7 @@ TEST(SceneFileExamples, NamesAndParentsAreServedAsWritten) {
 TEST(SceneFileExamples, SubjectsWithSharedPrefixesKeepTheirOwnValues) {
   std::unique_ptr<Scene> scene = example("shared_prefix.json");
   ASSERT_TRUE(scene);
-  protocol::Frame out;
+  Frame out;
   scene->frameAt(0, out);
   EXPECT_EQ(segmentOf(out, 0, 0).translation[0], 1.0);
   EXPECT_EQ(segmentOf(out, 1, 0).translation[0], 2.0);
@@ -177,7 +178,7 @@ TEST(SceneFileExamples, SubjectsWithSharedPrefixesKeepTheirOwnValues) {
 TEST(SceneFileExamples, ColonNamesCarryTheirValues) {
   std::unique_ptr<Scene> scene = example("colon_names.json");
   ASSERT_TRUE(scene);
-  protocol::Frame out;
+  Frame out;
   scene->frameAt(7, out);
   EXPECT_EQ(vec(segmentOf(out, 0, 0).translation, 3), (std::vector<double>{1, 2, 3}));
   EXPECT_EQ(vec(markerOf(out, 0, 1).position, 3), (std::vector<double>{4, 5, 6}));
@@ -189,7 +190,7 @@ TEST(SceneFileExamples, UnlabeledCountChangesFromFrameToFrame) {
   ASSERT_TRUE(scene);
   EXPECT_TRUE(scene->descriptionAt(0)->subjects.empty());
   const std::size_t counts[] = {0, 3, 1, 5, 0, 3, 1, 5};
-  protocol::Frame out;
+  Frame out;
   for (std::uint64_t n = 0; n < 8; ++n) {
     scene->frameAt(n, out);
     EXPECT_EQ(out.unlabeled.size(), counts[n]) << n;
@@ -223,7 +224,7 @@ TEST(SceneFileExamples, TimecodeIsServedWithItsStandardCodeAsWritten) {
     std::unique_ptr<Scene> scene = example(row.file);
     ASSERT_TRUE(scene);
     EXPECT_TRUE(scene->providesTimecode());
-    protocol::Frame out;
+    Frame out;
     scene->frameAt(row.n, out);
     EXPECT_EQ(timecodeText(out.timecode), row.timecode);
   }
@@ -232,7 +233,7 @@ TEST(SceneFileExamples, TimecodeIsServedWithItsStandardCodeAsWritten) {
 TEST(SceneFileExamples, MarkersMoveLinearlyAndOcclusionHoldsUntilTheNextMention) {
   std::unique_ptr<Scene> scene = example("markers.json");
   ASSERT_TRUE(scene);
-  protocol::Frame out;
+  Frame out;
   for (std::uint64_t n = 0; n < 20; ++n) {
     SCOPED_TRACE(n);
     scene->frameAt(n, out);
@@ -250,7 +251,7 @@ TEST(SceneFileExamples, MarkersMoveLinearlyAndOcclusionHoldsUntilTheNextMention)
 TEST(SceneFileExamples, RotationsAreSlerpedBetweenKeyframes) {
   std::unique_ptr<Scene> scene = example("keyframes_interpolated.json");
   ASSERT_TRUE(scene);
-  protocol::Frame out;
+  Frame out;
   scene->frameAt(15, out);  // halfway from 0 to 90 degrees about Z
   EXPECT_NEAR(segmentOf(out, 0, 0).rotation[2], std::sin(M_PI / 8), 1e-12);
   EXPECT_NEAR(segmentOf(out, 0, 0).rotation[3], std::cos(M_PI / 8), 1e-12);
@@ -309,7 +310,7 @@ TEST(SceneFileTiming, RepeatAndInterpolationChooseTheValueOfEveryFrame) {
     SCOPED_TRACE(row.name);
     std::unique_ptr<Scene> scene = parse(row.text);
     ASSERT_TRUE(scene);
-    protocol::Frame out;
+    Frame out;
     for (std::size_t n = 0; n < row.xByFrame.size(); ++n) {
       scene->frameAt(n, out);
       EXPECT_DOUBLE_EQ(segmentOf(out, 0, 0).translation[0], row.xByFrame[n]) << "frame " << n;
@@ -340,7 +341,7 @@ TEST(SceneFileTiming, EulerOrdersComposeInTheirListedOrder) {
         std::to_string(row.angles[2]) + R"(], "order": ")" + row.order + R"("}}}}}}])");
     std::unique_ptr<Scene> scene = parse(text);
     ASSERT_TRUE(scene);
-    protocol::Frame out;
+    Frame out;
     scene->frameAt(0, out);
     for (int i = 0; i < 4; ++i)
       EXPECT_NEAR(segmentOf(out, 0, 0).rotation[i], row.expected[i], 1e-15) << i;
@@ -355,7 +356,7 @@ TEST(SceneFileTiming, SlerpTakesTheShortWayAndServesKeyframesExactly) {
           {"frame": 4, "subjects": {"S": {"segments": {"A": {"rotation": {"quaternion": [0, 0, 0.6, 0.8]}}}}}}])");
   std::unique_ptr<Scene> scene = parse(text);
   ASSERT_TRUE(scene);
-  protocol::Frame out;
+  Frame out;
   scene->frameAt(1, out);
   const double angle =
       2 * std::atan2(segmentOf(out, 0, 0).rotation[2], segmentOf(out, 0, 0).rotation[3]);
@@ -377,7 +378,7 @@ TEST(SceneFileTiming, UnlabeledMarkersInterpolateOnlyBetweenEqualCounts) {
   };
   for (const Row& row : {Row{0, {0, 10}}, Row{1, {1, 11}}, Row{2, {2, 12}}, Row{3, {2, 12}},
                          Row{4, {100}}, Row{50, {100}}}) {
-    protocol::Frame out;
+    Frame out;
     scene->frameAt(row.n, out);
     std::vector<double> xs;
     for (const protocol::UnlabeledSample& m : out.unlabeled) xs.push_back(m.position[0]);
@@ -400,7 +401,7 @@ TEST(SceneFileSwitch, AfterAGivenNumberOfFrames) {
   ASSERT_EQ(second->subjects.size(), 2u);
   EXPECT_EQ(second->subjects[1].name, "Carol");
 
-  protocol::Frame out;
+  Frame out;
   scene->frameAt(119, out);
   ASSERT_EQ(out.segmentCounts.size(), 2u);
   EXPECT_EQ(segmentOf(out, 1, 0).translation[2], 90.0);
@@ -417,7 +418,7 @@ TEST(SceneFileSwitch, OnSignalFromTheNextFrameAskedFor) {
   const auto first = scene->descriptionAt(0);
   EXPECT_EQ(scene->descriptionAt(100000), first);
   scene->requestSwitch();
-  protocol::Frame out;
+  Frame out;
   scene->frameAt(500, out);
   ASSERT_EQ(out.segmentCounts.size(), 2u);
   const auto second = scene->descriptionAt(500);
@@ -439,7 +440,7 @@ TEST(SceneFileSwitch, ConcurrentReadersAgreeOnTheSwitchFrame) {
   for (std::size_t t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       while (!go.load()) std::this_thread::yield();
-      protocol::Frame out;
+      Frame out;
       for (std::uint64_t n = 0; n < 3000; ++n) {
         scene->frameAt(n, out);
         const auto d = scene->descriptionAt(n);
@@ -462,7 +463,7 @@ TEST(SceneFileSwitch, ConcurrentReadersAgreeOnTheSwitchFrame) {
 TEST(SceneFileScene, FrameAtReusesTheCallersStorage) {
   std::unique_ptr<Scene> scene = example("unlabeled.json");
   ASSERT_TRUE(scene);
-  protocol::Frame out;
+  Frame out;
   scene->frameAt(3, out);  // the largest unlabelled list
   const protocol::UnlabeledSample* unlabeled = out.unlabeled.data();
   for (std::uint64_t n = 0; n < 40; ++n) scene->frameAt(n, out);
