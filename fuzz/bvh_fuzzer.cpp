@@ -15,16 +15,20 @@
 #include "bvh.h"
 #include "bvh_scene.h"
 #include "fuzz_check.h"
-#include "scene_check.h"
 
 namespace {
 
 using orbel::fuzz::check;
-using orbel::fuzz::finite;
-using orbel::fuzz::laidOutAs;
 namespace protocol = orbel::protocol;
 namespace server = orbel::server;
 namespace playback = orbel::server::playback;
+
+bool finite(const double* v, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(v[i])) return false;
+  }
+  return true;
+}
 
 void checkClip(const playback::BvhClip& clip, const playback::BvhLimits& limits) {
   check(!clip.joints.empty() && clip.joints.size() <= limits.maxJoints,
@@ -54,7 +58,8 @@ void checkFrame(const server::Scene& scene, std::uint64_t n) {
   check(description != nullptr, "a recording answers no description");
   protocol::Frame frame;
   scene.frameAt(n, frame);
-  check(laidOutAs(*description, frame), "a frame is laid out otherwise than its description");
+  check(server::misfit(*description, frame).empty(),
+        "a frame is laid out otherwise than its description");
   for (const protocol::SegmentSample& pose : frame.segments) {
     check(finite(pose.translation, 3) && finite(pose.rotation, 4), "a segment pose is not finite");
     const double norm =

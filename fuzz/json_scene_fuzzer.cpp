@@ -9,16 +9,20 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "scene_check.h"
 #include "scene_file.h"
 
 namespace {
 
 using orbel::fuzz::check;
-using orbel::fuzz::finite;
-using orbel::fuzz::laidOutAs;
 namespace protocol = orbel::protocol;
 namespace server = orbel::server;
+
+bool finite(const double* v, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(v[i])) return false;
+  }
+  return true;
+}
 
 void checkFrame(const server::Scene& scene, std::uint64_t n) {
   const std::shared_ptr<const protocol::Description> description = scene.descriptionAt(n);
@@ -26,7 +30,8 @@ void checkFrame(const server::Scene& scene, std::uint64_t n) {
   protocol::Frame frame;
   scene.frameAt(n, frame);
   check(frame.number == n, "a frame carries another number");
-  check(laidOutAs(*description, frame), "a frame is laid out otherwise than its description");
+  check(server::misfit(*description, frame).empty(),
+        "a frame is laid out otherwise than its description");
   for (const protocol::SegmentSample& pose : frame.segments) {
     check(finite(pose.translation, 3), "a segment translation is not finite");
     check(finite(pose.rotation, 4), "a segment rotation is not finite");

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "orbel/protocol/messages.h"
 
@@ -47,5 +48,39 @@ class Scene {
   // Switch to the scene's second description, if it has one (SIGHUP).
   virtual void requestSwitch() {}
 };
+
+// Why a frame does not fit its description, or empty when it does: the
+// server sends no frame that does not fit.
+inline std::string misfit(const protocol::Description& d, const protocol::Frame& f) {
+  if (f.segmentCounts.size() != d.subjects.size() || f.markerCounts.size() != d.subjects.size()) {
+    return "it has " + std::to_string(f.segmentCounts.size()) + " subjects, the description " +
+           std::to_string(d.subjects.size());
+  }
+  std::size_t segments = 0;
+  std::size_t markers = 0;
+  for (std::size_t s = 0; s < d.subjects.size(); ++s) {
+    const protocol::SubjectInfo& subject = d.subjects[s];
+    if (f.segmentCounts[s] != subject.segments.size()) {
+      return "subject '" + subject.name + "' has " + std::to_string(f.segmentCounts[s]) +
+             " segment poses for " + std::to_string(subject.segments.size()) + " segments";
+    }
+    if (f.markerCounts[s] != subject.markers.size()) {
+      return "subject '" + subject.name + "' has " + std::to_string(f.markerCounts[s]) +
+             " marker positions for " + std::to_string(subject.markers.size()) + " markers";
+    }
+    segments += subject.segments.size();
+    markers += subject.markers.size();
+  }
+  if (f.segments.size() != segments || f.markers.size() != markers) {
+    return "it holds " + std::to_string(f.segments.size()) + " segment poses and " +
+           std::to_string(f.markers.size()) + " marker positions for counts of " +
+           std::to_string(segments) + " and " + std::to_string(markers);
+  }
+  if (f.unlabeled.size() > protocol::kMaxUnlabeled) {
+    return std::to_string(f.unlabeled.size()) + " unlabelled markers, more than " +
+           std::to_string(protocol::kMaxUnlabeled);
+  }
+  return {};
+}
 
 }  // namespace orbel::server

@@ -165,7 +165,6 @@ TEST_P(SyntheticSizes, MotionIsSmoothAndRotationsAreUnit) {
   for (std::uint64_t n = 0; n < 240; n += 7) {
     scene.frameAt(n, a);
     scene.frameAt(n + 1, b);
-    ASSERT_EQ(a.segments.size(), b.segments.size());
     for (std::size_t s = 0; s < a.segmentCounts.size(); ++s) {
       for (std::size_t k = 0; k < a.segmentCounts[s]; ++k) {
         const protocol::SegmentSample& p = segmentOf(a, s, k);
@@ -208,8 +207,8 @@ TEST(SyntheticScene, SameFrameNumberGivesTheSameBitsInAnyOrder) {
   one.frameAt(900, a);
   two.frameAt(3, b);
   two.frameAt(900, b);
-  ASSERT_EQ(a.segmentCounts, b.segmentCounts);
-  ASSERT_EQ(a.markerCounts, b.markerCounts);
+  ASSERT_EQ(a.segments.size(), b.segments.size());
+  ASSERT_EQ(a.markers.size(), b.markers.size());
   for (std::size_t k = 0; k < a.segments.size(); ++k) {
     EXPECT_EQ(std::memcmp(&a.segments[k], &b.segments[k], sizeof(double) * 7), 0);
   }
@@ -230,8 +229,7 @@ TEST(SyntheticScene, SwitchTakesEffectAfterTheFramesAlreadyServed) {
   ASSERT_NE(after, before);
   EXPECT_EQ(after->subjects.size(), before->subjects.size() - 1);
   scene.frameAt(11, f);
-  EXPECT_EQ(f.segmentCounts.size(), after->subjects.size());
-  EXPECT_EQ(f.markerCounts.size(), after->subjects.size());
+  EXPECT_EQ(misfit(*after, f), "");
   // The same description object for as long as it holds.
   EXPECT_EQ(scene.descriptionAt(50), after);
   scene.requestSwitch();
