@@ -19,6 +19,7 @@
 namespace {
 
 using orbel::fuzz::check;
+namespace protocol = orbel::protocol;
 namespace server = orbel::server;
 namespace playback = orbel::server::playback;
 
@@ -53,25 +54,18 @@ void checkClip(const playback::BvhClip& clip, const playback::BvhLimits& limits)
 }
 
 void checkFrame(const server::Scene& scene, std::uint64_t n) {
-  const std::shared_ptr<const server::Description> description = scene.descriptionAt(n);
+  const std::shared_ptr<const protocol::Description> description = scene.descriptionAt(n);
   check(description != nullptr, "a recording answers no description");
-  server::Frame frame;
+  protocol::Frame frame;
   scene.frameAt(n, frame);
-  const auto& subjects = description->subjects;
-  check(frame.segments.size() == subjects.size() && frame.markers.size() == subjects.size(),
-        "a frame has another number of subjects than its description");
-  for (std::size_t s = 0; s < subjects.size(); ++s) {
-    check(frame.segments[s].size() == subjects[s].segments.size() &&
-              frame.markers[s].size() == subjects[s].markers.size(),
-          "a frame is laid out otherwise than its description");
-    for (const server::SegmentPose& pose : frame.segments[s]) {
-      check(finite(pose.translation, 3) && finite(pose.rotation, 4),
-            "a segment pose is not finite");
-      const double norm =
-          std::sqrt(pose.rotation[0] * pose.rotation[0] + pose.rotation[1] * pose.rotation[1] +
-                    pose.rotation[2] * pose.rotation[2] + pose.rotation[3] * pose.rotation[3]);
-      check(std::fabs(norm - 1.0) < 1e-6, "a segment rotation is not a unit quaternion");
-    }
+  check(server::misfit(*description, frame).empty(),
+        "a frame is laid out otherwise than its description");
+  for (const protocol::SegmentSample& pose : frame.segments) {
+    check(finite(pose.translation, 3) && finite(pose.rotation, 4), "a segment pose is not finite");
+    const double norm =
+        std::sqrt(pose.rotation[0] * pose.rotation[0] + pose.rotation[1] * pose.rotation[1] +
+                  pose.rotation[2] * pose.rotation[2] + pose.rotation[3] * pose.rotation[3]);
+    check(std::fabs(norm - 1.0) < 1e-6, "a segment rotation is not a unit quaternion");
   }
 }
 

@@ -14,6 +14,7 @@
 namespace {
 
 using orbel::fuzz::check;
+namespace protocol = orbel::protocol;
 namespace server = orbel::server;
 
 bool finite(const double* v, std::size_t n) {
@@ -24,36 +25,29 @@ bool finite(const double* v, std::size_t n) {
 }
 
 void checkFrame(const server::Scene& scene, std::uint64_t n) {
-  const std::shared_ptr<const server::Description> description = scene.descriptionAt(n);
+  const std::shared_ptr<const protocol::Description> description = scene.descriptionAt(n);
   check(description != nullptr, "a loaded scene answers no description");
-  server::Frame frame;
+  protocol::Frame frame;
   scene.frameAt(n, frame);
   check(frame.number == n, "a frame carries another number");
-  const auto& subjects = description->subjects;
-  check(frame.segments.size() == subjects.size() && frame.markers.size() == subjects.size(),
-        "a frame has another number of subjects than its description");
-  for (std::size_t s = 0; s < subjects.size(); ++s) {
-    check(frame.segments[s].size() == subjects[s].segments.size(),
-          "a subject's segments differ from its description");
-    check(frame.markers[s].size() == subjects[s].markers.size(),
-          "a subject's markers differ from its description");
-    for (const server::SegmentPose& pose : frame.segments[s]) {
-      check(finite(pose.translation, 3), "a segment translation is not finite");
-      check(finite(pose.rotation, 4), "a segment rotation is not finite");
-      const double norm =
-          std::sqrt(pose.rotation[0] * pose.rotation[0] + pose.rotation[1] * pose.rotation[1] +
-                    pose.rotation[2] * pose.rotation[2] + pose.rotation[3] * pose.rotation[3]);
-      check(std::fabs(norm - 1.0) < 1e-3, "a segment rotation is not a unit quaternion");
-    }
-    for (const server::MarkerPosition& marker : frame.markers[s]) {
-      check(finite(marker.position, 3), "a marker position is not finite");
-    }
+  check(server::misfit(*description, frame).empty(),
+        "a frame is laid out otherwise than its description");
+  for (const protocol::SegmentSample& pose : frame.segments) {
+    check(finite(pose.translation, 3), "a segment translation is not finite");
+    check(finite(pose.rotation, 4), "a segment rotation is not finite");
+    const double norm =
+        std::sqrt(pose.rotation[0] * pose.rotation[0] + pose.rotation[1] * pose.rotation[1] +
+                  pose.rotation[2] * pose.rotation[2] + pose.rotation[3] * pose.rotation[3]);
+    check(std::fabs(norm - 1.0) < 1e-3, "a segment rotation is not a unit quaternion");
   }
-  for (const server::MarkerPosition& marker : frame.unlabeled) {
+  for (const protocol::MarkerSample& marker : frame.markers) {
+    check(finite(marker.position, 3), "a marker position is not finite");
+  }
+  for (const protocol::UnlabeledSample& marker : frame.unlabeled) {
     check(finite(marker.position, 3), "an unlabelled marker position is not finite");
   }
   if (scene.providesTimecode()) {
-    const server::Timecode& tc = frame.timecode;
+    const protocol::TimecodeValue& tc = frame.timecode;
     check(tc.hours < 24 && tc.minutes < 60 && tc.seconds < 60,
           "a frame carries a timecode label that does not exist");
     // Labels per second of the standards the format knows.

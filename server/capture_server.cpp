@@ -36,7 +36,7 @@ constexpr Clock::duration kBurstQuiet = std::chrono::seconds(2);
 constexpr Clock::duration kBurstSummaryEvery = std::chrono::seconds(60);
 
 // Why a scene description cannot go on the wire, or empty when it can.
-std::string unservable(const Description& d) {
+std::string unservable(const protocol::Description& d) {
   if (d.subjects.size() > protocol::kMaxSubjects) {
     return std::to_string(d.subjects.size()) + " subjects, more than " +
            std::to_string(protocol::kMaxSubjects);
@@ -44,9 +44,9 @@ std::string unservable(const Description& d) {
   std::size_t segments = 0;
   std::size_t markers = 0;
   auto tooLong = [](const std::string& name) { return name.size() > protocol::kMaxNameBytes; };
-  for (const SubjectDescription& s : d.subjects) {
+  for (const protocol::SubjectInfo& s : d.subjects) {
     if (tooLong(s.name)) return "subject name '" + s.name.substr(0, 40) + "...' is too long";
-    for (const SegmentDescription& seg : s.segments) {
+    for (const protocol::SegmentInfo& seg : s.segments) {
       if (tooLong(seg.name) || tooLong(seg.parent)) {
         return "a segment name of subject '" + s.name + "' is too long";
       }
@@ -64,30 +64,6 @@ std::string unservable(const Description& d) {
   if (markers > protocol::kMaxMarkersTotal) {
     return std::to_string(markers) + " markers, more than " +
            std::to_string(protocol::kMaxMarkersTotal);
-  }
-  return {};
-}
-
-// Why a scene frame does not fit its description, or empty when it does.
-std::string misfit(const Description& d, const Frame& f) {
-  if (f.segments.size() != d.subjects.size() || f.markers.size() != d.subjects.size()) {
-    return "it has " + std::to_string(f.segments.size()) + " subjects, the description " +
-           std::to_string(d.subjects.size());
-  }
-  for (std::size_t s = 0; s < d.subjects.size(); ++s) {
-    const SubjectDescription& subject = d.subjects[s];
-    if (f.segments[s].size() != subject.segments.size()) {
-      return "subject '" + subject.name + "' has " + std::to_string(f.segments[s].size()) +
-             " segment poses for " + std::to_string(subject.segments.size()) + " segments";
-    }
-    if (f.markers[s].size() != subject.markers.size()) {
-      return "subject '" + subject.name + "' has " + std::to_string(f.markers[s].size()) +
-             " marker positions for " + std::to_string(subject.markers.size()) + " markers";
-    }
-  }
-  if (f.unlabeled.size() > protocol::kMaxUnlabeled) {
-    return std::to_string(f.unlabeled.size()) + " unlabelled markers, more than " +
-           std::to_string(protocol::kMaxUnlabeled);
   }
   return {};
 }
@@ -195,15 +171,14 @@ class CaptureServer::Loop {
   LogBurst fullBurst_{kBurstQuiet, kBurstSummaryEvery};
   LogBurst strangerBurst_{kBurstQuiet, kBurstSummaryEvery};
 
-  std::shared_ptr<const Description> description_;
+  std::shared_ptr<const protocol::Description> description_;
   bool descriptionUsable_ = false;
   bool misfitLogged_ = false;
   std::uint32_t descriptionId_ = 0;
   std::vector<std::uint8_t> descriptionBytes_;
   std::size_t largestSceneMessage_ = 0;
 
-  Frame sceneFrame_;
-  protocol::Frame wireFrame_;
+  protocol::Frame frame_;
   // One encoding per combination of kinds, made on demand each tick.
   std::vector<std::uint8_t> encoded_[protocol::Kind::All + 1];
   bool encodedFresh_[protocol::Kind::All + 1] = {};
@@ -514,14 +489,14 @@ const std::vector<std::uint8_t>& CaptureServer::Loop::encodedFrame(std::uint8_t 
   std::vector<std::uint8_t>& bytes = encoded_[kinds & protocol::Kind::All];
   if (!encodedFresh_[kinds & protocol::Kind::All]) {
     bytes.clear();
-    protocol::encode(wireFrame_, kinds, bytes);
+    protocol::encode(frame_, kinds, bytes);
     encodedFresh_[kinds & protocol::Kind::All] = true;
   }
   return bytes;
 }
 
 void CaptureServer::Loop::tick(std::uint64_t n) {
-  std::shared_ptr<const Description> description = scene_.descriptionAt(n);
+  std::shared_ptr<const protocol::Description> description = scene_.descriptionAt(n);
   if (description != description_) {
     description_ = description;
     misfitLogged_ = false;
@@ -531,19 +506,10 @@ void CaptureServer::Loop::tick(std::uint64_t n) {
       log("the scene's description from frame " + std::to_string(n) +
           " cannot be served: " + problem);
     } else {
-      protocol::Description wire;
-      wire.id = ++descriptionId_;
-      for (const SubjectDescription& s : description->subjects) {
-        protocol::SubjectInfo subject;
-        subject.name = s.name;
-        for (const SegmentDescription& seg : s.segments) {
-          subject.segments.push_back({seg.name, seg.parent});
-        }
-        subject.markers = s.markers;
-        wire.subjects.push_back(std::move(subject));
-      }
+      protocol::Description numbered = *description;
+      numbered.id = ++descriptionId_;
       descriptionBytes_.clear();
-      protocol::encode(wire, descriptionBytes_);
+      protocol::encode(numbered, descriptionBytes_);
     }
   }
   if (!descriptionUsable_) return;
@@ -560,8 +526,9 @@ void CaptureServer::Loop::tick(std::uint64_t n) {
     c->descriptionSent = descriptionId_;
   }
 
-  scene_.frameAt(n, sceneFrame_);
-  const std::string problem = misfit(*description_, sceneFrame_);
+  protocol::Frame& w = frame_;
+  scene_.frameAt(n, w);
+  const std::string problem = misfit(*description_, w);
   if (!problem.empty()) {
     if (!misfitLogged_) {
       log("scene frame " + std::to_string(n) + " does not match its description (" + problem +
@@ -571,39 +538,10 @@ void CaptureServer::Loop::tick(std::uint64_t n) {
     return;
   }
 
-  protocol::Frame& w = wireFrame_;
   w.number = n;
   w.descriptionId = descriptionId_;
-  Timecode tc = sceneFrame_.timecode;
-  if (!scene_.providesTimecode()) tc = timecodeAtFrame(n, rate_, config_.timecode);
-  w.timecode = {tc.hours, tc.minutes, tc.seconds, tc.frames, tc.standard};
+  if (!scene_.providesTimecode()) w.timecode = timecodeAtFrame(n, rate_, config_.timecode);
   w.kinds = protocol::Kind::All;
-  w.segmentCounts.clear();
-  w.segments.clear();
-  w.markerCounts.clear();
-  w.markers.clear();
-  for (std::size_t s = 0; s < sceneFrame_.segments.size(); ++s) {
-    w.segmentCounts.push_back(static_cast<std::uint32_t>(sceneFrame_.segments[s].size()));
-    for (const SegmentPose& p : sceneFrame_.segments[s]) {
-      protocol::SegmentSample sample;
-      std::memcpy(sample.translation, p.translation, sizeof sample.translation);
-      std::memcpy(sample.rotation, p.rotation, sizeof sample.rotation);
-      sample.occluded = p.occluded;
-      w.segments.push_back(sample);
-    }
-    w.markerCounts.push_back(static_cast<std::uint32_t>(sceneFrame_.markers[s].size()));
-    for (const MarkerPosition& p : sceneFrame_.markers[s]) {
-      protocol::MarkerSample sample;
-      std::memcpy(sample.position, p.position, sizeof sample.position);
-      sample.occluded = p.occluded;
-      w.markers.push_back(sample);
-    }
-  }
-  w.unlabeled.resize(sceneFrame_.unlabeled.size());
-  for (std::size_t u = 0; u < sceneFrame_.unlabeled.size(); ++u) {
-    std::memcpy(w.unlabeled[u].position, sceneFrame_.unlabeled[u].position,
-                sizeof w.unlabeled[u].position);
-  }
   for (bool& fresh : encodedFresh_) fresh = false;
   ++framesProduced_;
 

@@ -54,8 +54,8 @@ std::uint64_t timecodeFramesPerDay(TimecodeStandard standard) {
   return std::uint64_t{24} * 3600 * labelsPerSecond(standard);
 }
 
-Timecode countToLabel(std::uint64_t count, TimecodeStandard standard) {
-  Timecode label;
+protocol::TimecodeValue countToLabel(std::uint64_t count, TimecodeStandard standard) {
+  protocol::TimecodeValue label;
   label.standard = static_cast<std::uint32_t>(standard);
   const std::uint64_t fps = labelsPerSecond(standard);
   if (fps == 0) return label;
@@ -75,7 +75,8 @@ Timecode countToLabel(std::uint64_t count, TimecodeStandard standard) {
   return label;
 }
 
-bool labelToCount(const Timecode& label, TimecodeStandard standard, std::uint64_t& count) {
+bool labelToCount(const protocol::TimecodeValue& label, TimecodeStandard standard,
+                  std::uint64_t& count) {
   const std::uint64_t fps = labelsPerSecond(standard);
   if (fps == 0 || label.hours >= 24 || label.minutes >= 60 || label.seconds >= 60 ||
       label.frames >= fps) {
@@ -119,7 +120,8 @@ std::uint64_t timecodeCountAtFrame(std::uint64_t n, FrameRate captureRate,
   return static_cast<std::uint64_t>(num / den);
 }
 
-Timecode timecodeAtFrame(std::uint64_t n, FrameRate captureRate, TimecodeStandard standard) {
+protocol::TimecodeValue timecodeAtFrame(std::uint64_t n, FrameRate captureRate,
+                                        TimecodeStandard standard) {
   return countToLabel(timecodeCountAtFrame(n, captureRate, standard), standard);
 }
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "scene.h"
+#include "orbel/protocol/messages.h"
 
 namespace orbel::server {
 
@@ -36,8 +36,9 @@ std::uint64_t timecodeFramesPerDay(TimecodeStandard standard);
 // A timecode count (frames since 00:00:00:00, taken modulo one day) to its
 // label, and back. labelToCount answers false for a label that does not
 // exist at the standard (a field out of range, or a dropped label).
-Timecode countToLabel(std::uint64_t count, TimecodeStandard standard);
-bool labelToCount(const Timecode& label, TimecodeStandard standard, std::uint64_t& count);
+protocol::TimecodeValue countToLabel(std::uint64_t count, TimecodeStandard standard);
+bool labelToCount(const protocol::TimecodeValue& label, TimecodeStandard standard,
+                  std::uint64_t& count);
 
 // A frame rate as an exact ratio (frames per second = numerator / denominator).
 struct FrameRate {
@@ -54,6 +55,7 @@ std::uint64_t timecodeCountAtFrame(std::uint64_t n, FrameRate captureRate,
                                    TimecodeStandard standard);
 
 // The label of capture frame n (standard None gives an all-zero label).
-Timecode timecodeAtFrame(std::uint64_t n, FrameRate captureRate, TimecodeStandard standard);
+protocol::TimecodeValue timecodeAtFrame(std::uint64_t n, FrameRate captureRate,
+                                        TimecodeStandard standard);
 
 }  // namespace orbel::server

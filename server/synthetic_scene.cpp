@@ -190,9 +190,9 @@ SyntheticScene::SyntheticScene(const SyntheticSceneConfig& config) : config_(con
     m.offset[2] = 10.0 * static_cast<double>(round / 3);
   }
 
-  auto full = std::make_shared<Description>();
+  auto full = std::make_shared<protocol::Description>();
   for (std::uint32_t s = 0; s < config.subjects; ++s) {
-    SubjectDescription subject;
+    protocol::SubjectInfo subject;
     subject.name = "Actor" + std::to_string(s + 1);
     for (std::uint32_t k = 0; k < segments; ++k) {
       const int parent = skeleton_[k].parent;
@@ -207,7 +207,7 @@ SyntheticScene::SyntheticScene(const SyntheticSceneConfig& config) : config_(con
     }
     full->subjects.push_back(std::move(subject));
   }
-  auto reduced = std::make_shared<Description>(*full);
+  auto reduced = std::make_shared<protocol::Description>(*full);
   if (reduced->subjects.size() >= 2) reduced->subjects.pop_back();
   full_ = std::move(full);
   reduced_ = std::move(reduced);
@@ -234,22 +234,24 @@ void SyntheticScene::requestSwitch() {
   switchFrames_.push_back(at);
 }
 
-std::shared_ptr<const Description> SyntheticScene::descriptionAt(std::uint64_t n) const {
+std::shared_ptr<const protocol::Description> SyntheticScene::descriptionAt(std::uint64_t n) const {
   noteFrame(n);
   return switchedAt(n) ? reduced_ : full_;
 }
 
-void SyntheticScene::frameAt(std::uint64_t n, Frame& out) const {
+void SyntheticScene::frameAt(std::uint64_t n, protocol::Frame& out) const {
   noteFrame(n);
-  const Description& description = *(switchedAt(n) ? reduced_ : full_);
+  const protocol::Description& description = *(switchedAt(n) ? reduced_ : full_);
   const double t = static_cast<double>(n) / config_.framesPerSecond;
   const std::size_t subjects = description.subjects.size();
   const std::size_t segments = skeleton_.size();
 
   out.number = n;
-  out.timecode = Timecode{};
-  out.segments.resize(subjects);
-  out.markers.resize(subjects);
+  out.timecode = protocol::TimecodeValue();
+  out.segmentCounts.assign(subjects, static_cast<std::uint32_t>(segments));
+  out.segments.resize(subjects * segments);
+  out.markerCounts.assign(subjects, static_cast<std::uint32_t>(markers_.size()));
+  out.markers.resize(subjects * markers_.size());
 
   // Scratch for forward kinematics; thread_local so concurrent callers do
   // not share it and a steady stream does not allocate.
@@ -260,11 +262,10 @@ void SyntheticScene::frameAt(std::uint64_t n, Frame& out) const {
 
   for (std::size_t s = 0; s < subjects; ++s) {
     const double subjectPhase = 1.3 * static_cast<double>(s);
-    std::vector<SegmentPose>& poses = out.segments[s];
-    poses.resize(segments);
+    protocol::SegmentSample* poses = out.segments.data() + s * segments;
     for (std::size_t k = 0; k < segments; ++k) {
       const SegmentModel& m = skeleton_[k];
-      SegmentPose& pose = poses[k];
+      protocol::SegmentSample& pose = poses[k];
       pose.occluded = false;
       Quat local;
       if (m.parent < 0) {
@@ -301,8 +302,7 @@ void SyntheticScene::frameAt(std::uint64_t n, Frame& out) const {
       }
     }
 
-    std::vector<MarkerPosition>& markers = out.markers[s];
-    markers.resize(markers_.size());
+    protocol::MarkerSample* markers = out.markers.data() + s * markers_.size();
     for (std::size_t k = 0; k < markers_.size(); ++k) {
       const MarkerModel& m = markers_[k];
       double moved[3];
@@ -316,11 +316,10 @@ void SyntheticScene::frameAt(std::uint64_t n, Frame& out) const {
   out.unlabeled.resize(config_.unlabeled);
   for (std::size_t u = 0; u < out.unlabeled.size(); ++u) {
     const double ud = static_cast<double>(u);
-    MarkerPosition& p = out.unlabeled[u];
+    protocol::UnlabeledSample& p = out.unlabeled[u];
     p.position[0] = 1200 * std::cos(2.4 * ud) + 300 * std::sin(0.7 * t + ud);
     p.position[1] = 1200 * std::sin(2.4 * ud) + 300 * std::sin(0.5 * t + 2 * ud);
     p.position[2] = 200 + 150 * static_cast<double>(u % 7) + 100 * std::sin(0.9 * t + 3 * ud);
-    p.occluded = false;
   }
 }
 

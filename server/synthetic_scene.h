@@ -38,8 +38,8 @@ class SyntheticScene final : public Scene {
   explicit SyntheticScene(const SyntheticSceneConfig& config);
 
   double framesPerSecond() const override { return config_.framesPerSecond; }
-  std::shared_ptr<const Description> descriptionAt(std::uint64_t n) const override;
-  void frameAt(std::uint64_t n, Frame& out) const override;
+  std::shared_ptr<const protocol::Description> descriptionAt(std::uint64_t n) const override;
+  void frameAt(std::uint64_t n, protocol::Frame& out) const override;
   // Alternates with a description that lacks the last subject (with two or
   // more subjects), from the frame after the latest one asked for.
   void requestSwitch() override;
@@ -64,8 +64,8 @@ class SyntheticScene final : public Scene {
   SyntheticSceneConfig config_;
   std::vector<SegmentModel> skeleton_;
   std::vector<MarkerModel> markers_;
-  std::shared_ptr<const Description> full_;
-  std::shared_ptr<const Description> reduced_;
+  std::shared_ptr<const protocol::Description> full_;
+  std::shared_ptr<const protocol::Description> reduced_;
 
   mutable std::atomic<std::uint64_t> latestAsked_{0};
   mutable std::mutex switchMutex_;

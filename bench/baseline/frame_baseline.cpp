@@ -20,18 +20,9 @@ std::vector<std::uint8_t> EncodedFrame(const std::string& preset) {
   std::vector<std::uint8_t> bytes;
   if (!server::SyntheticSceneConfig::preset(preset, config)) return bytes;
   server::SyntheticScene scene(config);
-  server::Frame frame;
+  protocol::Frame frame;
   scene.frameAt(42, frame);
-  protocol::Frame wire;
-  wire.kinds = protocol::Kind::All;
-  for (std::size_t s = 0; s < frame.segments.size(); ++s) {
-    wire.segmentCounts.push_back(static_cast<std::uint32_t>(frame.segments[s].size()));
-    wire.segments.resize(wire.segments.size() + frame.segments[s].size());
-    wire.markerCounts.push_back(static_cast<std::uint32_t>(frame.markers[s].size()));
-    wire.markers.resize(wire.markers.size() + frame.markers[s].size());
-  }
-  wire.unlabeled.resize(frame.unlabeled.size());
-  protocol::encode(wire, protocol::Kind::All, bytes);
+  protocol::encode(frame, protocol::Kind::All, bytes);
   return bytes;
 }
 

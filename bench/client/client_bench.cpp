@@ -224,19 +224,10 @@ void BM_FrameDecode(benchmark::State& state) {
   SyntheticSceneConfig config;
   SyntheticSceneConfig::preset(preset, config);
   SyntheticScene scene(config);
-  orbel::server::Frame frame;
+  orbel::protocol::Frame frame;
   scene.frameAt(42, frame);
-  orbel::protocol::Frame wire;
-  wire.kinds = orbel::protocol::Kind::All;
-  for (std::size_t s = 0; s < frame.segments.size(); ++s) {
-    wire.segmentCounts.push_back(static_cast<std::uint32_t>(frame.segments[s].size()));
-    wire.segments.resize(wire.segments.size() + frame.segments[s].size());
-    wire.markerCounts.push_back(static_cast<std::uint32_t>(frame.markers[s].size()));
-    wire.markers.resize(wire.markers.size() + frame.markers[s].size());
-  }
-  wire.unlabeled.resize(frame.unlabeled.size());
   std::vector<std::uint8_t> bytes;
-  orbel::protocol::encode(wire, orbel::protocol::Kind::All, bytes);
+  orbel::protocol::encode(frame, orbel::protocol::Kind::All, bytes);
   orbel::protocol::Frame out;
   std::string detail;
   for (auto _ : state) {

@@ -38,8 +38,8 @@ struct Track {
   double framesPerSecond = 0;
   std::size_t frameCount = 0;
   std::size_t jointCount = 0;
-  std::vector<SegmentPose> poses;       // frameCount * jointCount
-  std::vector<MarkerPosition> markers;  // frameCount * jointCount
+  std::vector<protocol::SegmentSample> poses;   // frameCount * jointCount
+  std::vector<protocol::MarkerSample> markers;  // frameCount * jointCount
 };
 
 Track evaluate(const BvhClip& clip) {
@@ -80,7 +80,7 @@ Track evaluate(const BvhClip& clip) {
         worldRotation[j] = multiply(worldRotation[p], rotation);
       }
 
-      SegmentPose& pose = track.poses[f * track.jointCount + j];
+      protocol::SegmentSample& pose = track.poses[f * track.jointCount + j];
       const Vec3 t = yUpToZUp(translation);
       const Quat q = yUpToZUp(rotation);
       std::copy(t.begin(), t.end(), pose.translation);
@@ -94,7 +94,7 @@ Track evaluate(const BvhClip& clip) {
 
 class BvhScene final : public Scene {
  public:
-  BvhScene(std::shared_ptr<const Description> description, std::vector<Track> tracks)
+  BvhScene(std::shared_ptr<const protocol::Description> description, std::vector<Track> tracks)
       : description_(std::move(description)), tracks_(std::move(tracks)) {
     assert(!tracks_.empty() && "a BVH scene has at least one recording");
     framesPerSecond_ = tracks_.front().framesPerSecond;
@@ -102,23 +102,28 @@ class BvhScene final : public Scene {
 
   double framesPerSecond() const override { return framesPerSecond_; }
 
-  std::shared_ptr<const Description> descriptionAt(std::uint64_t) const override {
+  std::shared_ptr<const protocol::Description> descriptionAt(std::uint64_t) const override {
     return description_;
   }
 
-  void frameAt(std::uint64_t n, Frame& out) const override {
+  void frameAt(std::uint64_t n, protocol::Frame& out) const override {
     out.number = n;
-    out.timecode = Timecode();
+    out.timecode = protocol::TimecodeValue();
     out.unlabeled.clear();
-    out.segments.resize(tracks_.size());
-    out.markers.resize(tracks_.size());
-    for (std::size_t s = 0; s < tracks_.size(); ++s) {
-      const Track& track = tracks_[s];
+    out.segmentCounts.clear();
+    out.segments.clear();
+    out.markerCounts.clear();
+    out.markers.clear();
+    for (const Track& track : tracks_) {
       const std::size_t f = frameIndex(track, n);
       const auto first = static_cast<std::ptrdiff_t>(f * track.jointCount);
       const auto count = static_cast<std::ptrdiff_t>(track.jointCount);
-      out.segments[s].assign(track.poses.begin() + first, track.poses.begin() + first + count);
-      out.markers[s].assign(track.markers.begin() + first, track.markers.begin() + first + count);
+      out.segmentCounts.push_back(static_cast<std::uint32_t>(track.jointCount));
+      out.segments.insert(out.segments.end(), track.poses.begin() + first,
+                          track.poses.begin() + first + count);
+      out.markerCounts.push_back(static_cast<std::uint32_t>(track.jointCount));
+      out.markers.insert(out.markers.end(), track.markers.begin() + first,
+                         track.markers.begin() + first + count);
     }
   }
 
@@ -133,7 +138,7 @@ class BvhScene final : public Scene {
     return static_cast<std::size_t>(std::fmod(f, static_cast<long double>(track.frameCount)));
   }
 
-  std::shared_ptr<const Description> description_;
+  std::shared_ptr<const protocol::Description> description_;
   std::vector<Track> tracks_;
   double framesPerSecond_ = 0;
 };
@@ -147,7 +152,7 @@ std::unique_ptr<Scene> makeBvhScene(std::vector<BvhSubject> subjects, std::strin
     error = "no BVH file given";
     return nullptr;
   }
-  auto description = std::make_shared<Description>();
+  auto description = std::make_shared<protocol::Description>();
   std::vector<Track> tracks;
   std::unordered_set<std::string> subjectNames;
   for (const BvhSubject& subject : subjects) {
@@ -156,12 +161,12 @@ std::unique_ptr<Scene> makeBvhScene(std::vector<BvhSubject> subjects, std::strin
               "'; clients find subjects by name, so each file needs its own";
       return nullptr;
     }
-    SubjectDescription out;
+    protocol::SubjectInfo out;
     out.name = subject.name;
     std::unordered_set<std::string> taken;
     for (const BvhJoint& joint : subject.clip.joints) taken.insert(joint.name);
     for (const BvhJoint& joint : subject.clip.joints) {
-      SegmentDescription segment;
+      protocol::SegmentInfo segment;
       segment.name = joint.name;
       if (joint.parent >= 0)
         segment.parent = subject.clip.joints[static_cast<std::size_t>(joint.parent)].name;

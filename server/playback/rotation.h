@@ -1,5 +1,5 @@
 // Small rotation helpers shared by the BVH and scene-file loaders. Quaternions
-// are stored x, y, z, w like SegmentPose::rotation, and act on column vectors
+// are stored x, y, z, w like the wire's segment rotations, and act on column vectors
 // (v' = q v q*), so q1 * q2 applies q2 first.
 #pragma once
 

@@ -196,7 +196,7 @@ struct MarkerTracks {
 
 // One description with the values that fill it.
 struct Phase {
-  std::shared_ptr<const Description> description;
+  std::shared_ptr<const protocol::Description> description;
   std::uint64_t length = 1;
   bool loop = true;
   bool linear = true;
@@ -230,7 +230,7 @@ class FileScene final : public Scene {
   double framesPerSecond() const override { return data_.framesPerSecond; }
   bool providesTimecode() const override { return data_.hasTimecode; }
 
-  std::shared_ptr<const Description> descriptionAt(std::uint64_t n) const override {
+  std::shared_ptr<const protocol::Description> descriptionAt(std::uint64_t n) const override {
     std::uint64_t local = 0;
     return phaseAt(n, local).description;
   }
@@ -239,9 +239,9 @@ class FileScene final : public Scene {
     if (data_.switchKind == SwitchKind::OnSignal) switchRequested_.store(true);
   }
 
-  void frameAt(std::uint64_t n, Frame& out) const override {
+  void frameAt(std::uint64_t n, protocol::Frame& out) const override {
     out.number = n;
-    out.timecode = Timecode();
+    out.timecode = protocol::TimecodeValue();
     if (data_.hasTimecode) {
       framesToLabel(data_.timecodeStart + timecodeFramesAt(n), data_.counting, out.timecode);
       out.timecode.standard = data_.standard;
@@ -249,16 +249,17 @@ class FileScene final : public Scene {
 
     std::uint64_t f = 0;
     const Phase& phase = phaseAt(n, f);
-    const Description& description = *phase.description;
-    out.segments.resize(description.subjects.size());
-    out.markers.resize(description.subjects.size());
+    out.segmentCounts.clear();
+    out.segments.clear();
+    out.markerCounts.clear();
+    out.markers.clear();
     const auto mixQuat = [](const Quat& a, const Quat& b, double t) { return slerp(a, b, t); };
     const auto step = [](bool a, bool, double) { return a; };
-    for (std::size_t s = 0; s < description.subjects.size(); ++s) {
+    for (std::size_t s = 0; s < phase.segments.size(); ++s) {
       const std::vector<SegmentTracks>& segments = phase.segments[s];
-      out.segments[s].resize(segments.size());
+      out.segmentCounts.push_back(static_cast<std::uint32_t>(segments.size()));
       for (std::size_t k = 0; k < segments.size(); ++k) {
-        SegmentPose& pose = out.segments[s][k];
+        protocol::SegmentSample& pose = out.segments.emplace_back();
         const Vec3 t = sample(segments[k].translation, f, phase.linear, Vec3{0, 0, 0}, lerp);
         const Quat q = sample(segments[k].rotation, f, phase.linear, kIdentityQuat, mixQuat);
         std::copy(t.begin(), t.end(), pose.translation);
@@ -266,9 +267,9 @@ class FileScene final : public Scene {
         pose.occluded = sample(segments[k].occluded, f, false, false, step);
       }
       const std::vector<MarkerTracks>& markers = phase.markers[s];
-      out.markers[s].resize(markers.size());
+      out.markerCounts.push_back(static_cast<std::uint32_t>(markers.size()));
       for (std::size_t k = 0; k < markers.size(); ++k) {
-        MarkerPosition& marker = out.markers[s][k];
+        protocol::MarkerSample& marker = out.markers.emplace_back();
         const Vec3 p = sample(markers[k].position, f, phase.linear, Vec3{0, 0, 0}, lerp);
         std::copy(p.begin(), p.end(), marker.position);
         marker.occluded = sample(markers[k].occluded, f, false, false, step);
@@ -314,7 +315,8 @@ class FileScene final : public Scene {
     return static_cast<std::uint64_t>(std::fmod(elapsed, static_cast<long double>(day)));
   }
 
-  static void unlabeledAt(const Phase& phase, std::uint64_t f, std::vector<MarkerPosition>& out) {
+  static void unlabeledAt(const Phase& phase, std::uint64_t f,
+                          std::vector<protocol::UnlabeledSample>& out) {
     const KeyTrack<std::vector<Vec3>>& track = phase.unlabeled;
     if (track.frames.empty()) {
       out.clear();
@@ -331,7 +333,6 @@ class FileScene final : public Scene {
     for (std::size_t k = 0; k < from.size(); ++k) {
       const Vec3 p = mix ? lerp(from[k], track.values[next][k], fraction) : from[k];
       std::copy(p.begin(), p.end(), out[k].position);
-      out[k].occluded = false;
     }
   }
 
@@ -534,7 +535,7 @@ class Loader {
           std::max<std::uint32_t>(1, static_cast<std::uint32_t>(std::lround(data.framesPerSecond))),
           false};
     }
-    Timecode start;
+    protocol::TimecodeValue start;
     if (j.contains("start") && !timecodeLabel(j["start"], at(path, "start"), start)) return false;
     std::string what;
     if (!labelToFrames(start, data.counting, data.timecodeStart, what)) {
@@ -544,7 +545,7 @@ class Loader {
     return true;
   }
 
-  bool timecodeLabel(const json& j, const std::string& path, Timecode& out) {
+  bool timecodeLabel(const json& j, const std::string& path, protocol::TimecodeValue& out) {
     std::uint32_t* fields[4] = {&out.hours, &out.minutes, &out.seconds, &out.frames};
     if (j.is_array()) {
       if (j.size() != 4) {
@@ -586,7 +587,7 @@ class Loader {
     return true;
   }
 
-  bool readDescription(const json& subjects, const std::string& path, Description& out,
+  bool readDescription(const json& subjects, const std::string& path, protocol::Description& out,
                        std::unordered_map<std::string, std::size_t>& subjectIndex) {
     if (!subjects.is_array())
       return fail(path, "expected an array of subjects, found " + describe(subjects));
@@ -595,7 +596,7 @@ class Loader {
       const std::string sPath = at(path, s);
       const json& subject = subjects[s];
       if (!checkKeys(subject, sPath, kKeys)) return false;
-      SubjectDescription desc;
+      protocol::SubjectInfo desc;
       if (!subject.contains("name")) return fail(sPath, "missing 'name' (it may be empty)");
       if (!toString(subject["name"], at(sPath, "name"), desc.name)) return false;
       if (!subjectIndex.emplace(desc.name, s).second) {
@@ -612,7 +613,7 @@ class Loader {
           static const char* const kSegmentKeys[] = {"name", "parent"};
           const std::string kPath = at(segPath, k);
           if (!checkKeys(segments[k], kPath, kSegmentKeys)) return false;
-          SegmentDescription segment;
+          protocol::SegmentInfo segment;
           if (!segments[k].contains("name")) return fail(kPath, "missing 'name'");
           if (!toString(segments[k]["name"], at(kPath, "name"), segment.name)) return false;
           if (segment.name.empty())
@@ -654,7 +655,7 @@ class Loader {
 
   bool phase(const json& j, const std::string& path, Phase& out) {
     if (!j.contains("subjects")) return fail(path, "missing 'subjects' (an array, possibly empty)");
-    auto description = std::make_shared<Description>();
+    auto description = std::make_shared<protocol::Description>();
     std::unordered_map<std::string, std::size_t> subjectIndex;
     if (!readDescription(j["subjects"], at(path, "subjects"), *description, subjectIndex))
       return false;
@@ -702,7 +703,8 @@ class Loader {
     return true;
   }
 
-  bool keyframes(const json& keys, const std::string& path, const Description& description,
+  bool keyframes(const json& keys, const std::string& path,
+                 const protocol::Description& description,
                  const std::unordered_map<std::string, std::size_t>& subjectIndex, Phase& out,
                  std::uint64_t& lastFrame) {
     if (!keys.is_array())
@@ -713,7 +715,7 @@ class Loader {
     std::vector<std::unordered_map<std::string, std::size_t>> markerIndex(
         description.subjects.size());
     for (std::size_t s = 0; s < description.subjects.size(); ++s) {
-      const SubjectDescription& subject = description.subjects[s];
+      const protocol::SubjectInfo& subject = description.subjects[s];
       for (std::size_t k = 0; k < subject.segments.size(); ++k)
         segmentIndex[s][subject.segments[k].name] = k;
       for (std::size_t k = 0; k < subject.markers.size(); ++k)
@@ -774,7 +776,7 @@ class Loader {
     return true;
   }
 
-  bool subjectValues(const json& j, const std::string& path, const SubjectDescription& subject,
+  bool subjectValues(const json& j, const std::string& path, const protocol::SubjectInfo& subject,
                      const std::unordered_map<std::string, std::size_t>& segmentIndex,
                      const std::unordered_map<std::string, std::size_t>& markerIndex,
                      std::uint64_t frame, std::vector<SegmentTracks>& segments,

@@ -47,15 +47,15 @@ std::uint64_t framesPerDay(const TimecodeCounting& counting) {
   return timecodeFramesPerDay(StandardOf(counting));
 }
 
-std::string formatLabel(const Timecode& label, bool dropFrame) {
+std::string formatLabel(const protocol::TimecodeValue& label, bool dropFrame) {
   char text[64];
   std::snprintf(text, sizeof text, "%02u:%02u:%02u%c%02u", label.hours, label.minutes,
                 label.seconds, dropFrame ? ';' : ':', label.frames);
   return text;
 }
 
-bool labelToFrames(const Timecode& label, const TimecodeCounting& counting, std::uint64_t& frames,
-                   std::string& error) {
+bool labelToFrames(const protocol::TimecodeValue& label, const TimecodeCounting& counting,
+                   std::uint64_t& frames, std::string& error) {
   if (labelToCount(label, StandardOf(counting), frames)) return true;
   const bool fieldsValid = label.hours < 24 && label.minutes < 60 && label.seconds < 60 &&
                            label.frames < counting.framesPerSecond;
@@ -69,7 +69,8 @@ bool labelToFrames(const Timecode& label, const TimecodeCounting& counting, std:
   return false;
 }
 
-void framesToLabel(std::uint64_t frames, const TimecodeCounting& counting, Timecode& label) {
+void framesToLabel(std::uint64_t frames, const TimecodeCounting& counting,
+                   protocol::TimecodeValue& label) {
   const std::uint32_t standard = label.standard;
   label = countToLabel(frames, StandardOf(counting));
   label.standard = standard;

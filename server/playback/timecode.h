@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "scene.h"
+#include "orbel/protocol/messages.h"
 
 namespace orbel::server::playback {
 
@@ -27,14 +27,15 @@ std::uint64_t framesPerDay(const TimecodeCounting& counting);
 // Label to frames since midnight. Answers false and sets error (quoting the
 // label) when a field is out of range or, in drop-frame, the label is one of
 // the skipped ones.
-bool labelToFrames(const Timecode& label, const TimecodeCounting& counting, std::uint64_t& frames,
-                   std::string& error);
+bool labelToFrames(const protocol::TimecodeValue& label, const TimecodeCounting& counting,
+                   std::uint64_t& frames, std::string& error);
 
 // Frames since midnight (taken modulo one day) to a label; the standard is
 // left as the caller set it.
-void framesToLabel(std::uint64_t frames, const TimecodeCounting& counting, Timecode& label);
+void framesToLabel(std::uint64_t frames, const TimecodeCounting& counting,
+                   protocol::TimecodeValue& label);
 
 // "10:20:30:12", with ';' before the frames in drop-frame.
-std::string formatLabel(const Timecode& label, bool dropFrame);
+std::string formatLabel(const protocol::TimecodeValue& label, bool dropFrame);
 
 }  // namespace orbel::server::playback

@@ -1,6 +1,7 @@
 // A real recording played back by the server reaches the client exactly.
 #include <gtest/gtest.h>
 
+#include "frame_samples.h"
 #include "playback/loaders.h"
 #include "test_scenes.h"
 
@@ -8,6 +9,8 @@ namespace orbel::testing {
 namespace {
 
 namespace Result = sdk::Result;
+using orbel_test::markerOf;
+using orbel_test::segmentOf;
 
 TEST(BvhThroughServer, RecordingArrivesBitForBit) {
   std::string error;
@@ -23,7 +26,7 @@ TEST(BvhThroughServer, RecordingArrivesBitForBit) {
     ASSERT_TRUE(takeFrame(c));
     const std::uint64_t n = c.GetFrameNumber().FrameNumber;
     const auto description = scene->descriptionAt(n);
-    server::Frame frame;
+    protocol::Frame frame;
     scene->frameAt(n, frame);
     ASSERT_EQ(c.GetSubjectCount().SubjectCount, description->subjects.size());
     for (std::size_t s = 0; s < description->subjects.size(); ++s) {
@@ -37,17 +40,17 @@ TEST(BvhThroughServer, RecordingArrivesBitForBit) {
         const auto t = c.GetSegmentLocalTranslation(subject.name, seg.name);
         const auto r = c.GetSegmentLocalRotationQuaternion(subject.name, seg.name);
         for (int i = 0; i < 3; ++i) {
-          EXPECT_TRUE(sameBits(t.Translation[i], frame.segments[s][k].translation[i]));
+          EXPECT_TRUE(sameBits(t.Translation[i], segmentOf(frame, s, k).translation[i]));
         }
         for (int i = 0; i < 4; ++i) {
-          EXPECT_TRUE(sameBits(r.Rotation[i], frame.segments[s][k].rotation[i]));
+          EXPECT_TRUE(sameBits(r.Rotation[i], segmentOf(frame, s, k).rotation[i]));
         }
       }
       ASSERT_EQ(c.GetMarkerCount(subject.name).MarkerCount, subject.markers.size());
       for (std::size_t k = 0; k < subject.markers.size(); ++k) {
         const auto p = c.GetMarkerGlobalTranslation(subject.name, subject.markers[k]);
         for (int i = 0; i < 3; ++i) {
-          EXPECT_TRUE(sameBits(p.Translation[i], frame.markers[s][k].position[i]));
+          EXPECT_TRUE(sameBits(p.Translation[i], markerOf(frame, s, k).position[i]));
         }
       }
     }

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "ClientTesting.h"
+#include "frame_samples.h"
 #include "orbel/protocol/messages.h"
 #include "stream_timecode.h"
 #include "synthetic_scene.h"
@@ -16,6 +17,8 @@ namespace orbel::testing {
 namespace {
 
 namespace Result = sdk::Result;
+using orbel_test::markerOf;
+using orbel_test::segmentOf;
 using std::chrono::milliseconds;
 
 std::shared_ptr<server::SyntheticScene> syntheticScene(const std::string& preset = "default",
@@ -39,13 +42,13 @@ void expectFrameExactly(const sdk::Client& c, const server::Scene& scene) {
   ASSERT_EQ(number.Result, Result::Success);
   const std::uint64_t n = number.FrameNumber;
   const auto description = scene.descriptionAt(n);
-  server::Frame frame;
+  protocol::Frame frame;
   scene.frameAt(n, frame);
   SCOPED_TRACE("frame " + std::to_string(n));
 
   ASSERT_EQ(c.GetSubjectCount().SubjectCount, description->subjects.size());
   for (std::size_t s = 0; s < description->subjects.size(); ++s) {
-    const server::SubjectDescription& subject = description->subjects[s];
+    const protocol::SubjectInfo& subject = description->subjects[s];
     const sdk::String name = c.GetSubjectName(static_cast<unsigned>(s)).SubjectName;
     ASSERT_EQ(std::string(name), subject.name);
     ASSERT_EQ(c.GetSegmentCount(name).SegmentCount, subject.segments.size());
@@ -58,7 +61,7 @@ void expectFrameExactly(const sdk::Client& c, const server::Scene& scene) {
       const auto r = c.GetSegmentLocalRotationQuaternion(name, segName.SegmentName);
       ASSERT_EQ(t.Result, Result::Success);
       ASSERT_EQ(r.Result, Result::Success);
-      const server::SegmentPose& pose = frame.segments[s][k];
+      const protocol::SegmentSample& pose = segmentOf(frame, s, k);
       for (int i = 0; i < 3; ++i) EXPECT_TRUE(sameBits(t.Translation[i], pose.translation[i]));
       for (int i = 0; i < 4; ++i) EXPECT_TRUE(sameBits(r.Rotation[i], pose.rotation[i]));
       EXPECT_EQ(t.Occluded, pose.occluded);
@@ -70,9 +73,9 @@ void expectFrameExactly(const sdk::Client& c, const server::Scene& scene) {
       const auto p = c.GetMarkerGlobalTranslation(name, markerName.MarkerName);
       ASSERT_EQ(p.Result, Result::Success);
       for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(sameBits(p.Translation[i], frame.markers[s][k].position[i]));
+        EXPECT_TRUE(sameBits(p.Translation[i], markerOf(frame, s, k).position[i]));
       }
-      EXPECT_EQ(p.Occluded, frame.markers[s][k].occluded);
+      EXPECT_EQ(p.Occluded, markerOf(frame, s, k).occluded);
     }
   }
   ASSERT_EQ(c.GetUnlabeledMarkerCount().MarkerCount, frame.unlabeled.size());
@@ -123,7 +126,7 @@ TEST(ClientAgainstServer, ServerTimecodeIsComputedFromTheFrameNumber) {
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(takeFrame(c));
     const std::uint64_t n = c.GetFrameNumber().FrameNumber;
-    const server::Timecode want =
+    const protocol::TimecodeValue want =
         server::timecodeAtFrame(n, server::FrameRate{120, 1}, server::TimecodeStandard::NTSCDrop);
     const auto tc = c.GetTimecode();
     ASSERT_EQ(tc.Result, Result::Success);
@@ -206,18 +209,10 @@ TEST(ClientAgainstServer, FrameTimingCarriesServerAndReceiveTimes) {
 
 // Wire size of one frame of the scene, with and without the marker section.
 std::size_t frameBytes(const server::Scene& scene, std::uint8_t kinds) {
-  server::Frame f;
+  protocol::Frame f;
   scene.frameAt(0, f);
-  protocol::Frame w;
-  for (std::size_t s = 0; s < f.segments.size(); ++s) {
-    w.segmentCounts.push_back(static_cast<std::uint32_t>(f.segments[s].size()));
-    w.segments.resize(w.segments.size() + f.segments[s].size());
-    w.markerCounts.push_back(static_cast<std::uint32_t>(f.markers[s].size()));
-    w.markers.resize(w.markers.size() + f.markers[s].size());
-  }
-  w.unlabeled.resize(f.unlabeled.size());
   std::vector<std::uint8_t> bytes;
-  protocol::encode(w, kinds, bytes);
+  protocol::encode(f, kinds, bytes);
   return bytes.size();
 }
 

@@ -6,9 +6,9 @@
 
 namespace orbel::testing {
 
-std::shared_ptr<const server::Description> FixedScene::makeDescription() {
-  auto d = std::make_shared<server::Description>();
-  server::SubjectDescription rig;
+std::shared_ptr<const protocol::Description> FixedScene::makeDescription() {
+  auto d = std::make_shared<protocol::Description>();
+  protocol::SubjectInfo rig;
   rig.name = "Rig";
   rig.segments = {{"Root", ""}, {"Child", "Root"}};
   rig.markers = {"Tip"};
@@ -16,28 +16,30 @@ std::shared_ptr<const server::Description> FixedScene::makeDescription() {
   return d;
 }
 
-std::shared_ptr<const server::Description> FixedScene::descriptionAt(std::uint64_t) const {
+std::shared_ptr<const protocol::Description> FixedScene::descriptionAt(std::uint64_t) const {
   return description_;
 }
 
-void FixedScene::frameAt(std::uint64_t n, server::Frame& out) const {
+void FixedScene::frameAt(std::uint64_t n, protocol::Frame& out) const {
   out.number = n;
   out.timecode = {};
-  out.segments.assign(1, std::vector<server::SegmentPose>(2));
-  server::SegmentPose& root = out.segments[0][0];
+  out.segmentCounts.assign(1, 2);
+  out.segments.assign(2, {});
+  protocol::SegmentSample& root = out.segments[0];
   root.translation[0] = 1;
   root.translation[1] = 2;
   root.translation[2] = 3;
   std::memcpy(root.rotation, kRootRotation, sizeof root.rotation);
-  server::SegmentPose& child = out.segments[0][1];
+  protocol::SegmentSample& child = out.segments[1];
   child.translation[0] = 0.5;
   child.translation[1] = -1;
   child.translation[2] = 2;
-  out.markers.assign(1, std::vector<server::MarkerPosition>(1));
-  out.markers[0][0].position[0] = 1;
-  out.markers[0][0].position[1] = 2;
-  out.markers[0][0].position[2] = 3;
-  out.unlabeled.assign(4, server::MarkerPosition{});
+  out.markerCounts.assign(1, 1);
+  out.markers.assign(1, {});
+  out.markers[0].position[0] = 1;
+  out.markers[0].position[1] = 2;
+  out.markers[0].position[2] = 3;
+  out.unlabeled.assign(4, {});
   const double points[4][3] = {{1, 2, 3}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
   for (int u = 0; u < 4; ++u) std::memcpy(out.unlabeled[u].position, points[u], sizeof points[u]);
 }

@@ -28,12 +28,12 @@ class FixedScene : public server::Scene {
                                               0.5477225575051661, 0.7302967433402214};
 
   double framesPerSecond() const override { return 200; }
-  std::shared_ptr<const server::Description> descriptionAt(std::uint64_t) const override;
-  void frameAt(std::uint64_t n, server::Frame& out) const override;
+  std::shared_ptr<const protocol::Description> descriptionAt(std::uint64_t) const override;
+  void frameAt(std::uint64_t n, protocol::Frame& out) const override;
 
  private:
-  std::shared_ptr<const server::Description> description_ = makeDescription();
-  static std::shared_ptr<const server::Description> makeDescription();
+  std::shared_ptr<const protocol::Description> description_ = makeDescription();
+  static std::shared_ptr<const protocol::Description> makeDescription();
 };
 
 // Polls until the predicate holds or the deadline passes; answers the last

@@ -428,26 +428,28 @@ void ExpectNoNonFiniteWord(const std::string& path) {
 class NonFiniteScene : public server::Scene {
  public:
   double framesPerSecond() const override { return 120.0; }
-  std::shared_ptr<const server::Description> descriptionAt(std::uint64_t) const override {
+  std::shared_ptr<const protocol::Description> descriptionAt(std::uint64_t) const override {
     return mDescription;
   }
-  void frameAt(std::uint64_t n, server::Frame& out) const override {
+  void frameAt(std::uint64_t n, protocol::Frame& out) const override {
     const double bad = n % 2 == 0 ? std::nan("") : HUGE_VAL;
     const double v = static_cast<double>(n % 1000);
     out.number = n;
-    out.segments.assign(1, std::vector<server::SegmentPose>(1));
-    out.markers.assign(1, std::vector<server::MarkerPosition>(1));
+    out.segmentCounts.assign(1, 1);
+    out.segments.assign(1, {});
+    out.markerCounts.assign(1, 1);
+    out.markers.assign(1, {});
     out.unlabeled.clear();
-    server::SegmentPose& hips = out.segments[0][0];
+    protocol::SegmentSample& hips = out.segments[0];
     hips.translation[0] = n % 3 == 0 ? bad : v;
     hips.rotation[3] = n % 3 == 1 ? bad : 1.0;
-    out.markers[0][0].position[1] = n % 3 == 0 ? -bad : v;
+    out.markers[0].position[1] = n % 3 == 0 ? -bad : v;
   }
 
  private:
-  std::shared_ptr<const server::Description> mDescription =
-      std::make_shared<const server::Description>(
-          server::Description{{{"Bob", {{"Hips", ""}}, {"LFHD"}}}});
+  std::shared_ptr<const protocol::Description> mDescription =
+      std::make_shared<const protocol::Description>(
+          protocol::Description{0, {{"Bob", {{"Hips", ""}}, {"LFHD"}}}});
 };
 
 TEST_F(ShellSession, NonFiniteValuesNeverReachANodeAKeyASaveOrAnExport) {

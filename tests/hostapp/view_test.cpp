@@ -225,7 +225,7 @@ class ViewTest : public PluginShellFixture {
       for (const auto& segment : subject.segments) counts.bones += segment.parent.empty() ? 0 : 1;
       counts.markers += static_cast<int>(subject.markers.size());
     }
-    server::Frame frame;
+    protocol::Frame frame;
     mScene->frameAt(0, frame);
     counts.unlabeled = static_cast<int>(frame.unlabeled.size());
     return counts;

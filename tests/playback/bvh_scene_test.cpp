@@ -12,10 +12,15 @@
 #include <sstream>
 
 #include "bvh_scene.h"
+#include "frame_samples.h"
 #include "playback/loaders.h"
 
 namespace orbel::server::playback {
 namespace {
+
+using orbel_test::markerOf;
+using orbel_test::segmentOf;
+using protocol::Frame;
 
 std::string mocapPath(const std::string& file) { return std::string(ORBEL_MOCAP_DIR) + "/" + file; }
 
@@ -92,8 +97,8 @@ TEST_P(PlaybackTest, PosesAndMarkersMatchAnIndependentEvaluation) {
     SCOPED_TRACE("frame " + std::to_string(f));
     const std::vector<double> values = motionLine(text, f);
     scene->frameAt(f, out);
-    ASSERT_EQ(out.segments.size(), 1u);
-    ASSERT_EQ(out.segments[0].size(), clip.joints.size());
+    ASSERT_EQ(out.segmentCounts.size(), 1u);
+    ASSERT_EQ(out.segments.size(), clip.joints.size());
 
     std::vector<Eigen::Affine3d> world(clip.joints.size());
     std::size_t next = 0;  // walks the line's values in joint order
@@ -118,7 +123,7 @@ TEST_P(PlaybackTest, PosesAndMarkersMatchAnIndependentEvaluation) {
       local.translation() = translation;
       world[j] = joint.parent < 0 ? local : world[static_cast<std::size_t>(joint.parent)] * local;
 
-      const SegmentPose& pose = out.segments[0][j];
+      const protocol::SegmentSample& pose = segmentOf(out, 0, j);
       const Eigen::Quaterniond served(pose.rotation[3], pose.rotation[0], pose.rotation[1],
                                       pose.rotation[2]);
       EXPECT_NEAR(served.norm(), 1.0, 1e-12);
@@ -130,7 +135,7 @@ TEST_P(PlaybackTest, PosesAndMarkersMatchAnIndependentEvaluation) {
       EXPECT_NEAR(pose.translation[2], t.z(), 1e-12);
 
       const Eigen::Vector3d marker = kToZUp * world[j].translation();
-      const MarkerPosition& m = out.markers[0][j];
+      const protocol::MarkerSample& m = markerOf(out, 0, j);
       EXPECT_NEAR(m.position[0], marker.x(), 1e-9);
       EXPECT_NEAR(m.position[1], marker.y(), 1e-9);
       EXPECT_NEAR(m.position[2], marker.z(), 1e-9);
@@ -151,7 +156,7 @@ TEST_P(PlaybackTest, MappingBackToYUpGivesTheFilesRootPositionBitForBit) {
   for (std::size_t f = 0; f < 60; ++f) {
     const std::vector<double> values = motionLine(text, f);
     scene->frameAt(f, out);
-    const double* t = out.segments[0][0].translation;
+    const double* t = segmentOf(out, 0, 0).translation;
     EXPECT_EQ(t[0], values[0]);
     EXPECT_EQ(t[2], values[1]);
     EXPECT_EQ(-t[1], values[2]);
@@ -167,11 +172,15 @@ INSTANTIATE_TEST_SUITE_P(Mocap, PlaybackTest,
                            return name.substr(0, name.find('.'));
                          });
 
-bool sameFrameValues(const std::vector<SegmentPose>& a, const std::vector<SegmentPose>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::memcmp(a[i].translation, b[i].translation, sizeof a[i].translation) != 0 ||
-        std::memcmp(a[i].rotation, b[i].rotation, sizeof a[i].rotation) != 0) {
+// Subject s of frame a against subject t of frame b.
+bool sameFrameValues(const protocol::Frame& a, std::size_t s, const protocol::Frame& b,
+                     std::size_t t) {
+  if (a.segmentCounts.at(s) != b.segmentCounts.at(t)) return false;
+  for (std::size_t i = 0; i < a.segmentCounts[s]; ++i) {
+    const protocol::SegmentSample& p = segmentOf(a, s, i);
+    const protocol::SegmentSample& q = segmentOf(b, t, i);
+    if (std::memcmp(p.translation, q.translation, sizeof p.translation) != 0 ||
+        std::memcmp(p.rotation, q.rotation, sizeof p.rotation) != 0) {
       return false;
     }
   }
@@ -190,7 +199,7 @@ TEST(BvhSceneTest, EachFileIsASubjectWithJointsAsSegmentsAndOneMarkerPerJoint) {
   ASSERT_EQ(description->subjects.size(), 3u);
   const char* names[] = {"walk", "hop", "run_short"};
   for (std::size_t s = 0; s < 3; ++s) {
-    const SubjectDescription& subject = description->subjects[s];
+    const protocol::SubjectInfo& subject = description->subjects[s];
     SCOPED_TRACE(subject.name);
     EXPECT_EQ(subject.name, names[s]);
     ASSERT_EQ(subject.segments.size(), 31u);
@@ -198,7 +207,7 @@ TEST(BvhSceneTest, EachFileIsASubjectWithJointsAsSegmentsAndOneMarkerPerJoint) {
     EXPECT_EQ(subject.segments[0].name, "Hips");
     EXPECT_EQ(subject.segments[0].parent, "");
     std::set<std::string> segmentNames;
-    for (const SegmentDescription& segment : subject.segments) {
+    for (const protocol::SegmentInfo& segment : subject.segments) {
       if (&segment != &subject.segments[0]) {
         EXPECT_EQ(segmentNames.count(segment.parent), 1u) << segment.name;
       }
@@ -234,13 +243,13 @@ TEST(BvhSceneTest, EverySubjectLoopsOverItsOwnFrames) {
     both->frameAt(row.n, a);
     EXPECT_EQ(a.number, row.n);
     run->frameAt(row.n % 75, b);
-    EXPECT_TRUE(sameFrameValues(a.segments[1], b.segments[0]));
+    EXPECT_TRUE(sameFrameValues(a, 1, b, 0));
     both->frameAt(row.n % 994, b);
-    EXPECT_TRUE(sameFrameValues(a.segments[0], b.segments[0]));
+    EXPECT_TRUE(sameFrameValues(a, 0, b, 0));
   }
   both->frameAt(0, a);
   both->frameAt(1, b);
-  EXPECT_FALSE(sameFrameValues(a.segments[0], b.segments[0])) << "consecutive frames differ";
+  EXPECT_FALSE(sameFrameValues(a, 0, b, 0)) << "consecutive frames differ";
 }
 
 TEST(BvhSceneTest, FrameAtReusesTheCallersStorage) {
@@ -253,11 +262,11 @@ TEST(BvhSceneTest, FrameAtReusesTheCallersStorage) {
   scene->frameAt(0, out);
   EXPECT_TRUE(out.unlabeled.empty());
   EXPECT_EQ(out.timecode.standard, 0u);
-  const SegmentPose* poses = out.segments[0].data();
-  const MarkerPosition* markers = out.markers[0].data();
+  const protocol::SegmentSample* poses = out.segments.data();
+  const protocol::MarkerSample* markers = out.markers.data();
   for (std::uint64_t n = 1; n < 200; ++n) scene->frameAt(n, out);
-  EXPECT_EQ(out.segments[0].data(), poses);
-  EXPECT_EQ(out.markers[0].data(), markers);
+  EXPECT_EQ(out.segments.data(), poses);
+  EXPECT_EQ(out.markers.data(), markers);
 }
 
 BvhClip tinyClip(double frameTime, std::size_t frames) {
@@ -285,8 +294,8 @@ TEST(BvhSceneTest, ASubjectAtAnotherRateKeepsItsOwnSpeed) {
   const double slowFrame[] = {0, 0, 1, 1, 2, 2, 0, 0, 1};
   for (std::uint64_t n = 0; n < 9; ++n) {
     scene->frameAt(n, out);
-    EXPECT_EQ(out.segments[0][0].translation[0], static_cast<double>(n % 4)) << n;
-    EXPECT_EQ(out.segments[1][0].translation[0], slowFrame[n]) << n;
+    EXPECT_EQ(segmentOf(out, 0, 0).translation[0], static_cast<double>(n % 4)) << n;
+    EXPECT_EQ(segmentOf(out, 1, 0).translation[0], slowFrame[n]) << n;
   }
 }
 

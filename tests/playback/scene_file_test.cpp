@@ -10,10 +10,15 @@
 #include <thread>
 
 #include "error_text.h"
+#include "frame_samples.h"
 #include "playback/loaders.h"
 
 namespace orbel::server::playback {
 namespace {
+
+using orbel_test::markerOf;
+using orbel_test::segmentOf;
+using protocol::Frame;
 
 std::string scenePath(const std::string& file) {
   return std::string(ORBEL_SCENES_DIR) + "/" + file;
@@ -35,7 +40,7 @@ std::unique_ptr<Scene> parse(const std::string& text) {
 
 std::vector<double> vec(const double* v, std::size_t n) { return std::vector<double>(v, v + n); }
 
-std::string timecodeText(const Timecode& t) {
+std::string timecodeText(const protocol::TimecodeValue& t) {
   char text[64];
   std::snprintf(text, sizeof text, "%02u:%02u:%02u:%02u/%u", t.hours, t.minutes, t.seconds,
                 t.frames, t.standard);
@@ -53,17 +58,12 @@ TEST_P(ExampleScenes, LoadAndFillFramesLaidOutLikeTheirDescription) {
   for (std::uint64_t n : {0u, 1u, 59u, 60u, 119u, 120u, 121u, 100000u}) {
     const auto description = scene->descriptionAt(n);
     scene->frameAt(n, out);
-    ASSERT_EQ(out.segments.size(), description->subjects.size());
-    ASSERT_EQ(out.markers.size(), description->subjects.size());
-    for (std::size_t s = 0; s < description->subjects.size(); ++s) {
-      EXPECT_EQ(out.segments[s].size(), description->subjects[s].segments.size());
-      EXPECT_EQ(out.markers[s].size(), description->subjects[s].markers.size());
-      for (const SegmentPose& pose : out.segments[s]) {
-        const double norm =
-            std::sqrt(pose.rotation[0] * pose.rotation[0] + pose.rotation[1] * pose.rotation[1] +
-                      pose.rotation[2] * pose.rotation[2] + pose.rotation[3] * pose.rotation[3]);
-        EXPECT_NEAR(norm, 1.0, 1e-12);
-      }
+    ASSERT_EQ(misfit(*description, out), "");
+    for (const protocol::SegmentSample& pose : out.segments) {
+      const double norm =
+          std::sqrt(pose.rotation[0] * pose.rotation[0] + pose.rotation[1] * pose.rotation[1] +
+                    pose.rotation[2] * pose.rotation[2] + pose.rotation[3] * pose.rotation[3]);
+      EXPECT_NEAR(norm, 1.0, 1e-12);
     }
   }
 }
@@ -90,7 +90,7 @@ TEST(SceneFileExamples, AliceWithoutSegmentsAndBobWithHipsSpineAndTwoMarkers) {
   EXPECT_EQ(d->subjects[0].name, "Alice");
   EXPECT_TRUE(d->subjects[0].segments.empty());
   EXPECT_TRUE(d->subjects[0].markers.empty());
-  const SubjectDescription& bob = d->subjects[1];
+  const protocol::SubjectInfo& bob = d->subjects[1];
   EXPECT_EQ(bob.name, "Bob");
   ASSERT_EQ(bob.segments.size(), 2u);
   EXPECT_EQ(bob.segments[0].name, "Hips");
@@ -102,17 +102,17 @@ TEST(SceneFileExamples, AliceWithoutSegmentsAndBobWithHipsSpineAndTwoMarkers) {
   Frame out;
   for (std::uint64_t n : {0u, 1u, 1000000u}) {
     scene->frameAt(n, out);
-    EXPECT_EQ(vec(out.segments[1][0].translation, 3), (std::vector<double>{0.1, -2.5, 95.25}));
-    EXPECT_EQ(vec(out.segments[1][0].rotation, 4), (std::vector<double>{0, 0, 0, 1}));
-    EXPECT_EQ(vec(out.segments[1][1].translation, 3), (std::vector<double>{0, 0, 12.3}));
-    EXPECT_NEAR(out.segments[1][1].rotation[0], std::sin(5 * M_PI / 180), 1e-15);
-    EXPECT_EQ(out.segments[1][1].rotation[1], 0.0);
-    EXPECT_EQ(out.segments[1][1].rotation[2], 0.0);
-    EXPECT_NEAR(out.segments[1][1].rotation[3], std::cos(5 * M_PI / 180), 1e-15);
-    EXPECT_EQ(vec(out.markers[1][0].position, 3), (std::vector<double>{7.5, 1.25, 170.125}));
-    EXPECT_EQ(vec(out.markers[1][1].position, 3), (std::vector<double>{-7.5, 1.25, 170.125}));
-    EXPECT_FALSE(out.segments[1][0].occluded);
-    EXPECT_FALSE(out.markers[1][1].occluded);
+    EXPECT_EQ(vec(segmentOf(out, 1, 0).translation, 3), (std::vector<double>{0.1, -2.5, 95.25}));
+    EXPECT_EQ(vec(segmentOf(out, 1, 0).rotation, 4), (std::vector<double>{0, 0, 0, 1}));
+    EXPECT_EQ(vec(segmentOf(out, 1, 1).translation, 3), (std::vector<double>{0, 0, 12.3}));
+    EXPECT_NEAR(segmentOf(out, 1, 1).rotation[0], std::sin(5 * M_PI / 180), 1e-15);
+    EXPECT_EQ(segmentOf(out, 1, 1).rotation[1], 0.0);
+    EXPECT_EQ(segmentOf(out, 1, 1).rotation[2], 0.0);
+    EXPECT_NEAR(segmentOf(out, 1, 1).rotation[3], std::cos(5 * M_PI / 180), 1e-15);
+    EXPECT_EQ(vec(markerOf(out, 1, 0).position, 3), (std::vector<double>{7.5, 1.25, 170.125}));
+    EXPECT_EQ(vec(markerOf(out, 1, 1).position, 3), (std::vector<double>{-7.5, 1.25, 170.125}));
+    EXPECT_FALSE(segmentOf(out, 1, 0).occluded);
+    EXPECT_FALSE(markerOf(out, 1, 1).occluded);
     EXPECT_TRUE(out.unlabeled.empty());
   }
 }
@@ -148,7 +148,7 @@ TEST(SceneFileExamples, NamesAndParentsAreServedAsWritten) {
     for (std::size_t s = 0; s < row.subjects.size(); ++s) {
       EXPECT_EQ(d->subjects[s].name, row.subjects[s]);
       std::vector<std::pair<std::string, std::string>> segments;
-      for (const SegmentDescription& seg : d->subjects[s].segments)
+      for (const protocol::SegmentInfo& seg : d->subjects[s].segments)
         segments.emplace_back(seg.name, seg.parent);
       EXPECT_EQ(segments, row.segments[s]);
       EXPECT_EQ(d->subjects[s].markers, row.markers[s]);
@@ -161,10 +161,10 @@ TEST(SceneFileExamples, SubjectsWithSharedPrefixesKeepTheirOwnValues) {
   ASSERT_TRUE(scene);
   Frame out;
   scene->frameAt(0, out);
-  EXPECT_EQ(out.segments[0][0].translation[0], 1.0);
-  EXPECT_EQ(out.segments[1][0].translation[0], 2.0);
-  EXPECT_EQ(vec(out.markers[0][0].position, 3), (std::vector<double>{1, 0, 10}));
-  EXPECT_EQ(vec(out.markers[1][0].position, 3), (std::vector<double>{2, 0, 10}));
+  EXPECT_EQ(segmentOf(out, 0, 0).translation[0], 1.0);
+  EXPECT_EQ(segmentOf(out, 1, 0).translation[0], 2.0);
+  EXPECT_EQ(vec(markerOf(out, 0, 0).position, 3), (std::vector<double>{1, 0, 10}));
+  EXPECT_EQ(vec(markerOf(out, 1, 0).position, 3), (std::vector<double>{2, 0, 10}));
 }
 
 TEST(SceneFileExamples, ColonNamesCarryTheirValues) {
@@ -172,9 +172,9 @@ TEST(SceneFileExamples, ColonNamesCarryTheirValues) {
   ASSERT_TRUE(scene);
   Frame out;
   scene->frameAt(7, out);
-  EXPECT_EQ(vec(out.segments[0][0].translation, 3), (std::vector<double>{1, 2, 3}));
-  EXPECT_EQ(vec(out.markers[0][1].position, 3), (std::vector<double>{4, 5, 6}));
-  EXPECT_EQ(vec(out.markers[0][0].position, 3), (std::vector<double>{0, 0, 0}));
+  EXPECT_EQ(vec(segmentOf(out, 0, 0).translation, 3), (std::vector<double>{1, 2, 3}));
+  EXPECT_EQ(vec(markerOf(out, 0, 1).position, 3), (std::vector<double>{4, 5, 6}));
+  EXPECT_EQ(vec(markerOf(out, 0, 0).position, 3), (std::vector<double>{0, 0, 0}));
 }
 
 TEST(SceneFileExamples, UnlabeledCountChangesFromFrameToFrame) {
@@ -230,13 +230,13 @@ TEST(SceneFileExamples, MarkersMoveLinearlyAndOcclusionHoldsUntilTheNextMention)
     SCOPED_TRACE(n);
     scene->frameAt(n, out);
     const double f = static_cast<double>(n % 10);
-    EXPECT_DOUBLE_EQ(out.markers[0][0].position[0], 10 + f);  // LFHD 10 -> 19 over frames 0..9
-    EXPECT_DOUBLE_EQ(out.markers[0][2].position[1], 10 + f);  // C7
-    EXPECT_EQ(vec(out.markers[0][3].position, 3), (std::vector<double>{0, -10, 130}));
-    EXPECT_EQ(out.markers[0][1].occluded, n % 10 >= 5);
-    EXPECT_EQ(vec(out.markers[0][1].position, 3), (std::vector<double>{-10, 0, 160}))
+    EXPECT_DOUBLE_EQ(markerOf(out, 0, 0).position[0], 10 + f);  // LFHD 10 -> 19 over frames 0..9
+    EXPECT_DOUBLE_EQ(markerOf(out, 0, 2).position[1], 10 + f);  // C7
+    EXPECT_EQ(vec(markerOf(out, 0, 3).position, 3), (std::vector<double>{0, -10, 130}));
+    EXPECT_EQ(markerOf(out, 0, 1).occluded, n % 10 >= 5);
+    EXPECT_EQ(vec(markerOf(out, 0, 1).position, 3), (std::vector<double>{-10, 0, 160}))
         << "a keyframe that only occludes keeps the position";
-    EXPECT_FALSE(out.markers[0][0].occluded);
+    EXPECT_FALSE(markerOf(out, 0, 0).occluded);
   }
 }
 
@@ -245,16 +245,16 @@ TEST(SceneFileExamples, RotationsAreSlerpedBetweenKeyframes) {
   ASSERT_TRUE(scene);
   Frame out;
   scene->frameAt(15, out);  // halfway from 0 to 90 degrees about Z
-  EXPECT_NEAR(out.segments[0][0].rotation[2], std::sin(M_PI / 8), 1e-12);
-  EXPECT_NEAR(out.segments[0][0].rotation[3], std::cos(M_PI / 8), 1e-12);
-  EXPECT_NEAR(out.segments[0][1].rotation[1], std::sin(-M_PI / 16),
+  EXPECT_NEAR(segmentOf(out, 0, 0).rotation[2], std::sin(M_PI / 8), 1e-12);
+  EXPECT_NEAR(segmentOf(out, 0, 0).rotation[3], std::cos(M_PI / 8), 1e-12);
+  EXPECT_NEAR(segmentOf(out, 0, 1).rotation[1], std::sin(-M_PI / 16),
               1e-12);  // halfway to -45 about Y
-  EXPECT_NEAR(out.segments[0][1].rotation[3], std::cos(-M_PI / 16), 1e-12);
-  EXPECT_EQ(vec(out.segments[0][1].translation, 3), (std::vector<double>{30, 0, 0}))
+  EXPECT_NEAR(segmentOf(out, 0, 1).rotation[3], std::cos(-M_PI / 16), 1e-12);
+  EXPECT_EQ(vec(segmentOf(out, 0, 1).translation, 3), (std::vector<double>{30, 0, 0}))
       << "a translation given once holds";
   scene->frameAt(60 + 30, out);  // the loop comes back to the middle keyframe exactly
-  EXPECT_NEAR(out.segments[0][0].rotation[2], std::sqrt(0.5), 1e-15);
-  EXPECT_EQ(vec(out.markers[0][0].position, 3), (std::vector<double>{17.68, 47.68, 140}));
+  EXPECT_NEAR(segmentOf(out, 0, 0).rotation[2], std::sqrt(0.5), 1e-15);
+  EXPECT_EQ(vec(markerOf(out, 0, 0).position, 3), (std::vector<double>{17.68, 47.68, 140}));
 }
 
 // --- behaviour between keyframes -----------------------------------------
@@ -305,8 +305,8 @@ TEST(SceneFileTiming, RepeatAndInterpolationChooseTheValueOfEveryFrame) {
     Frame out;
     for (std::size_t n = 0; n < row.xByFrame.size(); ++n) {
       scene->frameAt(n, out);
-      EXPECT_DOUBLE_EQ(out.segments[0][0].translation[0], row.xByFrame[n]) << "frame " << n;
-      EXPECT_EQ(vec(out.segments[0][0].rotation, 4), (std::vector<double>{0, 0, 0, 1}));
+      EXPECT_DOUBLE_EQ(segmentOf(out, 0, 0).translation[0], row.xByFrame[n]) << "frame " << n;
+      EXPECT_EQ(vec(segmentOf(out, 0, 0).rotation, 4), (std::vector<double>{0, 0, 0, 1}));
     }
   }
 }
@@ -336,7 +336,7 @@ TEST(SceneFileTiming, EulerOrdersComposeInTheirListedOrder) {
     Frame out;
     scene->frameAt(0, out);
     for (int i = 0; i < 4; ++i)
-      EXPECT_NEAR(out.segments[0][0].rotation[i], row.expected[i], 1e-15) << i;
+      EXPECT_NEAR(segmentOf(out, 0, 0).rotation[i], row.expected[i], 1e-15) << i;
   }
 }
 
@@ -351,10 +351,10 @@ TEST(SceneFileTiming, SlerpTakesTheShortWayAndServesKeyframesExactly) {
   Frame out;
   scene->frameAt(1, out);
   const double angle =
-      2 * std::atan2(out.segments[0][0].rotation[2], out.segments[0][0].rotation[3]);
+      2 * std::atan2(segmentOf(out, 0, 0).rotation[2], segmentOf(out, 0, 0).rotation[3]);
   EXPECT_NEAR(std::remainder(angle * 180 / M_PI, 360.0), -5.0, 1e-9);
   scene->frameAt(4, out);
-  EXPECT_EQ(vec(out.segments[0][0].rotation, 4), (std::vector<double>{0, 0, 0.6, 0.8}));
+  EXPECT_EQ(vec(segmentOf(out, 0, 0).rotation, 4), (std::vector<double>{0, 0, 0.6, 0.8}));
 }
 
 TEST(SceneFileTiming, UnlabeledMarkersInterpolateOnlyBetweenEqualCounts) {
@@ -373,7 +373,7 @@ TEST(SceneFileTiming, UnlabeledMarkersInterpolateOnlyBetweenEqualCounts) {
     Frame out;
     scene->frameAt(row.n, out);
     std::vector<double> xs;
-    for (const MarkerPosition& m : out.unlabeled) xs.push_back(m.position[0]);
+    for (const protocol::UnlabeledSample& m : out.unlabeled) xs.push_back(m.position[0]);
     EXPECT_EQ(xs, row.xs) << "frame " << row.n;
   }
 }
@@ -395,12 +395,13 @@ TEST(SceneFileSwitch, AfterAGivenNumberOfFrames) {
 
   Frame out;
   scene->frameAt(119, out);
-  ASSERT_EQ(out.segments.size(), 2u);
-  EXPECT_EQ(out.segments[1][0].translation[2], 90.0);
+  ASSERT_EQ(out.segmentCounts.size(), 2u);
+  EXPECT_EQ(segmentOf(out, 1, 0).translation[2], 90.0);
   scene->frameAt(120, out);
-  ASSERT_EQ(out.markers.size(), 2u);
-  EXPECT_EQ(vec(out.markers[1][0].position, 3), (std::vector<double>{0, 0, 165}));
-  EXPECT_EQ(out.segments[0][0].translation[2], 0.0) << "the second description has its own values";
+  ASSERT_EQ(out.markerCounts.size(), 2u);
+  EXPECT_EQ(vec(markerOf(out, 1, 0).position, 3), (std::vector<double>{0, 0, 165}));
+  EXPECT_EQ(segmentOf(out, 0, 0).translation[2], 0.0)
+      << "the second description has its own values";
 }
 
 TEST(SceneFileSwitch, OnSignalFromTheNextFrameAskedFor) {
@@ -411,7 +412,7 @@ TEST(SceneFileSwitch, OnSignalFromTheNextFrameAskedFor) {
   scene->requestSwitch();
   Frame out;
   scene->frameAt(500, out);
-  ASSERT_EQ(out.segments.size(), 2u);
+  ASSERT_EQ(out.segmentCounts.size(), 2u);
   const auto second = scene->descriptionAt(500);
   EXPECT_NE(second, first);
   EXPECT_EQ(second->subjects[1].name, "Dave");
@@ -435,8 +436,7 @@ TEST(SceneFileSwitch, ConcurrentReadersAgreeOnTheSwitchFrame) {
       for (std::uint64_t n = 0; n < 3000; ++n) {
         scene->frameAt(n, out);
         const auto d = scene->descriptionAt(n);
-        ASSERT_EQ(out.segments.size(), d->subjects.size())
-            << "frame and description disagree at " << n;
+        ASSERT_EQ(misfit(*d, out), "") << "frame and description disagree at " << n;
         if (d != first && firstSecond[t] == UINT64_MAX) firstSecond[t] = n;
         if (d == first) {
           ASSERT_EQ(firstSecond[t], UINT64_MAX) << "switched back at " << n;
@@ -456,7 +456,7 @@ TEST(SceneFileScene, FrameAtReusesTheCallersStorage) {
   ASSERT_TRUE(scene);
   Frame out;
   scene->frameAt(3, out);  // the largest unlabelled list
-  const MarkerPosition* unlabeled = out.unlabeled.data();
+  const protocol::UnlabeledSample* unlabeled = out.unlabeled.data();
   for (std::uint64_t n = 0; n < 40; ++n) scene->frameAt(n, out);
   scene->frameAt(3, out);
   EXPECT_EQ(out.unlabeled.data(), unlabeled);

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "capture_server.h"
+#include "frame_samples.h"
 #include "playback/loaders.h"
 #include "rotation.h"
 #include "running_server.h"
@@ -22,6 +23,8 @@ namespace orbel::server::playback {
 namespace {
 
 namespace sdk = OrbelDataStreamSDK::CPP;
+using orbel_test::markerOf;
+using orbel_test::segmentOf;
 
 // Waits on the network, not on the machine's speed: the limit is only there
 // so that a broken build fails instead of hanging.
@@ -90,12 +93,12 @@ void expectServedExactly(Served& served) {
   const std::uint64_t n = served.frameNumber();
   SCOPED_TRACE("frame " + std::to_string(n));
   const auto description = served.scene().descriptionAt(n);
-  Frame frame;
+  protocol::Frame frame;
   served.scene().frameAt(n, frame);
 
   ASSERT_EQ(client.GetSubjectCount().SubjectCount, description->subjects.size());
   for (unsigned s = 0; s < description->subjects.size(); ++s) {
-    const SubjectDescription& subject = description->subjects[s];
+    const protocol::SubjectInfo& subject = description->subjects[s];
     SCOPED_TRACE("subject '" + subject.name + "'");
     const sdk::Output_GetSubjectName name = client.GetSubjectName(s);
     ASSERT_EQ(name.Result, sdk::Result::Success);
@@ -104,14 +107,14 @@ void expectServedExactly(Served& served) {
 
     ASSERT_EQ(client.GetSegmentCount(subject.name).SegmentCount, subject.segments.size());
     for (unsigned k = 0; k < subject.segments.size(); ++k) {
-      const SegmentDescription& segment = subject.segments[k];
+      const protocol::SegmentInfo& segment = subject.segments[k];
       EXPECT_EQ(std::string(client.GetSegmentName(subject.name, k).SegmentName), segment.name);
       EXPECT_EQ(std::string(client.GetSegmentParentName(subject.name, segment.name).SegmentName),
                 segment.parent);
       const auto t = client.GetSegmentLocalTranslation(subject.name, segment.name);
       const auto r = client.GetSegmentLocalRotationQuaternion(subject.name, segment.name);
       ASSERT_EQ(t.Result, sdk::Result::Success) << segment.name;
-      const SegmentPose& pose = frame.segments[s][k];
+      const protocol::SegmentSample& pose = segmentOf(frame, s, k);
       EXPECT_TRUE(sameBits(t.Translation, pose.translation, 3)) << segment.name;
       EXPECT_TRUE(sameBits(r.Rotation, pose.rotation, 4)) << segment.name;
       EXPECT_EQ(t.Occluded, pose.occluded) << segment.name;
@@ -121,8 +124,8 @@ void expectServedExactly(Served& served) {
       EXPECT_EQ(std::string(client.GetMarkerName(subject.name, k).MarkerName), subject.markers[k]);
       const auto m = client.GetMarkerGlobalTranslation(subject.name, subject.markers[k]);
       ASSERT_EQ(m.Result, sdk::Result::Success) << subject.markers[k];
-      EXPECT_TRUE(sameBits(m.Translation, frame.markers[s][k].position, 3)) << subject.markers[k];
-      EXPECT_EQ(m.Occluded, frame.markers[s][k].occluded) << subject.markers[k];
+      EXPECT_TRUE(sameBits(m.Translation, markerOf(frame, s, k).position, 3)) << subject.markers[k];
+      EXPECT_EQ(m.Occluded, markerOf(frame, s, k).occluded) << subject.markers[k];
     }
   }
 

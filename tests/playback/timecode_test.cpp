@@ -11,7 +11,7 @@ struct LabelRow {
   const char* name;
   std::uint32_t standard;
   std::uint64_t frames;
-  Timecode label;
+  protocol::TimecodeValue label;
 };
 
 std::ostream& operator<<(std::ostream& os, const LabelRow& row) { return os << row.name; }
@@ -23,7 +23,7 @@ TEST_P(TimecodeLabels, FramesAndLabelAgreeBothWays) {
   TimecodeCounting counting;
   ASSERT_TRUE(countingOfStandard(row.standard, counting));
 
-  Timecode label;
+  protocol::TimecodeValue label;
   framesToLabel(row.frames, counting, label);
   EXPECT_EQ(formatLabel(label, counting.dropFrame), formatLabel(row.label, counting.dropFrame));
 
@@ -62,7 +62,7 @@ TEST(TimecodeCountingTest, LabelsWrapAtTwentyFourHours) {
     SCOPED_TRACE(standard);
     TimecodeCounting counting;
     ASSERT_TRUE(countingOfStandard(standard, counting));
-    Timecode label;
+    protocol::TimecodeValue label;
     framesToLabel(framesPerDay(counting) + 3, counting, label);
     EXPECT_EQ(formatLabel(label, false), "00:00:00:03");
   }
@@ -78,7 +78,7 @@ TEST(TimecodeCountingTest, OnlyTheFourStandardsHaveACounting) {
 TEST(TimecodeCountingTest, ImpossibleLabelsAreRefusedWithTheLabel) {
   struct Row {
     std::uint32_t standard;
-    Timecode label;
+    protocol::TimecodeValue label;
     const char* message;
   };
   const Row rows[] = {
@@ -106,7 +106,7 @@ TEST(TimecodeCountingTest, DropFrameLabelsNeverSkipTheWrongFrames) {
   ASSERT_TRUE(countingOfStandard(3, counting));
   std::string previous;
   for (std::uint64_t f = 0; f < 107892; ++f) {
-    Timecode label;
+    protocol::TimecodeValue label;
     framesToLabel(f, counting, label);
     std::uint64_t back = 0;
     std::string error;

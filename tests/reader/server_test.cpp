@@ -24,44 +24,47 @@
 
 namespace {
 
+namespace protocol = orbel::protocol;
 namespace server = orbel::server;
 using Clock = std::chrono::steady_clock;
 
 // The same description and values on every frame.
 class FixedScene final : public server::Scene {
  public:
-  FixedScene(server::Description description, server::Frame frame)
-      : mDescription(std::make_shared<const server::Description>(std::move(description))),
+  FixedScene(protocol::Description description, protocol::Frame frame)
+      : mDescription(std::make_shared<const protocol::Description>(std::move(description))),
         mFrame(std::move(frame)) {}
 
   double framesPerSecond() const override { return 200; }
-  std::shared_ptr<const server::Description> descriptionAt(std::uint64_t) const override {
+  std::shared_ptr<const protocol::Description> descriptionAt(std::uint64_t) const override {
     return mDescription;
   }
-  void frameAt(std::uint64_t n, server::Frame& out) const override {
+  void frameAt(std::uint64_t n, protocol::Frame& out) const override {
     out = mFrame;
     out.number = n;
   }
   bool providesTimecode() const override { return true; }
 
  private:
-  std::shared_ptr<const server::Description> mDescription;
-  server::Frame mFrame;
+  std::shared_ptr<const protocol::Description> mDescription;
+  protocol::Frame mFrame;
 };
 
 // Bob: Hips (root) and Spine, marker LFHD at (1, 2, 3) in the server's Z-up
 // frame, twelve unlabelled markers at (i, 0, 0), timecode 10:20:30:12 PAL.
 std::shared_ptr<const server::Scene> BobScene() {
-  server::Description description;
+  protocol::Description description;
   description.subjects.push_back({"Bob", {{"Hips", ""}, {"Spine", "Hips"}}, {"LFHD"}});
-  server::Frame frame;
-  frame.segments = {std::vector<server::SegmentPose>(2)};
-  frame.segments[0][0].translation[0] = 10;
-  frame.segments[0][1].translation[0] = 20;
-  frame.markers = {std::vector<server::MarkerPosition>(1)};
-  frame.markers[0][0].position[0] = 1;
-  frame.markers[0][0].position[1] = 2;
-  frame.markers[0][0].position[2] = 3;
+  protocol::Frame frame;
+  frame.segmentCounts = {2};
+  frame.segments.resize(2);
+  frame.segments[0].translation[0] = 10;
+  frame.segments[1].translation[0] = 20;
+  frame.markerCounts = {1};
+  frame.markers.resize(1);
+  frame.markers[0].position[0] = 1;
+  frame.markers[0].position[1] = 2;
+  frame.markers[0].position[2] = 3;
   frame.unlabeled.resize(12);
   for (std::size_t i = 0; i < frame.unlabeled.size(); ++i) {
     frame.unlabeled[i].position[0] = static_cast<double>(i);
@@ -152,14 +155,16 @@ TEST_F(ServerReaderTest, DescriptionAndFrameFromTheServer) {
 class LongNameServerTest : public ServerReaderTest {
  protected:
   std::shared_ptr<const server::Scene> Scene() override {
-    server::Description description;
+    protocol::Description description;
     description.subjects.push_back(
         {"PerformerNumberTwelveOnStage",
          {{"PelvisRootSegmentName", ""}, {"LeftForeArmRollJointSegment", "PelvisRootSegmentName"}},
          {"LeftWristOuterMarkerName"}});
-    server::Frame frame;
-    frame.segments = {std::vector<server::SegmentPose>(2)};
-    frame.markers = {std::vector<server::MarkerPosition>(1)};
+    protocol::Frame frame;
+    frame.segmentCounts = {2};
+    frame.segments.resize(2);
+    frame.markerCounts = {1};
+    frame.markers.resize(1);
     frame.unlabeled.resize(100);
     frame.timecode = {1, 2, 3, 4, 1};
     return std::make_shared<FixedScene>(std::move(description), std::move(frame));

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "Net.h"
 #include "capture_server.h"
@@ -387,23 +388,28 @@ TEST(CaptureServer, StoppingSaysGoodbyeToEveryClient) {
 
 // ---- Scenes that cannot be served -----------------------------------------------------------
 
-// Describes two segments, serves one: a scene bug the server must not pass on.
+// Describes two segments, serves one (counted as `counted`): a scene bug the
+// server must not pass on.
 class MisfitScene : public Scene {
  public:
+  explicit MisfitScene(std::uint32_t counted = 1) : counted_(counted) {}
   double framesPerSecond() const override { return 200; }
-  std::shared_ptr<const Description> descriptionAt(std::uint64_t) const override {
+  std::shared_ptr<const protocol::Description> descriptionAt(std::uint64_t) const override {
     return description_;
   }
-  void frameAt(std::uint64_t n, Frame& out) const override {
+  void frameAt(std::uint64_t n, protocol::Frame& out) const override {
     out.number = n;
-    out.segments.assign(1, std::vector<SegmentPose>(1));
-    out.markers.assign(1, {});
+    out.segmentCounts.assign(1, counted_);
+    out.segments.assign(1, {});
+    out.markerCounts.assign(1, 0);
+    out.markers.clear();
     out.unlabeled.clear();
   }
 
  private:
-  std::shared_ptr<const Description> description_ = [] {
-    auto d = std::make_shared<Description>();
+  std::uint32_t counted_;
+  std::shared_ptr<const protocol::Description> description_ = [] {
+    auto d = std::make_shared<protocol::Description>();
     d->subjects.push_back({"S", {{"A", ""}, {"B", "A"}}, {}});
     return d;
   }();
@@ -413,10 +419,12 @@ class MisfitScene : public Scene {
 class OwnTimecodeScene : public MisfitScene {
  public:
   bool providesTimecode() const override { return true; }
-  void frameAt(std::uint64_t n, Frame& out) const override {
+  void frameAt(std::uint64_t n, protocol::Frame& out) const override {
     out.number = n;
-    out.segments.assign(1, std::vector<SegmentPose>(2));
-    out.markers.assign(1, {});
+    out.segmentCounts.assign(1, 2);
+    out.segments.assign(2, {});
+    out.markerCounts.assign(1, 0);
+    out.markers.clear();
     out.unlabeled.clear();
     out.timecode = {10, 20, 30, 12, 5};
   }
@@ -449,7 +457,7 @@ TEST(CaptureServer, TimecodeIsTheScenesOwnOrComputedAtTheChosenStandard) {
       EXPECT_EQ(f.timecode.hours, 10u);
       EXPECT_EQ(f.timecode.frames, 12u);
     } else {
-      const Timecode want = timecodeAtFrame(f.number, FrameRate{240, 1}, row.option);
+      const protocol::TimecodeValue want = timecodeAtFrame(f.number, FrameRate{240, 1}, row.option);
       EXPECT_EQ(f.timecode.seconds, want.seconds);
       EXPECT_EQ(f.timecode.frames, want.frames);
     }
@@ -457,22 +465,28 @@ TEST(CaptureServer, TimecodeIsTheScenesOwnOrComputedAtTheChosenStandard) {
 }
 
 TEST(CaptureServer, FramesThatDoNotFitTheirDescriptionAreLoggedNotSent) {
-  Served s(std::make_shared<MisfitScene>());
-  RawClient c(s.server->port());
-  c.greet(protocol::Kind::All);
-  Message m;
-  ASSERT_TRUE(c.nextOf(protocol::MessageType::Description, m));
-  // Heartbeats keep coming instead of frames.
-  ASSERT_TRUE(c.next(m));
-  EXPECT_EQ(m.type, protocol::MessageType::Heartbeat);
-  EXPECT_TRUE(s.log->has("subject 'S' has 1 segment poses for 2 segments"));
-  EXPECT_EQ(s.server->framesProduced(), 0u);
+  // Counts that disagree with the description, or samples that disagree
+  // with the counts (which would have the encoder read past them).
+  for (const auto& [counted, logged] :
+       {std::pair<std::uint32_t, const char*>{1, "subject 'S' has 1 segment poses for 2 segments"},
+        {2, "it holds 1 segment poses and 0 marker positions for counts of 2 and 0"}}) {
+    Served s(std::make_shared<MisfitScene>(counted));
+    RawClient c(s.server->port());
+    c.greet(protocol::Kind::All);
+    Message m;
+    ASSERT_TRUE(c.nextOf(protocol::MessageType::Description, m));
+    // Heartbeats keep coming instead of frames.
+    ASSERT_TRUE(c.next(m));
+    EXPECT_EQ(m.type, protocol::MessageType::Heartbeat);
+    EXPECT_TRUE(s.log->has(logged)) << logged;
+    EXPECT_EQ(s.server->framesProduced(), 0u);
+  }
 }
 
 class OversizedScene : public MisfitScene {
  public:
-  std::shared_ptr<const Description> descriptionAt(std::uint64_t) const override {
-    auto d = std::make_shared<Description>();
+  std::shared_ptr<const protocol::Description> descriptionAt(std::uint64_t) const override {
+    auto d = std::make_shared<protocol::Description>();
     d->subjects.push_back({std::string(2000, 'x'), {}, {}});
     return d;
   }

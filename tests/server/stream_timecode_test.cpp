@@ -42,7 +42,7 @@ class TimecodeRows : public ::testing::TestWithParam<Row> {};
 
 TEST_P(TimecodeRows, CountToLabel) {
   const Row& r = GetParam();
-  const Timecode tc = countToLabel(r.count, r.standard);
+  const protocol::TimecodeValue tc = countToLabel(r.count, r.standard);
   EXPECT_EQ(tc.hours, r.h);
   EXPECT_EQ(tc.minutes, r.m);
   EXPECT_EQ(tc.seconds, r.s);
@@ -52,7 +52,7 @@ TEST_P(TimecodeRows, CountToLabel) {
 
 TEST_P(TimecodeRows, LabelToCount) {
   const Row& r = GetParam();
-  Timecode tc;
+  protocol::TimecodeValue tc;
   tc.hours = r.h;
   tc.minutes = r.m;
   tc.seconds = r.s;
@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, TimecodeRows, ::testing::ValuesIn(kRows),
 TEST(Timecode, WrapsAtTwentyFourHours) {
   for (TimecodeStandard s : {TimecodeStandard::PAL, TimecodeStandard::NTSC,
                              TimecodeStandard::NTSCDrop, TimecodeStandard::Film}) {
-    const Timecode tc = countToLabel(timecodeFramesPerDay(s) + 3, s);
+    const protocol::TimecodeValue tc = countToLabel(timecodeFramesPerDay(s) + 3, s);
     EXPECT_EQ(tc.hours, 0u);
     EXPECT_EQ(tc.minutes, 0u);
     EXPECT_EQ(tc.seconds, 0u);
@@ -88,7 +88,7 @@ TEST(Timecode, EveryDropFrameCountRoundTripsOverTheFirstHour) {
 TEST(Timecode, LabelsThatDoNotExistAreRefused) {
   struct Bad {
     TimecodeStandard standard;
-    Timecode label;
+    protocol::TimecodeValue label;
   };
   const Bad bad[] = {
       {TimecodeStandard::NTSCDrop, {0, 1, 0, 0, 0}},   // dropped

@@ -11,10 +11,15 @@
 #include <set>
 #include <sstream>
 
+#include "frame_samples.h"
 #include "synthetic_scene.h"
 
 namespace orbel::server {
 namespace {
+
+using orbel_test::markerOf;
+using orbel_test::segmentOf;
+using protocol::Frame;
 
 using Vec = std::array<double, 3>;
 using Quat = std::array<double, 4>;  // x, y, z, w
@@ -42,16 +47,16 @@ struct World {
 
 // Forward kinematics from the frame's local poses and the description's
 // parent names alone.
-World forwardKinematics(const SubjectDescription& subject, const std::vector<SegmentPose>& poses) {
+World forwardKinematics(const protocol::SubjectInfo& subject, const Frame& f, std::size_t s) {
   std::map<std::string, std::size_t> index;
   for (std::size_t k = 0; k < subject.segments.size(); ++k) index[subject.segments[k].name] = k;
   World w;
-  w.position.resize(poses.size());
-  w.rotation.resize(poses.size());
-  for (std::size_t k = 0; k < poses.size(); ++k) {
-    const Quat local = {poses[k].rotation[0], poses[k].rotation[1], poses[k].rotation[2],
-                        poses[k].rotation[3]};
-    const Vec t = {poses[k].translation[0], poses[k].translation[1], poses[k].translation[2]};
+  w.position.resize(subject.segments.size());
+  w.rotation.resize(subject.segments.size());
+  for (std::size_t k = 0; k < subject.segments.size(); ++k) {
+    const protocol::SegmentSample& pose = segmentOf(f, s, k);
+    const Quat local = {pose.rotation[0], pose.rotation[1], pose.rotation[2], pose.rotation[3]};
+    const Vec t = {pose.translation[0], pose.translation[1], pose.translation[2]};
     if (subject.segments[k].parent.empty()) {
       w.position[k] = t;
       w.rotation[k] = local;
@@ -93,13 +98,13 @@ TEST_P(SyntheticSizes, SkeletonIsAValidHierarchyWithUniqueNames) {
   const auto d = scene.descriptionAt(0);
   ASSERT_EQ(d->subjects.size(), config.subjects);
   std::set<std::string> subjectNames;
-  for (const SubjectDescription& s : d->subjects) {
+  for (const protocol::SubjectInfo& s : d->subjects) {
     EXPECT_TRUE(subjectNames.insert(s.name).second) << s.name;
     ASSERT_EQ(s.segments.size(), config.segmentsPerSubject);
     ASSERT_EQ(s.markers.size(), config.markersPerSubject);
     std::set<std::string> seen;
     int roots = 0;
-    for (const SegmentDescription& seg : s.segments) {
+    for (const protocol::SegmentInfo& seg : s.segments) {
       // Parents come before their children, so the hierarchy has no cycle.
       if (seg.parent.empty()) {
         ++roots;
@@ -129,8 +134,8 @@ TEST_P(SyntheticSizes, MarkersRideRigidlyOnTheirSegments) {
     Frame f;
     scene.frameAt(n, f);
     for (std::size_t s = 0; s < d->subjects.size(); ++s) {
-      const SubjectDescription& subject = d->subjects[s];
-      const World w = forwardKinematics(subject, f.segments[s]);
+      const protocol::SubjectInfo& subject = d->subjects[s];
+      const World w = forwardKinematics(subject, f, s);
       if (firstOffsets.size() <= s) firstOffsets.emplace_back();
       for (std::size_t k = 0; k < subject.markers.size(); ++k) {
         const std::string& marker = subject.markers[k];
@@ -138,7 +143,8 @@ TEST_P(SyntheticSizes, MarkersRideRigidlyOnTheirSegments) {
         std::size_t seg = 0;
         while (subject.segments[seg].name != segment) ++seg;
         Vec relative;
-        for (int i = 0; i < 3; ++i) relative[i] = f.markers[s][k].position[i] - w.position[seg][i];
+        for (int i = 0; i < 3; ++i)
+          relative[i] = markerOf(f, s, k).position[i] - w.position[seg][i];
         const Vec local = rotate(conjugate(w.rotation[seg]), relative);
         if (firstOffsets[s].size() <= k) {
           firstOffsets[s].push_back(local);
@@ -159,10 +165,10 @@ TEST_P(SyntheticSizes, MotionIsSmoothAndRotationsAreUnit) {
   for (std::uint64_t n = 0; n < 240; n += 7) {
     scene.frameAt(n, a);
     scene.frameAt(n + 1, b);
-    for (std::size_t s = 0; s < a.segments.size(); ++s) {
-      for (std::size_t k = 0; k < a.segments[s].size(); ++k) {
-        const SegmentPose& p = a.segments[s][k];
-        const SegmentPose& q = b.segments[s][k];
+    for (std::size_t s = 0; s < a.segmentCounts.size(); ++s) {
+      for (std::size_t k = 0; k < a.segmentCounts[s]; ++k) {
+        const protocol::SegmentSample& p = segmentOf(a, s, k);
+        const protocol::SegmentSample& q = segmentOf(b, s, k);
         const double norm = p.rotation[0] * p.rotation[0] + p.rotation[1] * p.rotation[1] +
                             p.rotation[2] * p.rotation[2] + p.rotation[3] * p.rotation[3];
         EXPECT_NEAR(norm, 1, 1e-12);
@@ -202,13 +208,12 @@ TEST(SyntheticScene, SameFrameNumberGivesTheSameBitsInAnyOrder) {
   two.frameAt(3, b);
   two.frameAt(900, b);
   ASSERT_EQ(a.segments.size(), b.segments.size());
-  for (std::size_t s = 0; s < a.segments.size(); ++s) {
-    for (std::size_t k = 0; k < a.segments[s].size(); ++k) {
-      EXPECT_EQ(std::memcmp(&a.segments[s][k], &b.segments[s][k], sizeof(double) * 7), 0);
-    }
-    for (std::size_t k = 0; k < a.markers[s].size(); ++k) {
-      EXPECT_EQ(std::memcmp(a.markers[s][k].position, b.markers[s][k].position, 24), 0);
-    }
+  ASSERT_EQ(a.markers.size(), b.markers.size());
+  for (std::size_t k = 0; k < a.segments.size(); ++k) {
+    EXPECT_EQ(std::memcmp(&a.segments[k], &b.segments[k], sizeof(double) * 7), 0);
+  }
+  for (std::size_t k = 0; k < a.markers.size(); ++k) {
+    EXPECT_EQ(std::memcmp(a.markers[k].position, b.markers[k].position, 24), 0);
   }
 }
 
@@ -224,8 +229,7 @@ TEST(SyntheticScene, SwitchTakesEffectAfterTheFramesAlreadyServed) {
   ASSERT_NE(after, before);
   EXPECT_EQ(after->subjects.size(), before->subjects.size() - 1);
   scene.frameAt(11, f);
-  EXPECT_EQ(f.segments.size(), after->subjects.size());
-  EXPECT_EQ(f.markers.size(), after->subjects.size());
+  EXPECT_EQ(misfit(*after, f), "");
   // The same description object for as long as it holds.
   EXPECT_EQ(scene.descriptionAt(50), after);
   scene.requestSwitch();

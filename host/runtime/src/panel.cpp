@@ -419,8 +419,9 @@ bool Panel::ChooseIndex(const std::string& region, int index, std::string* error
   std::string kind;
   auto* control = Usable(*mImpl, region, {"List", "TabPanel"}, &kind, error);
   if (control == nullptr) return false;
+  // Usable lets only these two kinds through, so one of the two is set.
   auto* list = kind == "List" ? static_cast<FBList*>(control) : nullptr;
-  auto* tabs = kind == "TabPanel" ? static_cast<FBTabPanel*>(control) : nullptr;
+  auto* tabs = list ? nullptr : static_cast<FBTabPanel*>(control);
   FBPropertyStringList& items = list ? list->Items : tabs->Items;
   if (index < 0 || index >= items.GetCount()) {
     SetError(error, "region '" + region + "' has no item " + std::to_string(index) + " (it has " +
