@@ -216,39 +216,53 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
     markerTemplate->Model = marker;
   }
 
-  // Segment models: each is looked for below the model of its nearest
-  // subject ancestor when that one is bound, else below its parent's.
-  std::unordered_set<const FBModelTemplate*> subjectTemplates;
-  for (const auto& entry : mSubjectTemplates) subjectTemplates.insert(entry.second);
-  for (const auto& entry : mSegmentTemplates) {
-    FBModelTemplate* segmentTemplate = entry.second;
-    FBModelTemplate* parent = parents.ParentOf(segmentTemplate);
-    FBModelTemplate* chosen = parent;
-    for (FBModelTemplate* ancestor = parent; ancestor != nullptr;
-         ancestor = parents.ParentOf(ancestor)) {
-      if (subjectTemplates.count(ancestor) != 0) {
-        chosen = ancestor->Model.Get() != nullptr ? ancestor : parent;
-        break;
+  {
+    // Segment models: each is looked for below the model of its nearest
+    // subject ancestor when that one is bound, else below its parent's.
+    // Reading every label below a subject model for each of its segments
+    // made this step most of a large stage's first bind.
+    struct LabelsBelowScope {
+      LabelsBelow& labels;
+      explicit LabelsBelowScope(LabelsBelow& l) : labels(l) { labels.active = true; }
+      ~LabelsBelowScope() {
+        labels.active = false;
+        labels.byModel.clear();
       }
+      LabelsBelowScope(const LabelsBelowScope&) = delete;
+      LabelsBelowScope& operator=(const LabelsBelowScope&) = delete;
+    } labelsBelowScope(mLabelsBelow);
+    std::unordered_set<const FBModelTemplate*> subjectTemplates;
+    for (const auto& entry : mSubjectTemplates) subjectTemplates.insert(entry.second);
+    for (const auto& entry : mSegmentTemplates) {
+      FBModelTemplate* segmentTemplate = entry.second;
+      FBModelTemplate* parent = parents.ParentOf(segmentTemplate);
+      FBModelTemplate* chosen = parent;
+      for (FBModelTemplate* ancestor = parent; ancestor != nullptr;
+           ancestor = parents.ParentOf(ancestor)) {
+        if (subjectTemplates.count(ancestor) != 0) {
+          chosen = ancestor->Model.Get() != nullptr ? ancestor : parent;
+          break;
+        }
+      }
+      // An unattached segment (its parent key named no segment) has no
+      // parent to look below: it is looked for, or made, scene-wide.
+      FBModel* parentModel = chosen != nullptr ? chosen->Model.Get() : nullptr;
+      FBString label;
+      FBModel* segment = nullptr;
+      if (parentModel != nullptr) {
+        label = NamespaceOf(parentModel->GetLabelName()) + ":" +
+                NameAfterNamespace(segmentTemplate->GetLabelName());
+        segment = FindModelByLabelBelow(parentModel, label);
+      } else {
+        label = entry.first;
+        segment = FBFindModelByLabelName(label);
+      }
+      if (segment == nullptr) {
+        segment = new FBModelSkeleton(label);
+        segment->Show = true;
+      }
+      segmentTemplate->Model = segment;
     }
-    // An unattached segment (its parent key named no segment) has no
-    // parent to look below: it is looked for, or made, scene-wide.
-    FBModel* parentModel = chosen != nullptr ? chosen->Model.Get() : nullptr;
-    FBString label;
-    FBModel* segment = nullptr;
-    if (parentModel != nullptr) {
-      label = NamespaceOf(parentModel->GetLabelName()) + ":" +
-              NameAfterNamespace(segmentTemplate->GetLabelName());
-      segment = FindModelByLabelBelow(parentModel, label);
-    } else {
-      label = entry.first;
-      segment = FBFindModelByLabelName(label);
-    }
-    if (segment == nullptr) {
-      segment = new FBModelSkeleton(label);
-      segment->Show = true;
-    }
-    segmentTemplate->Model = segment;
   }
 
   // Segment hierarchy.
@@ -345,6 +359,16 @@ void OrbelSimpleDeviceOptical::RemoveCreatedModels() {
 FBModel* OrbelSimpleDeviceOptical::FindModelByLabelBelow(FBModel* model,
                                                          const FBString& labelName) {
   if (model == nullptr) return nullptr;
+  if (mLabelsBelow.active) {
+    auto indexed = mLabelsBelow.byModel.find(model);
+    if (indexed == mLabelsBelow.byModel.end()) {
+      indexed =
+          mLabelsBelow.byModel.emplace(model, std::unordered_map<std::string, FBModel*>()).first;
+      IndexLabelsBelow(model, indexed->second);
+    }
+    const auto found = indexed->second.find(labelName.str());
+    return found == indexed->second.end() ? nullptr : found->second;
+  }
   const int count = model->Children.GetCount();
   for (int i = 0; i < count; ++i) {
     FBModel* child = model->Children[i];
@@ -353,6 +377,18 @@ FBModel* OrbelSimpleDeviceOptical::FindModelByLabelBelow(FBModel* model,
     if (FBModel* found = FindModelByLabelBelow(child, labelName)) return found;
   }
   return nullptr;
+}
+
+void OrbelSimpleDeviceOptical::IndexLabelsBelow(
+    FBModel* model, std::unordered_map<std::string, FBModel*>& byLabel) {
+  const int count = model->Children.GetCount();
+  for (int i = 0; i < count; ++i) {
+    FBModel* child = model->Children[i];
+    if (child == nullptr) continue;
+    // Visited in the search's order, so the first of a label is its answer.
+    byLabel.emplace(child->GetLabelName().str(), child);
+    IndexLabelsBelow(child, byLabel);
+  }
 }
 
 void OrbelSimpleDeviceOptical::DeleteModelTree(FBModel* model) {

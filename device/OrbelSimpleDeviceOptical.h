@@ -39,6 +39,8 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <fbsdk/fbanimation.h>
@@ -127,7 +129,7 @@ class OrbelSimpleDeviceOptical : public FBDevice {
   // The panel's "Remove Unused Characters".
   void RemoveUnusedCharacters();
   void RemoveCreatedModels();
-  static FBModel* FindModelByLabelBelow(FBModel* model, const FBString& labelName);
+  FBModel* FindModelByLabelBelow(FBModel* model, const FBString& labelName);
   static void DeleteModelTree(FBModel* model);
   static void ClearTemplateModels(FBModelTemplate* modelTemplate);
 
@@ -239,6 +241,17 @@ class OrbelSimpleDeviceOptical : public FBDevice {
   // lock, which also guards the order, and keeps it while using the answer.
   const BoundOrder& BoundRecords();
 
+  // Each model's descendants by label name, the first of a label in the
+  // depth-first order kept: what FindModelByLabelBelow answers, read with
+  // one walk per model instead of one per question. Only the binding's
+  // segment step fills it (it hangs no model anywhere, so no child list
+  // changes while it is in use) and empties it when the step ends.
+  struct LabelsBelow {
+    bool active = false;
+    std::unordered_map<const FBModel*, std::unordered_map<std::string, FBModel*>> byModel;
+  };
+  static void IndexLabelsBelow(FBModel* model, std::unordered_map<std::string, FBModel*>& byLabel);
+
   // ---- fields, in the device's declared order ----
   std::unique_ptr<OrbelDataReader> mReader;
   std::atomic<bool> mStarted{false};
@@ -271,6 +284,7 @@ class OrbelSimpleDeviceOptical : public FBDevice {
   // Model references read null once their model is deleted, so a root the
   // user deleted is never mistaken for a live one.
   std::list<FBPropertyModel> mBindingRoots;
+  LabelsBelow mLabelsBelow;
   FBPlayerControl mPlayerControl;
   FBSystem mSystem;
   std::unique_ptr<FBConfigFile> mSettingsFile;

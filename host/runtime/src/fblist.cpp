@@ -26,6 +26,14 @@ void EraseLink(const FBComponent* item, const FBPropertyBasicList* list) {
   }
 }
 
+bool Linked(const FBComponent* item, const FBPropertyBasicList* list) {
+  auto range = Scene().containers.equal_range(item);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == list) return true;
+  }
+  return false;
+}
+
 // True when `target` is `from` or lies below it in the template tree.
 bool TemplateReaches(FBModelTemplate* from, const FBModelTemplate* target,
                      std::set<const FBModelTemplate*>& seen) {
@@ -70,8 +78,9 @@ void FBPropertyBasicList::RemoveAll() {
 int FBPropertyBasicList::AddComponent(FBComponent* item) {
   if (item == nullptr) return -1;
   Guard lock(SceneLock());
-  const int existing = FindComponent(item);
-  if (existing >= 0) return existing;
+  // The item's links tell whether this list holds it; searching the list
+  // itself made filling a long one (a stage's markers) quadratic.
+  if (Linked(item, this)) return FindComponent(item);
   switch (mKind) {
     case Kind::ModelChildren: {
       auto* model = static_cast<FBModel*>(item);
