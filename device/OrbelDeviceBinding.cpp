@@ -2,6 +2,7 @@
 // found or made for every template and hung into the same hierarchy; and
 // the removal of the device's scene models, at shut down or per character.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -35,12 +36,27 @@ FBModelMarker* AsMarker(FBModel* model) {
                                                                 : nullptr;
 }
 
-// Which template's child list holds each template below the root: the same
-// answer as FindParentTemplate (root, template), found in one walk of the
-// same order instead of one walk per template. Valid while no list changes.
-class ParentIndex {
+// Points a device field at a pass's own state for as long as the pass runs.
+template <typename T>
+class PassPointer {
  public:
-  explicit ParentIndex(FBModelTemplate* root) {
+  PassPointer(T*& field, T* value) : mField(field) { mField = value; }
+  ~PassPointer() { mField = nullptr; }
+  PassPointer(const PassPointer&) = delete;
+  PassPointer& operator=(const PassPointer&) = delete;
+
+ private:
+  T*& mField;
+};
+
+}  // namespace
+
+// The same answer as FindParentTemplate (root, template), found in one walk
+// of the same order instead of one walk per template. Valid while no list
+// changes.
+class OrbelSimpleDeviceOptical::TemplateParents {
+ public:
+  explicit TemplateParents(FBModelTemplate* root) {
     if (root != nullptr) Walk(root);
   }
   FBModelTemplate* ParentOf(FBModelTemplate* modelTemplate) const {
@@ -62,8 +78,6 @@ class ParentIndex {
   std::unordered_map<FBModelTemplate*, FBModelTemplate*> mParents;
 };
 
-}  // namespace
-
 bool OrbelSimpleDeviceOptical::TemplateBindNotify(FBModel* /*model*/, int index,
                                                   FBModelTemplate* modelTemplate) noexcept {
   try {
@@ -77,6 +91,8 @@ bool OrbelSimpleDeviceOptical::TemplateBindNotify(FBModel* /*model*/, int index,
     mRootTemplate = modelTemplate;
     mRootTemplateIndex = index;
     BuildTemplateHierarchy();
+    const TemplateParents parents(mRootTemplate);
+    const PassPointer<const TemplateParents> parentsInPass(mBindParents, &parents);
     BindSceneModels();
 
     FBModel* root = modelTemplate->Model;
@@ -170,7 +186,9 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
     subjectTemplate->Model = subjectModel;
   }
 
-  const ParentIndex parents(mRootTemplate);
+  std::optional<TemplateParents> ownParents;
+  if (mBindParents == nullptr) ownParents.emplace(mRootTemplate);
+  const TemplateParents& parents = mBindParents != nullptr ? *mBindParents : *ownParents;
 
   // Marker models. Each parent's marker children are read once, by label:
   // a scan of the children per marker made the first bind of a large stage
@@ -221,16 +239,8 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
     // subject ancestor when that one is bound, else below its parent's.
     // Reading every label below a subject model for each of its segments
     // made this step most of a large stage's first bind.
-    struct LabelsBelowScope {
-      LabelsBelow& labels;
-      explicit LabelsBelowScope(LabelsBelow& l) : labels(l) { labels.active = true; }
-      ~LabelsBelowScope() {
-        labels.active = false;
-        labels.byModel.clear();
-      }
-      LabelsBelowScope(const LabelsBelowScope&) = delete;
-      LabelsBelowScope& operator=(const LabelsBelowScope&) = delete;
-    } labelsBelowScope(mLabelsBelow);
+    LabelsBelow labelsBelow;
+    const PassPointer<LabelsBelow> labelsInStep(mLabelsBelow, &labelsBelow);
     std::unordered_set<const FBModelTemplate*> subjectTemplates;
     for (const auto& entry : mSubjectTemplates) subjectTemplates.insert(entry.second);
     for (const auto& entry : mSegmentTemplates) {
@@ -278,7 +288,9 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
 }
 
 void OrbelSimpleDeviceOptical::ShowMarkerModelsWhere(bool unlabeled, bool show) {
-  const ParentIndex parents(mRootTemplate);
+  std::optional<TemplateParents> ownParents;
+  if (mBindParents == nullptr) ownParents.emplace(mRootTemplate);
+  const TemplateParents& parents = mBindParents != nullptr ? *mBindParents : *ownParents;
   const FBString prefix(kUnlabeledPrefix);
   for (const auto& entry : mMarkerTemplates) {
     FBModel* marker = entry.second->Model;
@@ -359,15 +371,12 @@ void OrbelSimpleDeviceOptical::RemoveCreatedModels() {
 FBModel* OrbelSimpleDeviceOptical::FindModelByLabelBelow(FBModel* model,
                                                          const FBString& labelName) {
   if (model == nullptr) return nullptr;
-  if (mLabelsBelow.active) {
-    auto indexed = mLabelsBelow.byModel.find(model);
-    if (indexed == mLabelsBelow.byModel.end()) {
-      indexed =
-          mLabelsBelow.byModel.emplace(model, std::unordered_map<std::string, FBModel*>()).first;
-      IndexLabelsBelow(model, indexed->second);
-    }
-    const auto found = indexed->second.find(labelName.str());
-    return found == indexed->second.end() ? nullptr : found->second;
+  if (mLabelsBelow != nullptr) {
+    const auto indexed = mLabelsBelow->try_emplace(model);
+    auto& byLabel = indexed.first->second;
+    if (indexed.second) IndexLabelsBelow(model, byLabel);
+    const auto found = byLabel.find(labelName.str());
+    return found == byLabel.end() ? nullptr : found->second;
   }
   const int count = model->Children.GetCount();
   for (int i = 0; i < count; ++i) {

@@ -76,6 +76,9 @@ struct ListAccess {
   // The template whose animation-node list holds the node, or null.
   static FBModelTemplate* TemplateOf(const FBAnimationNode* node);
   static bool IsModelChildren(const FBPropertyBasicList& list);
+  // True when `target` is the template `from` or lies above it (a
+  // template's parents own the template child lists that hold it).
+  static bool TemplateAbove(const FBComponent* target, const FBComponent* from);
 };
 
 // Makes every reference to the model read null.
