@@ -49,6 +49,23 @@ class PassPointer {
   T*& mField;
 };
 
+// The composed name of a template below a model. Templates come in key
+// order, so runs of them share a parent model: its part is made once a run.
+class ComposedNames {
+ public:
+  FBString Below(FBModel* parent, FBModelTemplate* modelTemplate) {
+    if (parent != mParent) {
+      mParent = parent;
+      mPrefix = OrbelSimpleDeviceOptical::NamespaceOf(parent->GetLabelName()) + ":";
+    }
+    return mPrefix + OrbelSimpleDeviceOptical::NameAfterNamespace(modelTemplate->GetLabelName());
+  }
+
+ private:
+  FBModel* mParent = nullptr;
+  FBString mPrefix;
+};
+
 }  // namespace
 
 // The same answer as FindParentTemplate (root, template), found in one walk
@@ -189,6 +206,7 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
   std::optional<TemplateParents> ownParents;
   if (mBindParents == nullptr) ownParents.emplace(mRootTemplate);
   const TemplateParents& parents = mBindParents != nullptr ? *mBindParents : *ownParents;
+  ComposedNames names;
 
   // Marker models. Each parent's marker children are read once, by label:
   // a scan of the children per marker made the first bind of a large stage
@@ -212,8 +230,7 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
     FBString label;
     FBModel* marker = nullptr;
     if (parentModel != nullptr) {
-      label = NamespaceOf(parentModel->GetLabelName()) + ":" +
-              NameAfterNamespace(markerTemplate->GetLabelName());
+      label = names.Below(parentModel, markerTemplate);
       const auto& byLabel = markerChildren(parentModel);
       const auto found = byLabel.find(label.str());
       if (found != byLabel.end()) marker = found->second;
@@ -260,8 +277,7 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
       FBString label;
       FBModel* segment = nullptr;
       if (parentModel != nullptr) {
-        label = NamespaceOf(parentModel->GetLabelName()) + ":" +
-                NameAfterNamespace(segmentTemplate->GetLabelName());
+        label = names.Below(parentModel, segmentTemplate);
         segment = FindModelByLabelBelow(parentModel, label);
       } else {
         label = entry.first;
