@@ -2,6 +2,7 @@
 // found or made for every template and hung into the same hierarchy; and
 // the removal of the device's scene models, at shut down or per character.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -35,12 +36,44 @@ FBModelMarker* AsMarker(FBModel* model) {
                                                                 : nullptr;
 }
 
-// Which template's child list holds each template below the root: the same
-// answer as FindParentTemplate (root, template), found in one walk of the
-// same order instead of one walk per template. Valid while no list changes.
-class ParentIndex {
+// Points a device field at a pass's own state for as long as the pass runs.
+template <typename T>
+class PassPointer {
  public:
-  explicit ParentIndex(FBModelTemplate* root) {
+  PassPointer(T*& field, T* value) : mField(field) { mField = value; }
+  ~PassPointer() { mField = nullptr; }
+  PassPointer(const PassPointer&) = delete;
+  PassPointer& operator=(const PassPointer&) = delete;
+
+ private:
+  T*& mField;
+};
+
+// The composed name of a template below a model. Templates come in key
+// order, so runs of them share a parent model: its part is made once a run.
+class ComposedNames {
+ public:
+  FBString Below(FBModel* parent, FBModelTemplate* modelTemplate) {
+    if (parent != mParent) {
+      mParent = parent;
+      mPrefix = OrbelSimpleDeviceOptical::NamespaceOf(parent->GetLabelName()) + ":";
+    }
+    return mPrefix + OrbelSimpleDeviceOptical::NameAfterNamespace(modelTemplate->GetLabelName());
+  }
+
+ private:
+  FBModel* mParent = nullptr;
+  FBString mPrefix;
+};
+
+}  // namespace
+
+// The same answer as FindParentTemplate (root, template), found in one walk
+// of the same order instead of one walk per template. Valid while no list
+// changes.
+class OrbelSimpleDeviceOptical::TemplateParents {
+ public:
+  explicit TemplateParents(FBModelTemplate* root) {
     if (root != nullptr) Walk(root);
   }
   FBModelTemplate* ParentOf(FBModelTemplate* modelTemplate) const {
@@ -62,8 +95,6 @@ class ParentIndex {
   std::unordered_map<FBModelTemplate*, FBModelTemplate*> mParents;
 };
 
-}  // namespace
-
 bool OrbelSimpleDeviceOptical::TemplateBindNotify(FBModel* /*model*/, int index,
                                                   FBModelTemplate* modelTemplate) noexcept {
   try {
@@ -77,6 +108,8 @@ bool OrbelSimpleDeviceOptical::TemplateBindNotify(FBModel* /*model*/, int index,
     mRootTemplate = modelTemplate;
     mRootTemplateIndex = index;
     BuildTemplateHierarchy();
+    const TemplateParents parents(mRootTemplate);
+    const PassPointer<const TemplateParents> parentsInPass(mBindParents, &parents);
     BindSceneModels();
 
     FBModel* root = modelTemplate->Model;
@@ -170,7 +203,10 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
     subjectTemplate->Model = subjectModel;
   }
 
-  const ParentIndex parents(mRootTemplate);
+  std::optional<TemplateParents> ownParents;
+  if (mBindParents == nullptr) ownParents.emplace(mRootTemplate);
+  const TemplateParents& parents = mBindParents != nullptr ? *mBindParents : *ownParents;
+  ComposedNames names;
 
   // Marker models. Each parent's marker children are read once, by label:
   // a scan of the children per marker made the first bind of a large stage
@@ -194,8 +230,7 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
     FBString label;
     FBModel* marker = nullptr;
     if (parentModel != nullptr) {
-      label = NamespaceOf(parentModel->GetLabelName()) + ":" +
-              NameAfterNamespace(markerTemplate->GetLabelName());
+      label = names.Below(parentModel, markerTemplate);
       const auto& byLabel = markerChildren(parentModel);
       const auto found = byLabel.find(label.str());
       if (found != byLabel.end()) marker = found->second;
@@ -216,39 +251,44 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
     markerTemplate->Model = marker;
   }
 
-  // Segment models: each is looked for below the model of its nearest
-  // subject ancestor when that one is bound, else below its parent's.
-  std::unordered_set<const FBModelTemplate*> subjectTemplates;
-  for (const auto& entry : mSubjectTemplates) subjectTemplates.insert(entry.second);
-  for (const auto& entry : mSegmentTemplates) {
-    FBModelTemplate* segmentTemplate = entry.second;
-    FBModelTemplate* parent = parents.ParentOf(segmentTemplate);
-    FBModelTemplate* chosen = parent;
-    for (FBModelTemplate* ancestor = parent; ancestor != nullptr;
-         ancestor = parents.ParentOf(ancestor)) {
-      if (subjectTemplates.count(ancestor) != 0) {
-        chosen = ancestor->Model.Get() != nullptr ? ancestor : parent;
-        break;
+  {
+    // Segment models: each is looked for below the model of its nearest
+    // subject ancestor when that one is bound, else below its parent's.
+    // Reading every label below a subject model for each of its segments
+    // made this step most of a large stage's first bind.
+    LabelsBelow labelsBelow;
+    const PassPointer<LabelsBelow> labelsInStep(mLabelsBelow, &labelsBelow);
+    std::unordered_set<const FBModelTemplate*> subjectTemplates;
+    for (const auto& entry : mSubjectTemplates) subjectTemplates.insert(entry.second);
+    for (const auto& entry : mSegmentTemplates) {
+      FBModelTemplate* segmentTemplate = entry.second;
+      FBModelTemplate* parent = parents.ParentOf(segmentTemplate);
+      FBModelTemplate* chosen = parent;
+      for (FBModelTemplate* ancestor = parent; ancestor != nullptr;
+           ancestor = parents.ParentOf(ancestor)) {
+        if (subjectTemplates.count(ancestor) != 0) {
+          chosen = ancestor->Model.Get() != nullptr ? ancestor : parent;
+          break;
+        }
       }
+      // An unattached segment (its parent key named no segment) has no
+      // parent to look below: it is looked for, or made, scene-wide.
+      FBModel* parentModel = chosen != nullptr ? chosen->Model.Get() : nullptr;
+      FBString label;
+      FBModel* segment = nullptr;
+      if (parentModel != nullptr) {
+        label = names.Below(parentModel, segmentTemplate);
+        segment = FindModelByLabelBelow(parentModel, label);
+      } else {
+        label = entry.first;
+        segment = FBFindModelByLabelName(label);
+      }
+      if (segment == nullptr) {
+        segment = new FBModelSkeleton(label);
+        segment->Show = true;
+      }
+      segmentTemplate->Model = segment;
     }
-    // An unattached segment (its parent key named no segment) has no
-    // parent to look below: it is looked for, or made, scene-wide.
-    FBModel* parentModel = chosen != nullptr ? chosen->Model.Get() : nullptr;
-    FBString label;
-    FBModel* segment = nullptr;
-    if (parentModel != nullptr) {
-      label = NamespaceOf(parentModel->GetLabelName()) + ":" +
-              NameAfterNamespace(segmentTemplate->GetLabelName());
-      segment = FindModelByLabelBelow(parentModel, label);
-    } else {
-      label = entry.first;
-      segment = FBFindModelByLabelName(label);
-    }
-    if (segment == nullptr) {
-      segment = new FBModelSkeleton(label);
-      segment->Show = true;
-    }
-    segmentTemplate->Model = segment;
   }
 
   // Segment hierarchy.
@@ -264,7 +304,9 @@ void OrbelSimpleDeviceOptical::BindSceneModels() {
 }
 
 void OrbelSimpleDeviceOptical::ShowMarkerModelsWhere(bool unlabeled, bool show) {
-  const ParentIndex parents(mRootTemplate);
+  std::optional<TemplateParents> ownParents;
+  if (mBindParents == nullptr) ownParents.emplace(mRootTemplate);
+  const TemplateParents& parents = mBindParents != nullptr ? *mBindParents : *ownParents;
   const FBString prefix(kUnlabeledPrefix);
   for (const auto& entry : mMarkerTemplates) {
     FBModel* marker = entry.second->Model;
@@ -345,6 +387,13 @@ void OrbelSimpleDeviceOptical::RemoveCreatedModels() {
 FBModel* OrbelSimpleDeviceOptical::FindModelByLabelBelow(FBModel* model,
                                                          const FBString& labelName) {
   if (model == nullptr) return nullptr;
+  if (mLabelsBelow != nullptr) {
+    const auto indexed = mLabelsBelow->try_emplace(model);
+    auto& byLabel = indexed.first->second;
+    if (indexed.second) IndexLabelsBelow(model, byLabel);
+    const auto found = byLabel.find(labelName.str());
+    return found == byLabel.end() ? nullptr : found->second;
+  }
   const int count = model->Children.GetCount();
   for (int i = 0; i < count; ++i) {
     FBModel* child = model->Children[i];
@@ -353,6 +402,18 @@ FBModel* OrbelSimpleDeviceOptical::FindModelByLabelBelow(FBModel* model,
     if (FBModel* found = FindModelByLabelBelow(child, labelName)) return found;
   }
   return nullptr;
+}
+
+void OrbelSimpleDeviceOptical::IndexLabelsBelow(
+    FBModel* model, std::unordered_map<std::string, FBModel*>& byLabel) {
+  const int count = model->Children.GetCount();
+  for (int i = 0; i < count; ++i) {
+    FBModel* child = model->Children[i];
+    if (child == nullptr) continue;
+    // Visited in the search's order, so the first of a label is its answer.
+    byLabel.emplace(child->GetLabelName().str(), child);
+    IndexLabelsBelow(child, byLabel);
+  }
 }
 
 void OrbelSimpleDeviceOptical::DeleteModelTree(FBModel* model) {

@@ -12,6 +12,14 @@ constexpr const char* kRootNodeName = "RootNode";
 constexpr const char* kTranslationSuffix = "_Translation";
 constexpr const char* kRotationSuffix = "_Rotation";
 
+// The first entry at or after the key, searched onwards from `from` (which
+// lies at or before it): the callers' keys come in the map's own order.
+template <typename Map>
+typename Map::iterator KeyPosition(Map& map, typename Map::iterator from, const FBString& key) {
+  while (from != map.end() && from->first < key) ++from;
+  return from;
+}
+
 }  // namespace
 
 FBString OrbelSimpleDeviceOptical::NamespaceOf(const FBString& text) {
@@ -47,35 +55,50 @@ void OrbelSimpleDeviceOptical::BuildTemplateHierarchy() {
     FindOrCreateSubjectTemplate(subject, mRootTemplate);
   }
 
+  // The description's maps and the template maps share their key order,
+  // so each template map is walked alongside once instead of searched per
+  // key, and a new template goes in where the walk stands.
+  auto markerAt = mMarkerTemplates.begin();
   for (const auto& entry : mReader->markers) {
-    if (FindKeyTemplate(entry.first, false) != nullptr) continue;
+    markerAt = KeyPosition(mMarkerTemplates, markerAt, entry.first);
+    if (markerAt != mMarkerTemplates.end() && markerAt->first == entry.first) continue;
     FBModelTemplate* marker = CreateMarkerTemplate(entry.first, entry.second);
-    mMarkerTemplates[entry.first] = marker;
+    markerAt = mMarkerTemplates.emplace_hint(markerAt, entry.first, marker);
     FindOrCreateSubjectTemplate(entry.second.subject, mRootTemplate)->Children.Add(marker);
   }
 
   if (mStreamUnlabeledMarkers && !mReader->unlabeledMarkers.empty()) {
     FBModelTemplate* unlabeled =
         FindOrCreateSubjectTemplate(OrbelDataReader::kUnlabeledSubject, mRootTemplate);
+    markerAt = mMarkerTemplates.begin();
     for (const auto& entry : mReader->unlabeledMarkers) {
-      if (FindKeyTemplate(entry.first, false) != nullptr) continue;
+      markerAt = KeyPosition(mMarkerTemplates, markerAt, entry.first);
+      if (markerAt != mMarkerTemplates.end() && markerAt->first == entry.first) continue;
       FBModelTemplate* marker = CreateMarkerTemplate(entry.first, entry.second);
-      mMarkerTemplates[entry.first] = marker;
+      markerAt = mMarkerTemplates.emplace_hint(markerAt, entry.first, marker);
       unlabeled->Children.Add(marker);
     }
   }
 
+  auto segmentAt = mSegmentTemplates.begin();
   for (const auto& entry : mReader->segments) {
-    if (FindKeyTemplate(entry.first, true) != nullptr) continue;
-    mSegmentTemplates[entry.first] = CreateSegmentTemplate(entry.first, entry.second);
+    segmentAt = KeyPosition(mSegmentTemplates, segmentAt, entry.first);
+    if (segmentAt != mSegmentTemplates.end() && segmentAt->first == entry.first) continue;
+    segmentAt = mSegmentTemplates.emplace_hint(segmentAt, entry.first,
+                                               CreateSegmentTemplate(entry.first, entry.second));
   }
 
   // Parents are linked in a second pass, over old and new segments alike,
   // so that a parent made later in key order than its child is found.
+  segmentAt = mSegmentTemplates.begin();
   for (const auto& entry : mReader->segments) {
     const SegmentRecord& record = entry.second;
     FBModelTemplate* subject = FindOrCreateSubjectTemplate(record.subject, mRootTemplate);
-    FBModelTemplate* segment = mSegmentTemplates[entry.first];
+    segmentAt = KeyPosition(mSegmentTemplates, segmentAt, entry.first);
+    if (segmentAt == mSegmentTemplates.end() || segmentAt->first != entry.first) {
+      segmentAt = mSegmentTemplates.emplace_hint(segmentAt, entry.first, nullptr);
+    }
+    FBModelTemplate* segment = segmentAt->second;
     if (record.root) {
       if (subject->Children.Find(segment) < 0) subject->Children.Add(segment);
       continue;
@@ -108,10 +131,12 @@ FBModelTemplate* OrbelSimpleDeviceOptical::CreateSegmentTemplate(const FBString&
                                                                  const SegmentRecord& record) {
   auto* segment = new FBModelTemplate(record.subject, key, kFBModelTemplateSkeleton);
   FBAnimationNode* translation = CreateNode(key + kTranslationSuffix, kFBDataTypeTranslation);
-  mTranslationNodes[key] = translation;
+  // Made in key order, so mostly at the end of the maps: the hint makes
+  // that insertion constant time.
+  mTranslationNodes.insert_or_assign(mTranslationNodes.end(), key, translation);
   ++mNodeMapsRevision;
   FBAnimationNode* rotation = CreateNode(key + kRotationSuffix, kFBDataTypeRotation);
-  mRotationNodes[key] = rotation;
+  mRotationNodes.insert_or_assign(mRotationNodes.end(), key, rotation);
   segment->AnimationNodes.Add(translation);
   segment->AnimationNodes.Add(rotation);
   return segment;
@@ -121,7 +146,7 @@ FBModelTemplate* OrbelSimpleDeviceOptical::CreateMarkerTemplate(const FBString& 
                                                                 const MarkerRecord& record) {
   auto* marker = new FBModelTemplate(record.subject, key, kFBModelTemplateMarker);
   FBAnimationNode* node = CreateNode(key, kFBDataTypeTranslation);
-  mMarkerNodes[key] = node;
+  mMarkerNodes.insert_or_assign(mMarkerNodes.end(), key, node);
   ++mNodeMapsRevision;
   marker->AnimationNodes.Add(node);
   return marker;

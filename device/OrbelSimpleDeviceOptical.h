@@ -39,6 +39,8 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <fbsdk/fbanimation.h>
@@ -127,7 +129,7 @@ class OrbelSimpleDeviceOptical : public FBDevice {
   // The panel's "Remove Unused Characters".
   void RemoveUnusedCharacters();
   void RemoveCreatedModels();
-  static FBModel* FindModelByLabelBelow(FBModel* model, const FBString& labelName);
+  FBModel* FindModelByLabelBelow(FBModel* model, const FBString& labelName);
   static void DeleteModelTree(FBModel* model);
   static void ClearTemplateModels(FBModelTemplate* modelTemplate);
 
@@ -239,6 +241,18 @@ class OrbelSimpleDeviceOptical : public FBDevice {
   // lock, which also guards the order, and keeps it while using the answer.
   const BoundOrder& BoundRecords();
 
+  // Which template's child list holds each template below the root, read
+  // in one walk. A bind pass reads it once, after the hierarchy is built:
+  // the pass changes no template list after that.
+  class TemplateParents;
+  // Each model's descendants by label name, the first of a label in the
+  // depth-first order kept: what FindModelByLabelBelow answers, read with
+  // one walk per model instead of one per question. Only the binding's
+  // segment step keeps one (it hangs no model anywhere, so no child list
+  // changes while it is in use).
+  using LabelsBelow = std::unordered_map<const FBModel*, std::unordered_map<std::string, FBModel*>>;
+  static void IndexLabelsBelow(FBModel* model, std::unordered_map<std::string, FBModel*>& byLabel);
+
   // ---- fields, in the device's declared order ----
   std::unique_ptr<OrbelDataReader> mReader;
   std::atomic<bool> mStarted{false};
@@ -271,6 +285,9 @@ class OrbelSimpleDeviceOptical : public FBDevice {
   // Model references read null once their model is deleted, so a root the
   // user deleted is never mistaken for a live one.
   std::list<FBPropertyModel> mBindingRoots;
+  // Set only while the bind pass (or its segment step) that owns them runs.
+  const TemplateParents* mBindParents = nullptr;
+  LabelsBelow* mLabelsBelow = nullptr;
   FBPlayerControl mPlayerControl;
   FBSystem mSystem;
   std::unique_ptr<FBConfigFile> mSettingsFile;

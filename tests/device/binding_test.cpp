@@ -127,6 +127,32 @@ TEST_F(BindingTest, RebindFindsTheSubjectModelBelowTheRoot) {
   EXPECT_EQ(bob->Model.Get(), numbered);
 }
 
+// A segment is found depth first below its subject model: a deep model in
+// an earlier child wins over a shallow one in a later child. What a bind
+// learnt about the labels must not outlive it.
+TEST_F(BindingTest, RebindFindsSegmentModelsDepthFirst) {
+  OrbelSimpleDeviceOptical* device = StartedDevice("alice_bob.json");
+  ASSERT_NE(device, nullptr);
+  ASSERT_TRUE(Bind(device));
+  FBModel* root = Access::RootTemplate(*device)->Model;
+  FBModelTemplate* spineTemplate = Access::SegmentTemplates(*device).at("Bob:Bob_Spine");
+  FBModel* spine = spineTemplate->Model;
+  ASSERT_EQ(spine, Model("Bob:Bob_Spine"));
+
+  // One bind each: a bind hangs the model it found below Hips, after Spine.
+  auto* holder = new FBModelNull("Bob:Holder");
+  Model("Bob:Bob_LFHD")->Children.Add(holder);
+  auto* decoy = new FBModelSkeleton("Bob:Bob_Spine");
+  holder->Children.Add(decoy);
+  ASSERT_TRUE(fbhost::BindTemplate(device, 0, root));
+  EXPECT_EQ(spineTemplate->Model.Get(), decoy);
+
+  holder->Children.Add(decoy);
+  decoy->SetLabelName("Bob:Other");
+  ASSERT_TRUE(fbhost::BindTemplate(device, 0, root));
+  EXPECT_EQ(spineTemplate->Model.Get(), spine);
+}
+
 TEST_F(BindingTest, UnattachedSegmentIsMadeSceneWide) {
   OrbelSimpleDeviceOptical* device = StartedDevice("unknown_parent.json");
   ASSERT_NE(device, nullptr);

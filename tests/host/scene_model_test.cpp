@@ -79,7 +79,11 @@ TEST_F(SceneTest, TemplateListsRefuseCycles) {
   EXPECT_EQ(mid->Children.Add(mid), -1);
   // A template may stand in two lists (no cycle).
   EXPECT_EQ(top->Children.Add(low), 1);
-  for (FBModelTemplate* t : {low, mid, top}) t->FBDelete();
+  // With three parents, a cycle through any of them is refused.
+  auto* side = new FBModelTemplate("P", "side", kFBModelTemplateNull);
+  EXPECT_EQ(side->Children.Add(low), 0);
+  for (FBModelTemplate* t : {side, top, mid}) EXPECT_EQ(low->Children.Add(t), -1);
+  for (FBModelTemplate* t : {low, mid, top, side}) t->FBDelete();
 }
 
 TEST_F(SceneTest, DeletingAModelUnlinksItEverywhereAndFreesIt) {

@@ -2,6 +2,7 @@
 
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "fbhost/components.h"
@@ -112,16 +113,19 @@ FBString FBComponent::GetLabelName() const {
 }
 
 void FBComponent::SetLabelName(const char* labelName) {
-  const std::string label = labelName ? labelName : "";
+  // The parts are assigned straight from the text: every component made
+  // gets a label, and copies in between were most of the cost. The text is
+  // never this component's own storage (the getters answer copies).
+  const std::string_view label = labelName ? labelName : "";
   const auto colon = label.find(':');
   std::lock_guard<std::mutex> lock(mNameLock);
-  mHasNamespace = colon != std::string::npos;
-  if (colon == std::string::npos) {
+  mHasNamespace = colon != std::string_view::npos;
+  if (colon == std::string_view::npos) {
     mNamespace.clear();
-    mName = label;
+    mName.assign(label);
   } else {
-    mNamespace = label.substr(0, colon);
-    mName = label.substr(colon + 1);
+    mNamespace.assign(label.substr(0, colon));
+    mName.assign(label.substr(colon + 1));
   }
 }
 

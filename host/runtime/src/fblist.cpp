@@ -26,13 +26,10 @@ void EraseLink(const FBComponent* item, const FBPropertyBasicList* list) {
   }
 }
 
-// True when `target` is `from` or lies below it in the template tree.
-bool TemplateReaches(FBModelTemplate* from, const FBModelTemplate* target,
-                     std::set<const FBModelTemplate*>& seen) {
-  if (from == target) return true;
-  if (!seen.insert(from).second) return false;
-  for (FBComponent* child : ListAccess::Items(from->Children)) {
-    if (TemplateReaches(static_cast<FBModelTemplate*>(child), target, seen)) return true;
+bool Linked(const FBComponent* item, const FBPropertyBasicList* list) {
+  auto range = Scene().containers.equal_range(item);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == list) return true;
   }
   return false;
 }
@@ -70,8 +67,9 @@ void FBPropertyBasicList::RemoveAll() {
 int FBPropertyBasicList::AddComponent(FBComponent* item) {
   if (item == nullptr) return -1;
   Guard lock(SceneLock());
-  const int existing = FindComponent(item);
-  if (existing >= 0) return existing;
+  // The item's links tell whether this list holds it; searching the list
+  // itself made filling a long one (a stage's markers) quadratic.
+  if (Linked(item, this)) return FindComponent(item);
   switch (mKind) {
     case Kind::ModelChildren: {
       auto* model = static_cast<FBModel*>(item);
@@ -80,20 +78,19 @@ int FBPropertyBasicList::AddComponent(FBComponent* item) {
            m = ListAccess::ParentOf(m)) {
         if (m == model) return -1;
       }
-      // One parent only: leave the former one.
+      // One parent only: leave the former one (a new model has none).
+      if (Scene().containers.count(model) == 0) break;
       for (FBPropertyBasicList* list : ListAccess::Containers(model)) {
         if (list->mKind == Kind::ModelChildren) list->RemoveComponent(model);
       }
       break;
     }
-    case Kind::TemplateChildren: {
-      std::set<const FBModelTemplate*> seen;
-      if (TemplateReaches(static_cast<FBModelTemplate*>(item),
-                          static_cast<const FBModelTemplate*>(mOwner), seen)) {
-        return -1;
-      }
+    case Kind::TemplateChildren:
+      // A template may not become its own ancestor. Walking up from this
+      // list's owner meets only its few ancestors, where walking down from
+      // the item met its whole subtree, on every link of a large skeleton.
+      if (ListAccess::TemplateAbove(item, mOwner)) return -1;
       break;
-    }
     case Kind::AnimationNodes:
     case Kind::Templates:
       break;
@@ -145,6 +142,41 @@ std::vector<FBPropertyBasicList*> ListAccess::Containers(const FBComponent* item
 std::vector<FBComponent*> ListAccess::Items(const FBPropertyBasicList& list) {
   Guard lock(SceneLock());
   return list.mItems;
+}
+
+bool ListAccess::TemplateAbove(const FBComponent* target, const FBComponent* from) {
+  Guard lock(SceneLock());
+  // A template in two lists has two parents: the others wait in `forks`.
+  // From the first fork on no template is walked from twice; those met
+  // before it lie below it and cannot be met again on the way up.
+  std::vector<const FBComponent*> forks;
+  std::set<const FBComponent*> seen;
+  bool forked = false;
+  const FBComponent* at = from;
+  while (at != nullptr) {
+    if (at == target) return true;
+    const FBComponent* next = nullptr;
+    if (!forked || seen.insert(at).second) {
+      auto range = Scene().containers.equal_range(at);
+      for (auto it = range.first; it != range.second; ++it) {
+        const FBPropertyBasicList* list = it->second;
+        if (list->mKind != FBPropertyBasicList::Kind::TemplateChildren) continue;
+        if (next == nullptr) {
+          next = list->mOwner;
+          continue;
+        }
+        if (!forked) seen.insert(at);
+        forked = true;
+        forks.push_back(list->mOwner);
+      }
+    }
+    if (next == nullptr && !forks.empty()) {
+      next = forks.back();
+      forks.pop_back();
+    }
+    at = next;
+  }
+  return false;
 }
 
 bool ListAccess::IsModelChildren(const FBPropertyBasicList& list) {

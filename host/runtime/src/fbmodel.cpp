@@ -13,10 +13,7 @@ using fbhost_internal::SceneLock;
 namespace {
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-bool InScene(const FBModel* model) {
-  const auto& models = Scene().models;
-  return std::find(models.begin(), models.end(), model) != models.end();
-}
+bool InScene(const FBModel* model) { return Scene().liveModels.count(model) != 0; }
 }  // namespace
 
 // ---- FBPropertyModel ----
@@ -105,6 +102,7 @@ FBModel::FBModel(const char* labelName, HIObject object)
   const std::string ns = GetNamespace().str();
   Guard lock(SceneLock());
   auto& scene = Scene();
+  scene.liveModels.insert(this);
   scene.models.push_back(this);
   if (!ns.empty()) scene.namespaces.insert(ns);
 }
@@ -118,8 +116,11 @@ void FBModel::FBDestroy() {
 
 void FBModel::LeaveScene() {
   Guard lock(SceneLock());
-  auto& models = Scene().models;
-  models.erase(std::remove(models.begin(), models.end(), this), models.end());
+  auto& scene = Scene();
+  if (scene.liveModels.erase(this) != 0) {
+    auto& models = scene.models;
+    models.erase(std::remove(models.begin(), models.end(), this), models.end());
+  }
   ListAccess::DetachEverywhere(this);
   Children.RemoveAll();
   fbhost_internal::ClearReferencesTo(this);

@@ -125,9 +125,7 @@ bool FBScene::NamespaceDelete(const char* name) {
   for (FBModel* model : doomed) {
     // An earlier deletion cannot end a later model (children survive their
     // parent), but stay safe if one ever did.
-    if (std::find(scene.models.begin(), scene.models.end(), model) != scene.models.end()) {
-      model->FBDelete();
-    }
+    if (scene.liveModels.count(model) != 0) model->FBDelete();
   }
   return true;
 }
@@ -194,8 +192,7 @@ void ResetScene() {
     if (models.empty()) break;
     for (FBModel* model : models) {
       Guard lock(SceneLock());
-      const auto& live = Scene().models;
-      if (std::find(live.begin(), live.end(), model) != live.end()) model->FBDelete();
+      if (Scene().liveModels.count(model) != 0) model->FBDelete();
     }
   }
 

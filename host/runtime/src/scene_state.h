@@ -19,6 +19,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "fbhost/devices.h"
@@ -37,8 +38,12 @@ namespace fbhost_internal {
 std::recursive_mutex& SceneLock();
 
 struct SceneState {
-  FBScene* scene = nullptr;          // made once, never destroyed
-  std::vector<FBModel*> models;      // creation order
+  FBScene* scene = nullptr;      // made once, never destroyed
+  std::vector<FBModel*> models;  // creation order
+  // The same models, for the question whether one is still in the scene:
+  // every model reference asks it when set, and a search of the list made
+  // binding a large stage quadratic.
+  std::unordered_set<const FBModel*> liveModels;
   std::set<std::string> namespaces;  // made explicitly (by a model's birth)
   std::vector<FBTake*> takes;
   std::atomic<FBTake*> currentTake{nullptr};
@@ -71,6 +76,9 @@ struct ListAccess {
   // The template whose animation-node list holds the node, or null.
   static FBModelTemplate* TemplateOf(const FBAnimationNode* node);
   static bool IsModelChildren(const FBPropertyBasicList& list);
+  // True when `target` is the template `from` or lies above it (a
+  // template's parents own the template child lists that hold it).
+  static bool TemplateAbove(const FBComponent* target, const FBComponent* from);
 };
 
 // Makes every reference to the model read null.
