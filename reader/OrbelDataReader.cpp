@@ -340,6 +340,9 @@ bool OrbelDataReader::ReadFrame(FBTime time) {
     paused = mPaused;
   }
   if (paused || !StreamOptionsApplied()) return false;
+  // Without room for the walk order the frame is left for a later call.
+  const WalkOrder* order = CurrentWalkOrder();
+  if (order == nullptr) return false;
 
   // A frame is new when its number differs from the last one read: the
   // client's own answer to GetFrame cannot tell, since a description read
@@ -360,11 +363,10 @@ bool OrbelDataReader::ReadFrame(FBTime time) {
     mBaseTime = timecode.GetTime();
     mPreviousFrameTime = mFrameTime;
   }
-  const WalkOrder& order = CurrentWalkOrder();
-  if (mClient->IsSegmentDataEnabled().Enabled) ReadSegments(order.segments);
-  if (mClient->IsMarkerDataEnabled().Enabled) ReadMarkers(order.markers);
+  if (mClient->IsSegmentDataEnabled().Enabled) ReadSegments(order->segments);
+  if (mClient->IsMarkerDataEnabled().Enabled) ReadMarkers(order->markers);
   if (mClient->IsUnlabeledMarkerDataEnabled().Enabled) {
-    ReadUnlabeledMarkers(order.unlabeledMarkers);
+    ReadUnlabeledMarkers(order->unlabeledMarkers);
   }
   return true;
 }
@@ -390,7 +392,7 @@ void ListRecords(Map& map, std::vector<Record*>& records) {
 
 }  // namespace
 
-const OrbelDataReader::WalkOrder& OrbelDataReader::CurrentWalkOrder() {
+const OrbelDataReader::WalkOrder* OrbelDataReader::CurrentWalkOrder() {
   WalkOrder& order = mWalkOrder;
   const std::size_t sizes[3] = {segments.size(), markers.size(), unlabeledMarkers.size()};
   const void* ends[6] = {FirstRecord(segments),         LastRecord(segments),
@@ -398,7 +400,7 @@ const OrbelDataReader::WalkOrder& OrbelDataReader::CurrentWalkOrder() {
                          FirstRecord(unlabeledMarkers), LastRecord(unlabeledMarkers)};
   if (order.built && order.revision == mDescriptionRevision &&
       std::equal(sizes, sizes + 3, order.sizes) && std::equal(ends, ends + 6, order.ends)) {
-    return order;
+    return &order;
   }
   order.built = false;
   try {
@@ -406,18 +408,13 @@ const OrbelDataReader::WalkOrder& OrbelDataReader::CurrentWalkOrder() {
     ListRecords(markers, order.markers);
     ListRecords(unlabeledMarkers, order.unlabeledMarkers);
   } catch (const std::bad_alloc&) {
-    // No room for the order: this frame refreshes nothing, the next tries
-    // again.
-    order.segments.clear();
-    order.markers.clear();
-    order.unlabeledMarkers.clear();
-    return order;
+    return nullptr;
   }
   order.built = true;
   order.revision = mDescriptionRevision;
   std::copy(sizes, sizes + 3, order.sizes);
   std::copy(ends, ends + 6, order.ends);
-  return order;
+  return &order;
 }
 
 namespace {

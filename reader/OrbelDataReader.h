@@ -165,12 +165,11 @@ class OrbelDataReader {
   // ---- frames ----
   // Refreshes the records from the client's newest frame; false (records
   // unchanged) when paused, when the options are not applied, when the data
-  // lock cannot be had, or when the client holds no frame newer than the
-  // last one read (a stalled or silent server gives no sample). time becomes
-  // the frame time. A record keeps its values when the frame has none for it
-  // (the query fails: its subject left the stream) or when one of them is
-  // not finite; both count as occluded for that record, and only records the
-  // frame did refresh carry the new FrameSerial.
+  // lock or the memory for the walk order cannot be had, or when the client
+  // holds no frame newer than the last one read (a stalled or silent server gives no sample). time
+  // becomes the frame time. A record keeps its values when the frame has none for it (the query
+  // fails: its subject left the stream) or when one of them is not finite; both count as occluded
+  // for that record, and only records the frame did refresh carry the new FrameSerial.
   bool ReadFrame(FBTime time);
   // Counts the frames read since the reader was made: the serial of the
   // frame the records last came from (0 before the first). Under the data
@@ -248,8 +247,8 @@ class OrbelDataReader {
   bool RebuildDescription(bool stripCharacterName);
   std::int64_t NowMs() const;
   void SleepMs(std::uint32_t ms) const;
-  // Under the data lock.
-  const WalkOrder& CurrentWalkOrder();
+  // Under the data lock. Null when there is no memory to build it.
+  const WalkOrder* CurrentWalkOrder();
   void ReadSegments(const std::vector<SegmentRecord*>& records);
   void ReadMarkers(const std::vector<MarkerRecord*>& records);
   void ReadUnlabeledMarkers(const std::vector<MarkerRecord*>& records);
