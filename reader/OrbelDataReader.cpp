@@ -340,6 +340,9 @@ bool OrbelDataReader::ReadFrame(FBTime time) {
     paused = mPaused;
   }
   if (paused || !StreamOptionsApplied()) return false;
+  // Without room for the walk order the frame is left for a later call.
+  const WalkOrder* order = CurrentWalkOrder();
+  if (order == nullptr) return false;
 
   // A frame is new when its number differs from the last one read: the
   // client's own answer to GetFrame cannot tell, since a description read
@@ -360,13 +363,78 @@ bool OrbelDataReader::ReadFrame(FBTime time) {
     mBaseTime = timecode.GetTime();
     mPreviousFrameTime = mFrameTime;
   }
-  if (mClient->IsSegmentDataEnabled().Enabled) ReadSegments();
-  if (mClient->IsMarkerDataEnabled().Enabled) ReadMarkers();
-  if (mClient->IsUnlabeledMarkerDataEnabled().Enabled) ReadUnlabeledMarkers();
+  if (mClient->IsSegmentDataEnabled().Enabled) ReadSegments(order->segments);
+  if (mClient->IsMarkerDataEnabled().Enabled) ReadMarkers(order->markers);
+  if (mClient->IsUnlabeledMarkerDataEnabled().Enabled) {
+    ReadUnlabeledMarkers(order->unlabeledMarkers);
+  }
   return true;
 }
 
 namespace {
+
+template <typename Map>
+const void* FirstRecord(const Map& map) {
+  return map.empty() ? nullptr : &map.begin()->second;
+}
+
+template <typename Map>
+const void* LastRecord(const Map& map) {
+  return map.empty() ? nullptr : &map.rbegin()->second;
+}
+
+template <typename Map, typename Record>
+void ListRecords(Map& map, std::vector<Record*>& records) {
+  records.clear();  // keeps its room: the same scene described again allocates nothing
+  records.reserve(map.size());
+  for (auto& entry : map) records.push_back(&entry.second);
+}
+
+}  // namespace
+
+const OrbelDataReader::WalkOrder* OrbelDataReader::CurrentWalkOrder() {
+  WalkOrder& order = mWalkOrder;
+  const std::size_t sizes[3] = {segments.size(), markers.size(), unlabeledMarkers.size()};
+  const void* ends[6] = {FirstRecord(segments),         LastRecord(segments),
+                         FirstRecord(markers),          LastRecord(markers),
+                         FirstRecord(unlabeledMarkers), LastRecord(unlabeledMarkers)};
+  if (order.built && order.revision == mDescriptionRevision &&
+      std::equal(sizes, sizes + 3, order.sizes) && std::equal(ends, ends + 6, order.ends)) {
+    return &order;
+  }
+  order.built = false;
+  try {
+    ListRecords(segments, order.segments);
+    ListRecords(markers, order.markers);
+    ListRecords(unlabeledMarkers, order.unlabeledMarkers);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  order.built = true;
+  order.revision = mDescriptionRevision;
+  std::copy(sizes, sizes + 3, order.sizes);
+  std::copy(ends, ends + 6, order.ends);
+  return &order;
+}
+
+namespace {
+
+// Starts fetching the record a few places ahead of the one being read, so
+// that its cache lines arrive while the client answers for this one.
+constexpr std::size_t kFetchAhead = 4;
+
+template <typename Record>
+inline void FetchAhead(const std::vector<Record*>& records, std::size_t at) {
+#if defined(__GNUC__)
+  if (at + kFetchAhead >= records.size()) return;
+  const char* first = reinterpret_cast<const char*>(records[at + kFetchAhead]);
+  for (std::size_t line = 0; line < sizeof(Record); line += 64) __builtin_prefetch(first + line);
+  __builtin_prefetch(first + sizeof(Record) - 1);
+#else
+  (void)records;
+  (void)at;
+#endif
+}
 
 // x * 0 is 0 for every finite x and NaN otherwise: one test for all n
 // values, where a branch each cost more on thousands of values a frame.
@@ -378,9 +446,10 @@ bool AllFinite(const double* values, int n) {
 
 }  // namespace
 
-void OrbelDataReader::ReadSegments() {
-  for (auto& entry : segments) {
-    SegmentRecord& record = entry.second;
+void OrbelDataReader::ReadSegments(const std::vector<SegmentRecord*>& records) {
+  for (std::size_t at = 0; at < records.size(); ++at) {
+    FetchAhead(records, at);
+    SegmentRecord& record = *records[at];
     SyncClientText(record.mClientSubject, record.subject);
     SyncClientText(record.mClientName, record.name);
     const sdk::Output_GetSegmentLocalTranslation translation =
@@ -406,9 +475,10 @@ void OrbelDataReader::ReadSegments() {
   }
 }
 
-void OrbelDataReader::ReadMarkers() {
-  for (auto& entry : markers) {
-    MarkerRecord& record = entry.second;
+void OrbelDataReader::ReadMarkers(const std::vector<MarkerRecord*>& records) {
+  for (std::size_t at = 0; at < records.size(); ++at) {
+    FetchAhead(records, at);
+    MarkerRecord& record = *records[at];
     SyncClientText(record.mClientSubject, record.subject);
     SyncClientText(record.mClientName, record.name);
     const sdk::Output_GetMarkerGlobalTranslation position =
@@ -419,19 +489,20 @@ void OrbelDataReader::ReadMarkers() {
   }
 }
 
-void OrbelDataReader::ReadUnlabeledMarkers() {
+void OrbelDataReader::ReadUnlabeledMarkers(const std::vector<MarkerRecord*>& records) {
   // Indices follow the key order, not the number in the key: with twelve
   // records, Unlabeled:10 takes index 2. Stored scenes and recordings rely on
   // this order, so it stays.
-  unsigned int index = 0;
-  for (auto& entry : unlabeledMarkers) {
+  for (std::size_t at = 0; at < records.size(); ++at) {
+    FetchAhead(records, at);
     const sdk::Output_GetUnlabeledMarkerGlobalTranslation position =
-        mClient->GetUnlabeledMarkerGlobalTranslation(index++);
+        mClient->GetUnlabeledMarkerGlobalTranslation(static_cast<unsigned int>(at));
     // An index beyond the frame's count takes what the library answers for
     // it; a value that is not a number is never taken.
     if (!AllFinite(position.Translation, 3)) continue;
-    for (int i = 0; i < 3; ++i) entry.second.position[i] = position.Translation[i];
-    entry.second.sampleSerial = mFrameSerial;
+    MarkerRecord& record = *records[at];
+    for (int i = 0; i < 3; ++i) record.position[i] = position.Translation[i];
+    record.sampleSerial = mFrameSerial;
   }
 }
 

@@ -165,12 +165,11 @@ class OrbelDataReader {
   // ---- frames ----
   // Refreshes the records from the client's newest frame; false (records
   // unchanged) when paused, when the options are not applied, when the data
-  // lock cannot be had, or when the client holds no frame newer than the
-  // last one read (a stalled or silent server gives no sample). time becomes
-  // the frame time. A record keeps its values when the frame has none for it
-  // (the query fails: its subject left the stream) or when one of them is
-  // not finite; both count as occluded for that record, and only records the
-  // frame did refresh carry the new FrameSerial.
+  // lock or the memory for the walk order cannot be had, or when the client
+  // holds no frame newer than the last one read (a stalled or silent server gives no sample). time
+  // becomes the frame time. A record keeps its values when the frame has none for it (the query
+  // fails: its subject left the stream) or when one of them is not finite; both count as occluded
+  // for that record, and only records the frame did refresh carry the new FrameSerial.
   bool ReadFrame(FBTime time);
   // Counts the frames read since the reader was made: the serial of the
   // frame the records last came from (0 before the first). Under the data
@@ -228,12 +227,31 @@ class OrbelDataReader {
   bool HasClient() const { return mClient != nullptr; }
 
  private:
+  // The records in key order, for the per-frame walk. Stepping through a
+  // map chases one node pointer after another, each a cache miss on a large
+  // stage; an array of the same records lets the walk fetch records ahead
+  // of the one it reads.
+  struct WalkOrder {
+    bool built = false;
+    std::uint64_t revision = 0;
+    // The containers as the order saw them: a container edited without
+    // DescriptionChanged (a record added by key, say) still differs in
+    // these, so the order is never older than the containers.
+    std::size_t sizes[3] = {0, 0, 0};
+    const void* ends[6] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    std::vector<SegmentRecord*> segments;
+    std::vector<MarkerRecord*> markers;
+    std::vector<MarkerRecord*> unlabeledMarkers;
+  };
+
   bool RebuildDescription(bool stripCharacterName);
   std::int64_t NowMs() const;
   void SleepMs(std::uint32_t ms) const;
-  void ReadSegments();
-  void ReadMarkers();
-  void ReadUnlabeledMarkers();
+  // Under the data lock. Null when there is no memory to build it.
+  const WalkOrder* CurrentWalkOrder();
+  void ReadSegments(const std::vector<SegmentRecord*>& records);
+  void ReadMarkers(const std::vector<MarkerRecord*>& records);
+  void ReadUnlabeledMarkers(const std::vector<MarkerRecord*>& records);
 
   FBString mHostName;
   FBString mPort;
@@ -260,6 +278,7 @@ class OrbelDataReader {
   unsigned int mLastFrameNumber = 0;
   std::uint64_t mFrameSerial = 0;
   std::uint64_t mDescriptionRevision = 0;
+  WalkOrder mWalkOrder;
   FBSystem mSystem;
   int mFetchRate = 90;
 

@@ -367,35 +367,57 @@ namespace {
 // The queries below build their answer in the caller's return object and
 // return that one object on every path: a copy of it, read right after its
 // fields were written one by one, stalls on the store buffer, which cost
-// more than the rest of a query.
-Result::Enum segmentSample(const Lookup& l, const String& name, const protocol::SegmentSample*& s) {
-  if (l.result != Result::Success) return l.result;
-  const std::uint32_t k = l.description->segment(l.subject, view(name), hint(name));
+// more than the rest of a query. The lookups are written out here rather
+// than through Lookup, and inlined: every query of a frame passes here, and
+// the call and the object on the stack were a fifth of a query's work.
+#if defined(__GNUC__)
+#define ORBEL_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define ORBEL_ALWAYS_INLINE inline
+#endif
+
+ORBEL_ALWAYS_INLINE Result::Enum segmentSample(const orbel::client::TakenState& state,
+                                               const String& subjectName, const String& name,
+                                               const protocol::SegmentSample*& s) {
+  const DescriptionIndex* d = state.snapshot.description.get();
+  if (!state.haveFrame || d == nullptr) return Result::NoFrame;
+  const std::uint32_t subject = d->subject(view(subjectName), hint(subjectName));
+  if (subject == DescriptionIndex::npos) return Result::InvalidSubjectName;
+  const std::uint32_t k = d->segment(subject, view(name), hint(name));
   if (k == DescriptionIndex::npos) return Result::InvalidSegmentName;
-  if (!(l.frame().kinds & protocol::Kind::Segments)) return Result::NoFrame;
-  s = &l.frame().segments[l.description->firstSegment(l.subject) + k];
+  const protocol::Frame& frame = state.snapshot.frame;
+  if (!(frame.kinds & protocol::Kind::Segments)) return Result::NoFrame;
+  s = &frame.segments[d->firstSegment(subject) + k];
   return Result::Success;
 }
 
-Result::Enum markerSample(const Lookup& l, const String& name, const protocol::MarkerSample*& m) {
-  if (l.result != Result::Success) return l.result;
-  const std::uint32_t k = l.description->marker(l.subject, view(name), hint(name));
+ORBEL_ALWAYS_INLINE Result::Enum markerSample(const orbel::client::TakenState& state,
+                                              const String& subjectName, const String& name,
+                                              const protocol::MarkerSample*& m) {
+  const DescriptionIndex* d = state.snapshot.description.get();
+  if (!state.haveFrame || d == nullptr) return Result::NoFrame;
+  const std::uint32_t subject = d->subject(view(subjectName), hint(subjectName));
+  if (subject == DescriptionIndex::npos) return Result::InvalidSubjectName;
+  const std::uint32_t k = d->marker(subject, view(name), hint(name));
   if (k == DescriptionIndex::npos) return Result::InvalidMarkerName;
-  if (!(l.frame().kinds & protocol::Kind::Markers)) return Result::NoFrame;
-  m = &l.frame().markers[l.description->firstMarker(l.subject) + k];
+  const protocol::Frame& frame = state.snapshot.frame;
+  if (!(frame.kinds & protocol::Kind::Markers)) return Result::NoFrame;
+  m = &frame.markers[d->firstMarker(subject) + k];
   return Result::Success;
 }
+
+#undef ORBEL_ALWAYS_INLINE
 
 }  // namespace
 
 Output_GetSegmentLocalTranslation Client::GetSegmentLocalTranslation(
     const String& SubjectName, const String& SegmentName) const {
   Output_GetSegmentLocalTranslation out;
-  const Lookup l(impl_->view(), &SubjectName);
+  const orbel::client::TakenState& state = impl_->view();
   const protocol::SegmentSample* s = nullptr;
-  out.Result = segmentSample(l, SegmentName, s);
+  out.Result = segmentSample(state, SubjectName, SegmentName, s);
   if (out.Result == Result::Success) {
-    l.state.mapping.mapVector(s->translation, out.Translation);
+    state.mapping.mapVector(s->translation, out.Translation);
     out.Occluded = s->occluded;
     orbel::client::CheckFinite(out.Translation, 3);
   }
@@ -405,11 +427,11 @@ Output_GetSegmentLocalTranslation Client::GetSegmentLocalTranslation(
 Output_GetSegmentLocalRotationQuaternion Client::GetSegmentLocalRotationQuaternion(
     const String& SubjectName, const String& SegmentName) const {
   Output_GetSegmentLocalRotationQuaternion out;
-  const Lookup l(impl_->view(), &SubjectName);
+  const orbel::client::TakenState& state = impl_->view();
   const protocol::SegmentSample* s = nullptr;
-  out.Result = segmentSample(l, SegmentName, s);
+  out.Result = segmentSample(state, SubjectName, SegmentName, s);
   if (out.Result == Result::Success) {
-    l.state.mapping.mapQuaternion(s->rotation, out.Rotation);
+    state.mapping.mapQuaternion(s->rotation, out.Rotation);
     out.Occluded = s->occluded;
     orbel::client::CheckFinite(out.Rotation, 4);
   }
@@ -443,11 +465,11 @@ Output_GetMarkerName Client::GetMarkerName(const String& SubjectName,
 Output_GetMarkerGlobalTranslation Client::GetMarkerGlobalTranslation(
     const String& SubjectName, const String& MarkerName) const {
   Output_GetMarkerGlobalTranslation out;
-  const Lookup l(impl_->view(), &SubjectName);
+  const orbel::client::TakenState& state = impl_->view();
   const protocol::MarkerSample* m = nullptr;
-  out.Result = markerSample(l, MarkerName, m);
+  out.Result = markerSample(state, SubjectName, MarkerName, m);
   if (out.Result == Result::Success) {
-    l.state.mapping.mapVector(m->position, out.Translation);
+    state.mapping.mapVector(m->position, out.Translation);
     out.Occluded = m->occluded;
     orbel::client::CheckFinite(out.Translation, 3);
   }

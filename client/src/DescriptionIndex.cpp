@@ -16,13 +16,12 @@ std::uint64_t nextSeed() {
   return NameTable::hashOf(std::string_view(), now + counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
 }
 
+// 0 once the tags have run out (after four billion tables): a reused tag
+// could make one table take another's hint for its own.
 std::uint32_t nextTag() {
-  static std::atomic<std::uint32_t> counter{0};
-  std::uint32_t tag = counter.fetch_add(1, std::memory_order_relaxed) + 1;
-  // After four billion tables the count wraps; a reused tag is harmless
-  // (hints are checked), but 0 stays the tag of no table.
-  if (tag == 0) tag = counter.fetch_add(1, std::memory_order_relaxed) + 1;
-  return tag;
+  static std::atomic<std::uint64_t> counter{0};
+  const std::uint64_t tag = counter.fetch_add(1, std::memory_order_relaxed) + 1;
+  return tag > 0xFFFFFFFFu ? 0 : static_cast<std::uint32_t>(tag);
 }
 
 }  // namespace
@@ -30,6 +29,7 @@ std::uint32_t nextTag() {
 void NameTable::assign(const std::vector<std::string_view>& names, std::uint64_t seed) {
   seed_ = seed;
   tag_ = nextTag();
+  hintLimit_ = (tag_ == 0 || names.size() >= npos) ? 0 : static_cast<std::uint32_t>(names.size());
   names_.assign(names.size(), Known{nullptr, kNoName});
   std::size_t capacity = 8;
   // At most half full, so that probe chains stay short.
@@ -57,9 +57,7 @@ void NameTable::assign(const std::vector<std::string_view>& names, std::uint64_t
 std::uint32_t NameTable::findAndHint(std::string_view name,
                                      std::atomic<std::uint64_t>& hint) const {
   const std::uint32_t found = find(name);
-  if (found != npos) {
-    hint.store(static_cast<std::uint64_t>(tag_) << 32 | found, std::memory_order_relaxed);
-  }
+  if (found != npos && found < hintLimit_) hint.store(hintAt(found), std::memory_order_relaxed);
   return found;
 }
 

@@ -30,9 +30,8 @@ class NameTable {
   // name at its position is this one, no hashing is needed. Otherwise this
   // is the plain lookup, and a found position becomes the new hint.
   std::uint32_t find(std::string_view name, std::atomic<std::uint64_t>& hint) const {
-    const std::uint64_t last = hint.load(std::memory_order_relaxed);
-    const auto at = static_cast<std::uint32_t>(last);
-    if (static_cast<std::uint32_t>(last >> 32) == tag_ && at < names_.size()) {
+    const std::uint32_t at = hinted(hint.load(std::memory_order_relaxed));
+    if (at != npos) {
       const Known& known = names_[at];
       if (known.size == name.size() && sameText(known.data, name.data(), name.size())) {
         return at;
@@ -41,6 +40,16 @@ class NameTable {
     return findAndHint(name, hint);
   }
 
+  // The same for a hint that only lookups of this very text ever wrote (the
+  // client's String: its text changes only by assignment, which takes the
+  // other's hint along). A hint of this table then needs no comparison of
+  // the text: only this table writes hints that pass hinted(), and it writes
+  // each one for the text found at that position.
+  std::uint32_t findByOwnHint(std::string_view name, std::atomic<std::uint64_t>& hint) const {
+    const std::uint32_t at = hinted(hint.load(std::memory_order_relaxed));
+    if (at != npos) return at;
+    return findAndHint(name, hint);
+  }
   std::uint32_t find(std::string_view name) const {
     if (slots_.empty()) return npos;
     const std::uint64_t hash = hashOf(name, seed_);
@@ -102,7 +111,23 @@ class NameTable {
   }
 
  private:
-  // Out of line, so that the hinted lookup above stays small enough to be
+  // A hint is the position in its low half and, in its high half, the
+  // table's tag plus the position times an odd step (modulo 2^32): a hint
+  // whose position was changed, or one of another table, fails the check
+  // (tags differ between live tables, and the step is invertible). Tables
+  // made after the tag count ran out (hintLimit_ 0) neither write nor take
+  // hints, so no tag is ever shared by two tables that use them.
+  static constexpr std::uint32_t kHintStep = 0x9E3779B9u;
+  std::uint64_t hintAt(std::uint32_t at) const {
+    return static_cast<std::uint64_t>(tag_ + at * kHintStep) << 32 | at;
+  }
+  std::uint32_t hinted(std::uint64_t hint) const {
+    const auto at = static_cast<std::uint32_t>(hint);
+    const auto check = static_cast<std::uint32_t>(hint >> 32);
+    return (check == tag_ + at * kHintStep && at < hintLimit_) ? at : npos;
+  }
+
+  // Out of line, so that the hinted lookups above stay small enough to be
   // inlined into every query.
   std::uint32_t findAndHint(std::string_view name, std::atomic<std::uint64_t>& hint) const;
 
@@ -137,8 +162,12 @@ class NameTable {
   static constexpr std::size_t kNoName = ~std::size_t{0};
   std::vector<Known> names_;
   // Tells this table's hints from every other table's in the process; 0 is
-  // never a tag, so a fresh hint matches no table.
+  // never the tag of a table that takes hints, so a fresh hint (0) matches
+  // none.
   std::uint32_t tag_ = 0;
+  // Positions below this may be taken from a hint: the number of names, or
+  // 0 for a table that takes no hints.
+  std::uint32_t hintLimit_ = 0;
 };
 
 class DescriptionIndex {
@@ -161,16 +190,17 @@ class DescriptionIndex {
   std::uint32_t marker(std::uint32_t subject, std::string_view name) const {
     return perSubject_[subject].markers.find(name);
   }
-  // The same, through a name object's lookup hint.
+  // The same, through the lookup hint of the client's String that holds the
+  // name (see NameTable::findByOwnHint): only that String's lookups write it.
   using Hint = std::atomic<std::uint64_t>;
   std::uint32_t subject(std::string_view name, Hint& hint) const {
-    return subjects_.find(name, hint);
+    return subjects_.findByOwnHint(name, hint);
   }
   std::uint32_t segment(std::uint32_t subject, std::string_view name, Hint& hint) const {
-    return perSubject_[subject].segments.find(name, hint);
+    return perSubject_[subject].segments.findByOwnHint(name, hint);
   }
   std::uint32_t marker(std::uint32_t subject, std::string_view name, Hint& hint) const {
-    return perSubject_[subject].markers.find(name, hint);
+    return perSubject_[subject].markers.findByOwnHint(name, hint);
   }
 
   // Where a subject's samples start in a frame's flat arrays.

@@ -71,14 +71,22 @@ TEST_P(NameTableTest, HintedLookupsAnswerAsThePlainOne) {
     std::atomic<std::uint64_t> hint{0};
     EXPECT_EQ(table.find(name, hint), expected) << c.what << ": '" << name << "'";
     EXPECT_EQ(table.find(name, hint), expected) << c.what << ", hinted: '" << name << "'";
-    // The hint of one table, shown to the other, must not be believed.
+    // The hint of one table, shown to the other, must not be believed, not
+    // even by the lookup that takes a hint of its own table without reading
+    // the text.
     const std::uint32_t inOther = other.find(name);
+    std::atomic<std::uint64_t> shown{hint.load()};
     EXPECT_EQ(other.find(name, hint), inOther) << c.what << ", other table: '" << name << "'";
+    EXPECT_EQ(other.findByOwnHint(name, shown), inOther) << c.what << ", other table, own";
     EXPECT_EQ(table.find(name, hint), expected) << c.what << ", back: '" << name << "'";
+    EXPECT_EQ(table.findByOwnHint(name, hint), expected) << c.what << ", own: '" << name << "'";
     // Nor a hint that names this table but another position.
     for (std::uint32_t at = 0; at <= views.size(); ++at) {
-      std::atomic<std::uint64_t> wrong{(hint.load() & ~std::uint64_t{0xFFFFFFFF}) | at};
+      const std::uint64_t forged = (hint.load() & ~std::uint64_t{0xFFFFFFFF}) | at;
+      std::atomic<std::uint64_t> wrong{forged};
+      std::atomic<std::uint64_t> wrongOwn{forged};
       EXPECT_EQ(table.find(name, wrong), expected) << c.what << ", hint at " << at;
+      EXPECT_EQ(table.findByOwnHint(name, wrongOwn), expected) << c.what << ", own hint at " << at;
     }
   }
 }

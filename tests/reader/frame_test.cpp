@@ -231,6 +231,34 @@ TEST_F(FrameTest, RecordsRenamedToANameOfTheSameLengthFollowIt) {
   EXPECT_EQ(reader->segments.at("Bob:Hips").translation[0], 1.0);
 }
 
+TEST_F(FrameTest, EditsOfTheContainersReachTheNextFrame) {
+  // Each edit below keeps the number of records, so only the reported
+  // change or the records at the ends tell the frame that its walk is stale;
+  // reading a freed record would show under the address sanitizer.
+  ASSERT_TRUE(reader->ReadFrame(FBTime::Zero));
+  reader->segments.erase("Bob:Spine");
+  SegmentRecord head;
+  head.subject = "Bob";
+  head.name = "Head";
+  reader->segments["Bob:Zed"] = head;
+  reader->DescriptionChanged();
+  script.subjects[0].segments[2].translation = {11, 12, 13};
+  ASSERT_TRUE(reader->ReadFrame(FBTime::Zero));
+  EXPECT_EQ(reader->segments.at("Bob:Zed").translation[0], 11.0);
+
+  // Whole containers swapped for copies, unreported: the copies' records
+  // are the ones the frame must fill.
+  OrbelDataReader::MarkerMap markers = reader->markers;
+  OrbelDataReader::MarkerMap unlabeled = reader->unlabeledMarkers;
+  reader->markers.swap(markers);
+  reader->unlabeledMarkers.swap(unlabeled);
+  ChangeEveryValue();
+  ASSERT_TRUE(reader->ReadFrame(FBTime::Zero));
+  EXPECT_EQ(reader->markers.at("Bob:LFHD").position[0], 107.0);
+  EXPECT_EQ(reader->unlabeledMarkers.at("Unlabeled:1").position[0], 101.0);
+  EXPECT_EQ(markers.at("Bob:LFHD").position[0], 7.0);
+}
+
 TEST_F(FrameTest, EmptyDescriptionStillAnswersTrue) {
   reader->ClearDescription();
   EXPECT_TRUE(reader->ReadFrame(FBTime::Zero));

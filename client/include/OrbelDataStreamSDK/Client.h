@@ -65,9 +65,11 @@ class ORBEL_CLIENT_API String {
   std::string text_;
   // Where a client last found this name: which of its name tables (high
   // half) and at which position (low half). A caller that keeps its name
-  // objects from frame to frame thus spares the client hashing them on every
-  // query. The client checks the name at that position before it trusts the
-  // hint, so a stale or foreign one only costs the ordinary lookup.
+  // objects from frame to frame thus spares the client hashing or comparing
+  // them on every query. Only lookups of this text write it (an assignment
+  // takes the other's hint with its text), and the client checks that the
+  // hint is one its table wrote for that position, so a stale or foreign
+  // hint only costs the ordinary lookup.
   mutable std::atomic<std::uint64_t> lookupHint_{0};
 };
 
