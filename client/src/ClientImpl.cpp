@@ -403,11 +403,14 @@ bool Client::Impl::handleMessage(const protocol::MessageView& m) {
       decoding.description = description;
       decoding.receiveTimeNs = orbel::net::monotonicNowNs();
       {
+        // Counted with the handing over, so that a frame counted is a frame
+        // a caller can take: counted after, a caller could take the newest
+        // while the count still lacked it.
         std::lock_guard<std::mutex> lock(pending);
         swapSnapshots(decoding, pendingFrame);
         pendingFresh = true;
+        framesReceived.fetch_add(1, std::memory_order_relaxed);
       }
-      framesReceived.fetch_add(1, std::memory_order_relaxed);
       return true;
     }
     case protocol::MessageType::Description: {
