@@ -231,7 +231,7 @@ Output_GetFrame Client::GetFrame() {
   // a line the receive thread wrote and this core had never read. The
   // samples are fetched once as the frame is taken, for about the cost of
   // copying them; beyond a few hundred KiB they would push each other out.
-  constexpr std::size_t kFetchLimit = 256 * 1024;
+  constexpr std::size_t kFetchLimit = std::size_t{256} * 1024;
   struct Range {
     const void* first = nullptr;
     std::size_t bytes = 0;
