@@ -249,6 +249,10 @@ class OrbelDataReader {
   void SleepMs(std::uint32_t ms) const;
   // Under the data lock. Null when there is no memory to build it.
   const WalkOrder* CurrentWalkOrder();
+  // Starts fetching the records (and, with texts, their names) that the
+  // walk reaches a few steps after the one at `at`.
+  template <typename Record>
+  static void FetchAhead(const std::vector<Record*>& records, std::size_t at, bool texts);
   void ReadSegments(const std::vector<SegmentRecord*>& records);
   void ReadMarkers(const std::vector<MarkerRecord*>& records);
   void ReadUnlabeledMarkers(const std::vector<MarkerRecord*>& records);
