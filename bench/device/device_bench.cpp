@@ -5,9 +5,13 @@
 // evaluation pass writing every node, and one input pass taking a sample in
 // while the host records (every segment's two keys and every labelled
 // marker's key). Each carries its ratio to one memcpy of the frame's payload
-// (x_memcpy); the recording pass also its time per key (ns_per_key).
+// (x_memcpy); the recording pass also its time per key (ns_per_key: the
+// whole pass, the frame's read included, over its keys) and what keying
+// adds per key (ns_per_key_added: the pass's time less that of the same
+// pass on the same stage while the host does not record, over the keys).
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -81,6 +85,17 @@ double TakeKeys() {
   return keys;
 }
 
+// One input pass past the reader's fetch interval; the caller first waits
+// for a new frame from the server, so that every pass takes a sample (a
+// pass with no new frame takes none). Answers the pass's time in
+// nanoseconds.
+double TimedSamplePass(OrbelSimpleDeviceOptical* device, fbhost::ManualClock& clock) {
+  clock.AdvanceMilliSeconds(12);
+  const auto start = std::chrono::steady_clock::now();
+  fbhost::NotifySampleInput(device, 1);
+  return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+}
+
 void BM_SampleInputNotifyRecording(benchmark::State& state) {
   const char* preset = orbel::bench::PresetName(state.range(0));
   fbhost::ManualClock clock(FBTime::FromMilliSeconds(1000));
@@ -90,19 +105,28 @@ void BM_SampleInputNotifyRecording(benchmark::State& state) {
     state.SkipWithError("no bound device");
     return;
   }
+  Stage& stage = TheStage(preset);
   device->Recording = true;
+  // The same passes while the host does not record: what the frame's read
+  // and the rest of the pass cost without a key.
+  constexpr int kStreamingPasses = 100;
+  double streamingNs = 0;
+  std::int64_t streamingSamples = -fbhost::GetDeviceStatistics(device).samplesAcknowledged;
+  for (int pass = 0; pass < kStreamingPasses; ++pass) {
+    stage.WaitForNewFrame();
+    streamingNs += TimedSamplePass(device, clock);
+  }
+  streamingSamples += fbhost::GetDeviceStatistics(device).samplesAcknowledged;
+
   fbhost::TransportRecord();
   std::int64_t samples = -fbhost::GetDeviceStatistics(device).samplesAcknowledged;
   const double keysBefore = TakeKeys();
-  Stage& stage = TheStage(preset);
+  double recordingNs = 0;
   for (auto _ : state) {
-    // A new frame from the server, and past the reader's fetch interval, so
-    // that every pass takes a sample (a pass with no new frame takes none).
     state.PauseTiming();
     stage.WaitForNewFrame();
     state.ResumeTiming();
-    clock.AdvanceMilliSeconds(12);
-    fbhost::NotifySampleInput(device, 1);
+    recordingNs += TimedSamplePass(device, clock);
   }
   samples += fbhost::GetDeviceStatistics(device).samplesAcknowledged;
   fbhost::TransportStop();
@@ -113,6 +137,11 @@ void BM_SampleInputNotifyRecording(benchmark::State& state) {
   if (keys > 0) {
     state.counters["ns_per_key"] =
         benchmark::Counter(keys * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  }
+  if (keys > 0 && samples > 0 && streamingSamples > 0) {
+    const double perSample = recordingNs / static_cast<double>(samples) -
+                             streamingNs / static_cast<double>(streamingSamples);
+    state.counters["ns_per_key_added"] = perSample * static_cast<double>(samples) / keys;
   }
   state.SetLabel(preset);
   orbel::bench::ReportMemcpyRatio(state, preset);
