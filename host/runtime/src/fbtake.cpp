@@ -28,7 +28,7 @@ class FBTakeKeyArena {
   FBTakeKeyArena(const FBTakeKeyArena&) = delete;
   FBTakeKeyArena& operator=(const FBTakeKeyArena&) = delete;
   ~FBTakeKeyArena() {
-    for (char* chunk : mChunks) ::operator delete(chunk, std::align_val_t{kChunkBytes});
+    for (char* chunk : mChunks) ::operator delete (chunk, std::align_val_t{kChunkBytes});
   }
 
   // Room for bytes (a multiple of 32), or null for a block too large to
@@ -37,7 +37,7 @@ class FBTakeKeyArena {
     if (bytes > kChunkBytes / 8) return nullptr;
     if (static_cast<std::size_t>(mEnd - mNext) < bytes) {
       mChunks.reserve(mChunks.size() + 1);
-      char* chunk = static_cast<char*>(::operator new(kChunkBytes, std::align_val_t{kChunkBytes}));
+      char* chunk = static_cast<char*>(::operator new (kChunkBytes, std::align_val_t{kChunkBytes}));
       mChunks.push_back(chunk);
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
       madvise(chunk, kChunkBytes, MADV_HUGEPAGE);
@@ -90,7 +90,8 @@ void FBTakeKeyList::AddBlock(std::size_t capacity, bool fromArena) {
     mBlocks.back().used = static_cast<std::size_t>(mNext - mBlocks.back().keys);
   }
   Block block;
-  void* room = fromArena && mArena != nullptr ? mArena->Allocate(capacity * sizeof(Stored)) : nullptr;
+  void* room =
+      fromArena && mArena != nullptr ? mArena->Allocate(capacity * sizeof(Stored)) : nullptr;
   if (room != nullptr) {
     block.keys = new (room) Stored[capacity];
   } else {
@@ -306,8 +307,7 @@ bool FBTake::AddKey(const FBAnimationNode* node, FBTime time, const double* data
   return true;
 }
 
-FBTake::KeyedNode* FBTake::FollowKeyOrderLocked(const FBAnimationNode* node,
-                                                FBTakeKeyList* keys) {
+FBTake::KeyedNode* FBTake::FollowKeyOrderLocked(const FBAnimationNode* node, FBTakeKeyList* keys) {
   std::size_t at = mKeyOrderNext;
   if (at < mKeyOrder.size() && mKeyOrder[at].node == node) {
     // In order, as nearly every key of a recording.
