@@ -107,28 +107,30 @@ void BM_SampleInputNotifyRecording(benchmark::State& state) {
   }
   Stage& stage = TheStage(preset);
   device->Recording = true;
-  // The same passes while the host does not record: what the frame's read
-  // and the rest of the pass cost without a key.
-  constexpr int kStreamingPasses = 100;
-  double streamingNs = 0;
-  std::int64_t streamingSamples = -fbhost::GetDeviceStatistics(device).samplesAcknowledged;
-  for (int pass = 0; pass < kStreamingPasses; ++pass) {
-    stage.WaitForNewFrame();
-    streamingNs += TimedSamplePass(device, clock);
-  }
-  streamingSamples += fbhost::GetDeviceStatistics(device).samplesAcknowledged;
-
   fbhost::TransportRecord();
-  std::int64_t samples = -fbhost::GetDeviceStatistics(device).samplesAcknowledged;
-  const double keysBefore = TakeKeys();
+  auto acks = [device] { return fbhost::GetDeviceStatistics(device).samplesAcknowledged; };
+  std::int64_t samples = 0;
+  std::int64_t streamingSamples = 0;
   double recordingNs = 0;
+  double streamingNs = 0;
+  const double keysBefore = TakeKeys();
   for (auto _ : state) {
+    // Untimed, before each keyed pass: the same pass with the device not
+    // keying (what the frame's read and the rest cost without a key),
+    // paired with it so that both see the machine alike.
     state.PauseTiming();
+    device->Recording = false;
+    stage.WaitForNewFrame();
+    std::int64_t before = acks();
+    streamingNs += TimedSamplePass(device, clock);
+    streamingSamples += acks() - before;
+    device->Recording = true;
     stage.WaitForNewFrame();
     state.ResumeTiming();
+    before = acks();
     recordingNs += TimedSamplePass(device, clock);
+    samples += acks() - before;
   }
-  samples += fbhost::GetDeviceStatistics(device).samplesAcknowledged;
   fbhost::TransportStop();
   const double keys = TakeKeys() - keysBefore;
   state.counters["samples"] = static_cast<double>(samples);
