@@ -107,6 +107,7 @@ TEST_F(TakeTest, KeysLandOnTheirOwnCurvesWhateverOrderTheSamplesKeepTo) {
   FBTake* take = fbhost::CurrentTake();
   constexpr int kNodes = 24;
   std::vector<FBAnimationNode*> nodes;
+  nodes.reserve(kNodes);
   for (int n = 0; n < kNodes; ++n) {
     nodes.push_back(take->RecordNode("m" + std::to_string(n), "Lcl Translation"));
   }
