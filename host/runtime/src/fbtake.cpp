@@ -36,7 +36,8 @@ class FBTakeKeyArena {
   void* Allocate(std::size_t bytes) {
     if (bytes > kChunkBytes / 8) return nullptr;
     if (static_cast<std::size_t>(mEnd - mNext) < bytes) {
-      mChunks.reserve(mChunks.size() + 1);
+      if (mChunks.size() == mChunks.capacity())
+        mChunks.reserve(std::max<std::size_t>(8, 2 * mChunks.size()));
       char* chunk = static_cast<char*>(::operator new (kChunkBytes, std::align_val_t{kChunkBytes}));
       mChunks.push_back(chunk);
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
@@ -64,9 +65,14 @@ class FBTakeKeyArena {
 // ---- FBTakeKeyList ----
 
 namespace {
-// The first block holds a second and more at any capture rate; each next
-// one as many keys as the list already has, up to 128 KiB.
+// From the heap (no arena), the first block holds a second and more at any
+// capture rate, and each next one as many keys as the list already has, up
+// to 128 KiB. From the arena every block is one page of keys: a chunk's
+// pages are there as soon as the chunk is, so room far ahead of the keys
+// would hold memory for nothing, and lists that all grow at once fill a
+// chunk's blocks alike.
 constexpr std::size_t kFirstBlockKeys = 256;
+constexpr std::size_t kArenaBlockKeys = 128;
 constexpr std::size_t kMaxBlockKeys = 4096;
 
 // A hint to start loading a line; never faults, whatever the address.
@@ -85,7 +91,10 @@ inline void FetchLine(const void* at, bool forWriting) {
 }  // namespace
 
 void FBTakeKeyList::AddBlock(std::size_t capacity, bool fromArena) {
-  mBlocks.reserve(mBlocks.size() + 1);
+  // Room for the new block first, so that nothing is lost when that
+  // allocation fails.
+  if (mBlocks.size() == mBlocks.capacity())
+    mBlocks.reserve(std::max<std::size_t>(4, 2 * mBlocks.size()));
   if (!mBlocks.empty()) {
     mBlocks.back().used = static_cast<std::size_t>(mNext - mBlocks.back().keys);
   }
@@ -106,13 +115,19 @@ void FBTakeKeyList::AddBlock(std::size_t capacity, bool fromArena) {
 
 void FBTakeKeyList::Reserve(std::size_t keys) {
   if (static_cast<std::size_t>(mEnd - mNext) < keys) {
-    AddBlock(std::max({keys, kFirstBlockKeys, std::min(mSize, kMaxBlockKeys)}), true);
+    AddBlock(mArena != nullptr ? keys
+                               : std::max({keys, kFirstBlockKeys, std::min(mSize, kMaxBlockKeys)}),
+             true);
   }
 }
 
 void FBTakeKeyList::Append(kLongLong ticks, const double* value, FBInterpolation interpolation,
                            FBTangentMode tangentMode) {
-  if (mNext == mEnd) AddBlock(std::clamp(mSize, kFirstBlockKeys, kMaxBlockKeys), true);
+  if (mNext == mEnd) {
+    AddBlock(
+        mArena != nullptr ? kArenaBlockKeys : std::clamp(mSize, kFirstBlockKeys, kMaxBlockKeys),
+        true);
+  }
   if (mModes.empty() || interpolation != mInterpolation || tangentMode != mTangentMode) {
     mModes.push_back(ModeRun{mSize, interpolation, tangentMode});
     mInterpolation = interpolation;
@@ -359,7 +374,7 @@ FBAnimationNode* FBTake::RecordNode(const std::string& modelLabel, const std::st
   // Every node of a recording takes a key each sample: with blocks of one
   // size they would all fill, and allocate, in the same sample. Sizes that
   // differ from node to node spread that over many samples.
-  OwnedNodeKeysLocked(node).Reserve(kFirstBlockKeys + node->GetSerial() % kFirstBlockKeys);
+  OwnedNodeKeysLocked(node).Reserve(kArenaBlockKeys + node->GetSerial() % kArenaBlockKeys);
   return node;
 }
 
