@@ -70,11 +70,12 @@ class FBTakeKeyArena;
 // (host side; FBTakeKey is what callers see). A key costs 32 bytes, its time
 // and values, in blocks that never move: recording appends each key where
 // it stays, with no search and no copy of the keys already held, and
-// allocates only when a block is full, each block larger than the last up
-// to a cap. A recording's blocks come from its take's arena, so that keys
-// going into thousands of lists at once fault no page each and spread over
-// few pages of the address translation; a rewritten list (editing, a scene
-// load) holds its keys in blocks of its own, freed when rewritten again.
+// takes a new block only when one is full. A recording's blocks, a page of
+// keys each, come from its take's arena, so that keys going into thousands
+// of lists at once fault no page each and spread over few pages of the
+// address translation; a rewritten list (editing, a scene load) holds its
+// keys in heap blocks of its own, each larger than the last up to a cap,
+// freed when rewritten again.
 // Interpolation and tangent mode are kept once for each run of keys that
 // share them (a recording keys with one pair). Not thread-safe: its take's
 // lock guards it.
