@@ -7,8 +7,9 @@
 // marker's key). Each carries its ratio to one memcpy of the frame's payload
 // (x_memcpy); the recording pass also its time per key (ns_per_key: the
 // whole pass, the frame's read included, over its keys) and what keying
-// adds per key (ns_per_key_added: the pass's time less that of the same
-// pass on the same stage while the host does not record, over the keys).
+// adds per key (ns_per_key_added: the pass's time less that of an
+// unkeyed pass on the same stage, the device's Recording off, just before
+// it, over the keys).
 #include <benchmark/benchmark.h>
 
 #include <chrono>
