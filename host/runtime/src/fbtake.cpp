@@ -16,12 +16,14 @@ FBClassImplementation(FBTake);
 
 // ---- FBTakeKeyArena ----
 
-// Chunks of one huge page each where the system has them. A chunk is
-// mapped whole when made (the first ones by the UI thread, as a recording
-// is prepared), so keys then land on memory already there: a recording
-// touching a new page of each of thousands of lists every few samples
-// would otherwise fault once per page, and reach more pages than the
-// processor keeps translations for.
+// Chunks of 2 MiB. One made while a recording is prepared (on the UI
+// thread, before keying) is mapped whole at once, on a huge page where the
+// system has them, so the first keys land on memory already there: a
+// recording touching a new page of each of thousands of lists every few
+// samples would otherwise fault once per page, and reach more pages than
+// the processor keeps translations for. One made while keying is left to
+// fault page by page: mapping it whole would stall that one sample for
+// milliseconds.
 class FBTakeKeyArena {
  public:
   FBTakeKeyArena() = default;
@@ -33,19 +35,21 @@ class FBTakeKeyArena {
 
   // Room for bytes (a multiple of 32), or null for a block too large to
   // share a chunk (the caller takes it from the heap).
-  void* Allocate(std::size_t bytes) {
+  void* Allocate(std::size_t bytes, bool mapNow) {
     if (bytes > kChunkBytes / 8) return nullptr;
     if (static_cast<std::size_t>(mEnd - mNext) < bytes) {
       if (mChunks.size() == mChunks.capacity())
         mChunks.reserve(std::max<std::size_t>(8, 2 * mChunks.size()));
       char* chunk = static_cast<char*>(::operator new (kChunkBytes, std::align_val_t{kChunkBytes}));
       mChunks.push_back(chunk);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-      madvise(chunk, kChunkBytes, MADV_HUGEPAGE);
-#endif
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-      // Refused by older kernels: the pages then come at first touch.
-      madvise(chunk, kChunkBytes, MADV_POPULATE_WRITE);
+#if defined(__linux__) && defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
+      if (mapNow) {
+        madvise(chunk, kChunkBytes, MADV_HUGEPAGE);
+        // Refused by older kernels: the pages then come at first touch.
+        madvise(chunk, kChunkBytes, MADV_POPULATE_WRITE);
+      }
+#else
+      (void)mapNow;
 #endif
       mNext = chunk;
       mEnd = chunk + kChunkBytes;
@@ -90,7 +94,7 @@ inline void FetchLine(const void* at, bool forWriting) {
 }
 }  // namespace
 
-void FBTakeKeyList::AddBlock(std::size_t capacity, bool fromArena) {
+void FBTakeKeyList::AddBlock(std::size_t capacity, BlockSource source) {
   // Room for the new block first, so that nothing is lost when that
   // allocation fails.
   if (mBlocks.size() == mBlocks.capacity())
@@ -100,7 +104,9 @@ void FBTakeKeyList::AddBlock(std::size_t capacity, bool fromArena) {
   }
   Block block;
   void* room =
-      fromArena && mArena != nullptr ? mArena->Allocate(capacity * sizeof(Stored)) : nullptr;
+      source != BlockSource::kHeap && mArena != nullptr
+          ? mArena->Allocate(capacity * sizeof(Stored), source == BlockSource::kArenaMapped)
+          : nullptr;
   if (room != nullptr) {
     block.keys = new (room) Stored[capacity];
   } else {
@@ -117,7 +123,7 @@ void FBTakeKeyList::Reserve(std::size_t keys) {
   if (static_cast<std::size_t>(mEnd - mNext) < keys) {
     AddBlock(mArena != nullptr ? keys
                                : std::max({keys, kFirstBlockKeys, std::min(mSize, kMaxBlockKeys)}),
-             true);
+             BlockSource::kArenaMapped);
   }
 }
 
@@ -126,7 +132,7 @@ void FBTakeKeyList::Append(kLongLong ticks, const double* value, FBInterpolation
   if (mNext == mEnd) {
     AddBlock(
         mArena != nullptr ? kArenaBlockKeys : std::clamp(mSize, kFirstBlockKeys, kMaxBlockKeys),
-        true);
+        BlockSource::kArena);
   }
   if (mModes.empty() || interpolation != mInterpolation || tangentMode != mTangentMode) {
     mModes.push_back(ModeRun{mSize, interpolation, tangentMode});
@@ -187,7 +193,7 @@ void FBTakeKeyList::Assign(const std::vector<FBTakeKey>& keys) {
   mModes.clear();
   mNext = mEnd = nullptr;
   mSize = 0;
-  if (!keys.empty()) AddBlock(std::max(keys.size(), kFirstBlockKeys), false);
+  if (!keys.empty()) AddBlock(std::max(keys.size(), kFirstBlockKeys), BlockSource::kHeap);
   for (const FBTakeKey& key : keys) {
     Append(key.time.Get(), key.value, key.interpolation, key.tangentMode);
   }

@@ -130,9 +130,12 @@ class FBTakeKeyList {
                 FBTangentMode tangentMode);
   void Append(kLongLong ticks, const double* value, FBInterpolation interpolation,
               FBTangentMode tangentMode);
-  // From the arena when recording (fromArena and the list has one), from
-  // the heap otherwise.
-  void AddBlock(std::size_t capacity, bool fromArena);
+  // Where a new block comes from: the heap (a rewritten list), or the
+  // take's arena when the list has one, its pages mapped at once (a
+  // recording being prepared, before keying) or as keys reach them (while
+  // keying, where mapping a whole chunk would stall a sample).
+  enum class BlockSource { kHeap, kArena, kArenaMapped };
+  void AddBlock(std::size_t capacity, BlockSource source);
 
   friend class FBTake;  // fetches the append state ahead of a key
 
