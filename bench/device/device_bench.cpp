@@ -5,9 +5,14 @@
 // evaluation pass writing every node, and one input pass taking a sample in
 // while the host records (every segment's two keys and every labelled
 // marker's key). Each carries its ratio to one memcpy of the frame's payload
-// (x_memcpy); the recording pass also its time per key (ns_per_key).
+// (x_memcpy); the recording pass also its time per key (ns_per_key: the
+// whole pass, the frame's read included, over its keys) and what keying
+// adds per key (ns_per_key_added: the pass's time less that of an
+// unkeyed pass on the same stage, the device's Recording off, just before
+// it, over the keys).
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -81,6 +86,17 @@ double TakeKeys() {
   return keys;
 }
 
+// One input pass past the reader's fetch interval; the caller first waits
+// for a new frame from the server, so that every pass takes a sample (a
+// pass with no new frame takes none). Answers the pass's time in
+// nanoseconds.
+double TimedSamplePass(OrbelSimpleDeviceOptical* device, fbhost::ManualClock& clock) {
+  clock.AdvanceMilliSeconds(12);
+  const auto start = std::chrono::steady_clock::now();
+  fbhost::NotifySampleInput(device, 1);
+  return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+}
+
 void BM_SampleInputNotifyRecording(benchmark::State& state) {
   const char* preset = orbel::bench::PresetName(state.range(0));
   fbhost::ManualClock clock(FBTime::FromMilliSeconds(1000));
@@ -90,21 +106,32 @@ void BM_SampleInputNotifyRecording(benchmark::State& state) {
     state.SkipWithError("no bound device");
     return;
   }
+  Stage& stage = TheStage(preset);
   device->Recording = true;
   fbhost::TransportRecord();
-  std::int64_t samples = -fbhost::GetDeviceStatistics(device).samplesAcknowledged;
+  auto acks = [device] { return fbhost::GetDeviceStatistics(device).samplesAcknowledged; };
+  std::int64_t samples = 0;
+  std::int64_t streamingSamples = 0;
+  double recordingNs = 0;
+  double streamingNs = 0;
   const double keysBefore = TakeKeys();
-  Stage& stage = TheStage(preset);
   for (auto _ : state) {
-    // A new frame from the server, and past the reader's fetch interval, so
-    // that every pass takes a sample (a pass with no new frame takes none).
+    // Untimed, before each keyed pass: the same pass with the device not
+    // keying (what the frame's read and the rest cost without a key),
+    // paired with it so that both see the machine alike.
     state.PauseTiming();
+    device->Recording = false;
+    stage.WaitForNewFrame();
+    std::int64_t before = acks();
+    streamingNs += TimedSamplePass(device, clock);
+    streamingSamples += acks() - before;
+    device->Recording = true;
     stage.WaitForNewFrame();
     state.ResumeTiming();
-    clock.AdvanceMilliSeconds(12);
-    fbhost::NotifySampleInput(device, 1);
+    before = acks();
+    recordingNs += TimedSamplePass(device, clock);
+    samples += acks() - before;
   }
-  samples += fbhost::GetDeviceStatistics(device).samplesAcknowledged;
   fbhost::TransportStop();
   const double keys = TakeKeys() - keysBefore;
   state.counters["samples"] = static_cast<double>(samples);
@@ -113,6 +140,11 @@ void BM_SampleInputNotifyRecording(benchmark::State& state) {
   if (keys > 0) {
     state.counters["ns_per_key"] =
         benchmark::Counter(keys * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  }
+  if (keys > 0 && samples > 0 && streamingSamples > 0) {
+    const double perSample = recordingNs / static_cast<double>(samples) -
+                             streamingNs / static_cast<double>(streamingSamples);
+    state.counters["ns_per_key_added"] = perSample * static_cast<double>(samples) / keys;
   }
   state.SetLabel(preset);
   orbel::bench::ReportMemcpyRatio(state, preset);

@@ -2,8 +2,12 @@
 // plug-in's read-only views of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <numeric>
+#include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "fbhost/scene.h"
@@ -93,6 +97,48 @@ TEST_F(TakeTest, RecordedCurvesKeepEveryKeyInOrderWithItsModes) {
   ASSERT_TRUE(node->KeyAdd(Ms(5), values, kFBInterpolationCubic, kFBTangentModeAuto));
   EXPECT_EQ(read(1), (std::vector<Key>{Key{5, 1, 2, kFBInterpolationCubic}}));
   EXPECT_EQ(read(0), want);
+}
+
+// A recording keys its nodes in one order sample after sample, and the take
+// fetches ahead along the order it learned: a node passed over, the order
+// reversed, nodes that stop, a layer switch and a node keyed twice must
+// each still put every key on its own curve, past the first block.
+TEST_F(TakeTest, KeysLandOnTheirOwnCurvesWhateverOrderTheSamplesKeepTo) {
+  FBTake* take = fbhost::CurrentTake();
+  constexpr int kNodes = 24;
+  std::vector<FBAnimationNode*> nodes;
+  nodes.reserve(kNodes);
+  for (int n = 0; n < kNodes; ++n) {
+    nodes.push_back(take->RecordNode("m" + std::to_string(n), "Lcl Translation"));
+  }
+  take->CreateNewLayer();
+  std::map<std::pair<int, int>, std::vector<std::pair<long long, double>>> expected;
+  for (int sample = 0; sample < 700; ++sample) {
+    std::vector<int> order(kNodes);
+    std::iota(order.begin(), order.end(), 0);
+    if (sample % 7 == 3) order.erase(order.begin() + sample % kNodes);
+    if (sample >= 300 && sample < 400) std::reverse(order.begin(), order.end());
+    if (sample >= 500) order.resize(kNodes / 2);
+    if (sample % 50 == 10) order.insert(order.begin() + 5, order[2]);  // keyed twice
+    const int layer = sample >= 600 ? 1 : 0;
+    take->SetCurrentLayer(layer);
+    for (int n : order) {
+      const double values[3] = {sample * 100.0 + n, 0, 0};
+      ASSERT_TRUE(nodes[n]->KeyAdd(Ms(sample), values));
+      auto& keys = expected[{n, layer}];
+      if (keys.empty() || keys.back().first != sample) keys.emplace_back(sample, values[0]);
+    }
+  }
+  for (int n = 0; n < kNodes; ++n) {
+    for (int layer = 0; layer < 2; ++layer) {
+      SCOPED_TRACE(testing::Message() << "node " << n << " layer " << layer);
+      std::vector<std::pair<long long, double>> got;
+      for (const FBTakeKey& key : take->GetKeys(nodes[n], layer)) {
+        got.emplace_back(key.time.GetMilliSeconds(), key.value[0]);
+      }
+      EXPECT_EQ(got, (expected[{n, layer}]));
+    }
+  }
 }
 
 TEST_F(TakeTest, SetCurrentLayerIgnoresLayersThatDoNotExist) {

@@ -183,7 +183,7 @@ void FBDevice::RecordingInitAnimation(FBAnimationNode* node) noexcept {
     FBModel* model = modelTemplate != nullptr ? modelTemplate->Model.Get() : nullptr;
     FBTake* take = fbhost_internal::Scene().currentTake.load();
     if (model != nullptr && take != nullptr) {
-      target = take->RecordNode(model->GetLabelName().str(), node->GetDataType().str());
+      target = take->RecordNode(model->GetLabelName().str(), node->GetDataType().str(), node);
       // The take keeps what it needs to be read without the model.
       take->NoteModel(model);
     }

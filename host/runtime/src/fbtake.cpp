@@ -1,44 +1,139 @@
 #include "fbsdk/fbtake.h"
 
 #include <algorithm>
+#include <new>
 #include <unordered_set>
 #include <utility>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "fbsdk/fbmodel.h"
 #include "scene_state.h"
 
 FBClassImplementation(FBTake);
 
+// ---- FBTakeKeyArena ----
+
+// Chunks of 2 MiB. One made while a recording is prepared (on the UI
+// thread, before keying) is mapped whole at once, on a huge page where the
+// system has them, so the first keys land on memory already there: a
+// recording touching a new page of each of thousands of lists every few
+// samples would otherwise fault once per page, and reach more pages than
+// the processor keeps translations for. One made while keying is left to
+// fault page by page: mapping it whole would stall that one sample for
+// milliseconds.
+class FBTakeKeyArena {
+ public:
+  FBTakeKeyArena() = default;
+  FBTakeKeyArena(const FBTakeKeyArena&) = delete;
+  FBTakeKeyArena& operator=(const FBTakeKeyArena&) = delete;
+  ~FBTakeKeyArena() {
+    for (char* chunk : mChunks) ::operator delete (chunk, std::align_val_t{kChunkBytes});
+  }
+
+  // Room for bytes (a multiple of 32), or null for a block too large to
+  // share a chunk (the caller takes it from the heap).
+  void* Allocate(std::size_t bytes, bool mapNow) {
+    if (bytes > kChunkBytes / 8) return nullptr;
+    if (static_cast<std::size_t>(mEnd - mNext) < bytes) {
+      if (mChunks.size() == mChunks.capacity())
+        mChunks.reserve(std::max<std::size_t>(8, 2 * mChunks.size()));
+      char* chunk = static_cast<char*>(::operator new (kChunkBytes, std::align_val_t{kChunkBytes}));
+      mChunks.push_back(chunk);
+#if defined(__linux__) && defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
+      if (mapNow) {
+        madvise(chunk, kChunkBytes, MADV_HUGEPAGE);
+        // Refused by older kernels: the pages then come at first touch.
+        madvise(chunk, kChunkBytes, MADV_POPULATE_WRITE);
+      }
+#else
+      (void)mapNow;
+#endif
+      mNext = chunk;
+      mEnd = chunk + kChunkBytes;
+    }
+    void* room = mNext;
+    mNext += bytes;
+    return room;
+  }
+
+ private:
+  static constexpr std::size_t kChunkBytes = std::size_t{2} << 20;
+  std::vector<char*> mChunks;
+  char* mNext = nullptr;
+  char* mEnd = nullptr;
+};
+
 // ---- FBTakeKeyList ----
 
 namespace {
-// The first block holds a second and more at any capture rate; each next
-// one as many keys as the list already has, up to 128 KiB.
+// From the heap (no arena), the first block holds a second and more at any
+// capture rate, and each next one as many keys as the list already has, up
+// to 128 KiB. From the arena every block is one page of keys: a chunk's
+// pages are there as soon as the chunk is, so room far ahead of the keys
+// would hold memory for nothing, and lists that all grow at once fill a
+// chunk's blocks alike.
 constexpr std::size_t kFirstBlockKeys = 256;
+constexpr std::size_t kArenaBlockKeys = 128;
 constexpr std::size_t kMaxBlockKeys = 4096;
+
+// A hint to start loading a line; never faults, whatever the address.
+inline void FetchLine(const void* at, bool forWriting) {
+#if defined(__GNUC__)
+  if (forWriting) {
+    __builtin_prefetch(at, 1);
+  } else {
+    __builtin_prefetch(at, 0);
+  }
+#else
+  (void)at;
+  (void)forWriting;
+#endif
+}
 }  // namespace
 
-void FBTakeKeyList::AddBlock(std::size_t capacity) {
+void FBTakeKeyList::AddBlock(std::size_t capacity, BlockSource source) {
+  // Room for the new block first, so that nothing is lost when that
+  // allocation fails.
+  if (mBlocks.size() == mBlocks.capacity())
+    mBlocks.reserve(std::max<std::size_t>(4, 2 * mBlocks.size()));
   if (!mBlocks.empty()) {
-    mBlocks.back().used = static_cast<std::size_t>(mNext - mBlocks.back().keys.get());
+    mBlocks.back().used = static_cast<std::size_t>(mNext - mBlocks.back().keys);
   }
   Block block;
-  // Left uninitialised: a page is touched only when keys reach it.
-  block.keys.reset(new Stored[capacity]);
+  void* room =
+      source != BlockSource::kHeap && mArena != nullptr
+          ? mArena->Allocate(capacity * sizeof(Stored), source == BlockSource::kArenaMapped)
+          : nullptr;
+  if (room != nullptr) {
+    block.keys = new (room) Stored[capacity];
+  } else {
+    // Left uninitialised: a page is touched only when keys reach it.
+    block.heapKeys.reset(new Stored[capacity]);
+    block.keys = block.heapKeys.get();
+  }
   mBlocks.push_back(std::move(block));
-  mNext = mBlocks.back().keys.get();
+  mNext = mBlocks.back().keys;
   mEnd = mNext + capacity;
 }
 
 void FBTakeKeyList::Reserve(std::size_t keys) {
   if (static_cast<std::size_t>(mEnd - mNext) < keys) {
-    AddBlock(std::max({keys, kFirstBlockKeys, std::min(mSize, kMaxBlockKeys)}));
+    AddBlock(mArena != nullptr ? keys
+                               : std::max({keys, kFirstBlockKeys, std::min(mSize, kMaxBlockKeys)}),
+             BlockSource::kArenaMapped);
   }
 }
 
 void FBTakeKeyList::Append(kLongLong ticks, const double* value, FBInterpolation interpolation,
                            FBTangentMode tangentMode) {
-  if (mNext == mEnd) AddBlock(std::clamp(mSize, kFirstBlockKeys, kMaxBlockKeys));
+  if (mNext == mEnd) {
+    AddBlock(
+        mArena != nullptr ? kArenaBlockKeys : std::clamp(mSize, kFirstBlockKeys, kMaxBlockKeys),
+        BlockSource::kArena);
+  }
   if (mModes.empty() || interpolation != mInterpolation || tangentMode != mTangentMode) {
     mModes.push_back(ModeRun{mSize, interpolation, tangentMode});
     mInterpolation = interpolation;
@@ -79,7 +174,7 @@ std::vector<FBTakeKey> FBTakeKeyList::Keys() const {
   std::size_t run = 0;
   for (const Block& block : mBlocks) {
     const std::size_t used =
-        &block == &mBlocks.back() ? static_cast<std::size_t>(mNext - block.keys.get()) : block.used;
+        &block == &mBlocks.back() ? static_cast<std::size_t>(mNext - block.keys) : block.used;
     for (std::size_t i = 0; i < used; ++i) {
       if (run + 1 < mModes.size() && mModes[run + 1].first == keys.size()) ++run;
       FBTakeKey key;
@@ -98,7 +193,7 @@ void FBTakeKeyList::Assign(const std::vector<FBTakeKey>& keys) {
   mModes.clear();
   mNext = mEnd = nullptr;
   mSize = 0;
-  if (!keys.empty()) AddBlock(std::max(keys.size(), kFirstBlockKeys));
+  if (!keys.empty()) AddBlock(std::max(keys.size(), kFirstBlockKeys), BlockSource::kHeap);
   for (const FBTakeKey& key : keys) {
     Append(key.time.Get(), key.value, key.interpolation, key.tangentMode);
   }
@@ -108,7 +203,8 @@ void FBTakeKeyList::Assign(const std::vector<FBTakeKey>& keys) {
 
 FBTake::FBTake(const char* name)
     : FBComponent(name, nullptr),
-      LocalTimeSpan(FBTimeSpan(FBTime::Zero, FBTime(10 * FBTime::kTicksPerSecond))) {}
+      LocalTimeSpan(FBTimeSpan(FBTime::Zero, FBTime(10 * FBTime::kTicksPerSecond))),
+      mKeyArena(std::make_unique<FBTakeKeyArena>()) {}
 
 FBTake::~FBTake() {
   std::map<std::string, FBAnimationNode*> nodes;
@@ -196,15 +292,17 @@ bool FBTake::AddKey(const FBAnimationNode* node, FBTime time, const double* data
   if (node == nullptr || data == nullptr) return false;
   auto insert = [&](Curve& curve) {
     ++mRevision;
-    curve.layers[mCurrentLayer].Add(time, data, interpolation, tangentMode);
+    LayerKeysLocked(curve, mCurrentLayer).Add(time, data, interpolation, tangentMode);
   };
   if (node->GetOwningTake() == this) {
     // The usual case while recording: a node of this take, which knows
     // where its keys go.
     std::lock_guard<Lock> lock(mLock);
     ++mRevision;
-    OwnedNodeKeysLocked(const_cast<FBAnimationNode*>(node))
-        .Add(time, data, interpolation, tangentMode);
+    FBTakeKeyList& keys = OwnedNodeKeysLocked(const_cast<FBAnimationNode*>(node));
+    KeyedNode* keyed = FollowKeyOrderLocked(node, &keys);
+    keys.Add(time, data, interpolation, tangentMode);
+    if (keyed != nullptr) keyed->room = keys.mNext;
     return true;
   }
   {
@@ -230,14 +328,59 @@ bool FBTake::AddKey(const FBAnimationNode* node, FBTime time, const double* data
   return true;
 }
 
-FBAnimationNode* FBTake::RecordNode(const std::string& modelLabel, const std::string& dataType) {
+FBTake::KeyedNode* FBTake::FollowKeyOrderLocked(const FBAnimationNode* node, FBTakeKeyList* keys) {
+  std::size_t at = mKeyOrderNext;
+  if (at < mKeyOrder.size() && mKeyOrder[at].node == node) {
+    // In order, as nearly every key of a recording.
+  } else if (at + 1 < mKeyOrder.size() && mKeyOrder[at + 1].node == node) {
+    ++at;  // one node passed over (its record had no new value)
+  } else if (!mKeyOrder.empty() && mKeyOrder.front().node == node) {
+    at = 0;  // the next sample
+  } else {
+    // A first sample, or another order from here on. Past the room made
+    // for it the order is not learned: keying never allocates.
+    mKeyOrder.resize(at);
+    if (at == mKeyOrder.capacity()) return nullptr;
+    mKeyOrder.push_back(KeyedNode{node, keys, nullptr, nullptr});
+  }
+  KeyedNode& keyed = mKeyOrder[at];
+  keyed.keys = keys;  // the current layer's, which may have changed
+  keyed.sourceLine = node->mRecordSourceLine;
+  mKeyOrderNext = at + 1;
+  // Fetched by address alone, never read through, so that a line still
+  // on its way stalls nothing here: the nodes (the device's and the
+  // take's) farther ahead, as the caller reads them before the key's
+  // list and room.
+  constexpr std::size_t kNodesAhead = 8;
+  constexpr std::size_t kKeysAhead = 4;
+  if (at + kNodesAhead < mKeyOrder.size()) {
+    const KeyedNode& ahead = mKeyOrder[at + kNodesAhead];
+    FetchLine(&ahead.node->mRecordTarget, false);
+    if (ahead.sourceLine != nullptr) FetchLine(ahead.sourceLine, false);
+  }
+  if (at + kKeysAhead < mKeyOrder.size()) {
+    const KeyedNode& ahead = mKeyOrder[at + kKeysAhead];
+    FetchLine(&ahead.keys->mNext, true);
+    FetchLine(&ahead.keys->mTangentMode, true);
+    if (ahead.room != nullptr) FetchLine(ahead.room, true);
+  }
+  return &keyed;
+}
+
+FBAnimationNode* FBTake::RecordNode(const std::string& modelLabel, const std::string& dataType,
+                                    const FBAnimationNode* source) {
   const std::string name = modelLabel + " " + dataType;
   std::lock_guard<Lock> lock(mLock);
   FBAnimationNode* node = OwnedNodeLocked(name, dataType);
+  if (source != nullptr) node->mRecordSourceLine = &source->mRecordTarget;
+  // Room to learn the order of every node a sample may key.
+  if (mKeyOrder.capacity() < mRecordNodes.size()) {
+    mKeyOrder.reserve(std::max(mRecordNodes.size(), 2 * mKeyOrder.capacity()));
+  }
   // Every node of a recording takes a key each sample: with blocks of one
   // size they would all fill, and allocate, in the same sample. Sizes that
   // differ from node to node spread that over many samples.
-  OwnedNodeKeysLocked(node).Reserve(kFirstBlockKeys + node->GetSerial() % kFirstBlockKeys);
+  OwnedNodeKeysLocked(node).Reserve(kArenaBlockKeys + node->GetSerial() % kArenaBlockKeys);
   return node;
 }
 
@@ -252,9 +395,15 @@ FBTakeKeyList& FBTake::OwnedNodeKeysLocked(FBAnimationNode* node) {
     curve.nodeName = node->mNodeName.str();
     curve.dataType = node->GetDataType().str();
   }
-  node->mTakeKeys = &curve.layers[mCurrentLayer];
+  node->mTakeKeys = &LayerKeysLocked(curve, mCurrentLayer);
   node->mTakeKeysLayer = mCurrentLayer;
   return *node->mTakeKeys;
+}
+
+FBTakeKeyList& FBTake::LayerKeysLocked(Curve& curve, int layer) {
+  FBTakeKeyList& keys = curve.layers[layer];
+  keys.mArena = mKeyArena.get();
+  return keys;
 }
 
 FBAnimationNode* FBTake::OwnedNodeLocked(const std::string& name, const std::string& dataType) {
@@ -329,7 +478,7 @@ bool FBTake::RestoreCurve(const std::string& nodeName, const std::string& dataTy
   Curve& curve = mCurves[node->GetSerial()];
   curve.nodeName = nodeName;
   curve.dataType = dataType;
-  curve.layers[layer].Assign(keys);
+  LayerKeysLocked(curve, layer).Assign(keys);
   mLayerCount = std::max(mLayerCount, layer + 1);
   ++mRevision;
   return true;

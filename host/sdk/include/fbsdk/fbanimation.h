@@ -146,11 +146,10 @@ class FBSDK_API FBAnimationNode : public FBComponent {
  private:
   friend class FBTake;
 
-  const std::uint64_t mSerial;
-  const kULongLong mUserId;
-  const FBString mNodeName;
-  const FBString mDataType;
-  std::atomic<bool> mBuffered{true};
+  // What a key reads of a node, side by side, so that recording, which
+  // reaches thousands of nodes a sample, fetches one line of each where it
+  // would fetch two or three: the record target (of a device's node), the
+  // owning take and the keys' place (of a take's node).
   std::atomic<FBAnimationNode*> mRecordTarget{nullptr};
   FBTake* mOwningTake = nullptr;
   // For a node of a take: its keys in the layer it was last keyed in, so
@@ -158,6 +157,15 @@ class FBSDK_API FBAnimationNode : public FBComponent {
   // guards both.
   FBTakeKeyList* mTakeKeys = nullptr;
   int mTakeKeysLayer = -1;
+  // For a node of a take: where the device node it records keeps its
+  // record target, fetched ahead by the take (never read through: that
+  // node may be gone). The take's lock guards it.
+  const void* mRecordSourceLine = nullptr;
+  const std::uint64_t mSerial;
+  const kULongLong mUserId;
+  const FBString mNodeName;
+  const FBString mDataType;
+  std::atomic<bool> mBuffered{true};
   bool mRecordable = true;  // set by the box before the node is shared
   bool mUserData = false;
 

@@ -62,14 +62,23 @@ struct FBTakeModel {
   double rotation[3] = {0.0, 0.0, 0.0};
 };
 
+// Where a take's recorded keys live (host side, fbtake.cpp): large
+// chunks, each mapped in one go, carved into the key lists' blocks.
+class FBTakeKeyArena;
+
 // One curve's keys in one layer, in time order, as the take holds them
 // (host side; FBTakeKey is what callers see). A key costs 32 bytes, its time
 // and values, in blocks that never move: recording appends each key where
 // it stays, with no search and no copy of the keys already held, and
-// allocates only when a block is full, each block larger than the last up
-// to a cap. Interpolation and tangent mode are kept once for each run of
-// keys that share them (a recording keys with one pair). Not thread-safe:
-// its take's lock guards it.
+// takes a new block only when one is full. A recording's blocks, a page of
+// keys each, come from its take's arena, so that keys going into thousands
+// of lists at once fault no page each and spread over few pages of the
+// address translation; a rewritten list (editing, a scene load) holds its
+// keys in heap blocks of its own, each larger than the last up to a cap,
+// freed when rewritten again.
+// Interpolation and tangent mode are kept once for each run of keys that
+// share them (a recording keys with one pair). Not thread-safe: its take's
+// lock guards it.
 class FBTakeKeyList {
  public:
   std::size_t Size() const noexcept { return mSize; }
@@ -105,7 +114,8 @@ class FBTakeKeyList {
   };
   static_assert(sizeof(Stored) == 32, "a key is 32 bytes");
   struct Block {
-    std::unique_ptr<Stored[]> keys;
+    Stored* keys = nullptr;
+    std::unique_ptr<Stored[]> heapKeys;  // keys, when not in the take's arena
     // The keys it holds, once a later block follows it (a reservation may
     // leave room unused behind it); the last block's are up to mNext.
     std::size_t used = 0;
@@ -120,10 +130,16 @@ class FBTakeKeyList {
                 FBTangentMode tangentMode);
   void Append(kLongLong ticks, const double* value, FBInterpolation interpolation,
               FBTangentMode tangentMode);
-  void AddBlock(std::size_t capacity);
+  // Where a new block comes from: the heap (a rewritten list), or the
+  // take's arena when the list has one, its pages mapped at once (a
+  // recording being prepared, before keying) or as keys reach them (while
+  // keying, where mapping a whole chunk would stall a sample).
+  enum class BlockSource { kHeap, kArena, kArenaMapped };
+  void AddBlock(std::size_t capacity, BlockSource source);
 
-  std::vector<Block> mBlocks;  // every one full but the last
-  std::vector<ModeRun> mModes;
+  friend class FBTake;  // fetches the append state ahead of a key
+
+  // First, together: the state an append reads and writes.
   Stored* mNext = nullptr;  // the room left in the last block
   Stored* mEnd = nullptr;
   std::size_t mSize = 0;
@@ -131,6 +147,9 @@ class FBTakeKeyList {
   // The last key's modes.
   FBInterpolation mInterpolation = kFBInterpolationCubic;
   FBTangentMode mTangentMode = kFBTangentModeAuto;
+  std::vector<Block> mBlocks;  // every one full but the last
+  std::vector<ModeRun> mModes;
+  FBTakeKeyArena* mArena = nullptr;  // its take's
 };
 
 // One curve of the take, for inspection.
@@ -184,7 +203,10 @@ class FBSDK_API FBTake : public FBComponent {
   // property (made at the first request, then the same node), with its
   // curve in the current layer and room there for the first keys, so that
   // the recording that asks for it appends keys without allocating.
-  FBAnimationNode* RecordNode(const std::string& modelLabel, const std::string& dataType);
+  // source: the device's node that records into it, when known, so that
+  // the take can fetch it ahead of its keys.
+  FBAnimationNode* RecordNode(const std::string& modelLabel, const std::string& dataType,
+                              const FBAnimationNode* source = nullptr);
   // How many times SetCurrentLayer has been called (statistics).
   int CurrentLayerSetCount() const;
   // Remembers a recorded model and, before it, its ancestors (see Models
@@ -222,6 +244,25 @@ class FBSDK_API FBTake : public FBComponent {
   std::uint64_t mRevision = 0;
   std::vector<FBTakeModel> mModels;
   std::map<std::string, int> mModelIndex;  // label -> index in mModels
+  // The order the last sample keyed this take's nodes in, learned as keys
+  // come. A recording keys the same nodes in the same order every sample,
+  // each key's memory cold after a sample's pause: the entries a few places
+  // ahead name what the next keys will touch, and those lines are fetched
+  // while this key is stored. A key out of that order relearns it from
+  // there, so a changed order only wastes fetches. mLock held.
+  struct KeyedNode {
+    const FBAnimationNode* node;  // of this take: lives as long as it
+    FBTakeKeyList* keys;          // a curve's layer is never removed
+    const void* sourceLine;       // fetched only, never read
+    const void* room;             // where its next key went last time; fetched only
+  };
+  std::unique_ptr<FBTakeKeyArena> mKeyArena;
+  // A curve's keys in a layer, made with the take's arena when new.
+  FBTakeKeyList& LayerKeysLocked(Curve& curve, int layer);
+  std::vector<KeyedNode> mKeyOrder;  // RecordNode makes its room: keying never allocates
+  std::size_t mKeyOrderNext = 0;     // where the next key is expected
+  // Answers the node's entry (null when the order has no room for it).
+  KeyedNode* FollowKeyOrderLocked(const FBAnimationNode* node, FBTakeKeyList* keys);
   // The node of a name, made at the first request; mLock held.
   FBAnimationNode* OwnedNodeLocked(const std::string& name, const std::string& dataType);
   // The keys of a node of this take in the current layer (its curve made
