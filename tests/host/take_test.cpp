@@ -102,7 +102,8 @@ TEST_F(TakeTest, RecordedCurvesKeepEveryKeyInOrderWithItsModes) {
 // A recording keys its nodes in one order sample after sample, and the take
 // fetches ahead along the order it learned: a node passed over, the order
 // reversed, nodes that stop, a layer switch and a node keyed twice must
-// each still put every key on its own curve, past the first block.
+// each still put every key on its own curve, past the first block and past
+// the first chunk of the take's key memory (later ones come from a thread).
 TEST_F(TakeTest, KeysLandOnTheirOwnCurvesWhateverOrderTheSamplesKeepTo) {
   FBTake* take = fbhost::CurrentTake();
   constexpr int kNodes = 24;
@@ -113,14 +114,16 @@ TEST_F(TakeTest, KeysLandOnTheirOwnCurvesWhateverOrderTheSamplesKeepTo) {
   }
   take->CreateNewLayer();
   std::map<std::pair<int, int>, std::vector<std::pair<long long, double>>> expected;
-  for (int sample = 0; sample < 700; ++sample) {
+  constexpr int kSamples = 7000;  // some 5 MiB of keys: three chunks
+  for (int sample = 0; sample < kSamples; ++sample) {
     std::vector<int> order(kNodes);
     std::iota(order.begin(), order.end(), 0);
     if (sample % 7 == 3) order.erase(order.begin() + sample % kNodes);
-    if (sample >= 300 && sample < 400) std::reverse(order.begin(), order.end());
-    if (sample >= 500) order.resize(kNodes / 2);
+    if (sample >= kSamples * 3 / 7 && sample < kSamples * 4 / 7)
+      std::reverse(order.begin(), order.end());
+    if (sample >= kSamples * 5 / 7) order.resize(kNodes / 2);
     if (sample % 50 == 10) order.insert(order.begin() + 5, order[2]);  // keyed twice
-    const int layer = sample >= 600 ? 1 : 0;
+    const int layer = sample >= kSamples * 6 / 7 ? 1 : 0;
     take->SetCurrentLayer(layer);
     for (int n : order) {
       const double values[3] = {sample * 100.0 + n, 0, 0};

@@ -1,7 +1,12 @@
 #include "fbsdk/fbtake.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 
@@ -16,55 +21,165 @@ FBClassImplementation(FBTake);
 
 // ---- FBTakeKeyArena ----
 
-// Chunks of 2 MiB. One made while a recording is prepared (on the UI
-// thread, before keying) is mapped whole at once, on a huge page where the
-// system has them, so the first keys land on memory already there: a
+namespace {
+constexpr std::size_t kChunkBytes = std::size_t{2} << 20;
+constexpr std::size_t kPageBytes = 4096;
+
+char* NewChunk() {
+  return static_cast<char*>(::operator new (kChunkBytes, std::align_val_t{kChunkBytes}));
+}
+void DeleteChunk(char* chunk) { ::operator delete (chunk, std::align_val_t{kChunkBytes}); }
+
+// Brings every page of a chunk into memory now, on a huge page where the
+// system has them.
+void MapChunk(char* chunk) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
+  madvise(chunk, kChunkBytes, MADV_HUGEPAGE);
+  if (madvise(chunk, kChunkBytes, MADV_POPULATE_WRITE) == 0) return;
+#endif
+  // Older kernels and other systems: a write to each page maps it.
+  for (std::size_t at = 0; at < kChunkBytes; at += kPageBytes) {
+    static_cast<volatile char*>(chunk)[at] = 0;
+  }
+}
+}  // namespace
+
+// Chunks of 2 MiB, carved into the blocks of a recording's key lists. A
 // recording touching a new page of each of thousands of lists every few
-// samples would otherwise fault once per page, and reach more pages than
-// the processor keeps translations for. One made while keying is left to
-// fault page by page: mapping it whole would stall that one sample for
-// milliseconds.
+// samples would fault once per page on the input thread, some ten
+// microseconds each on a virtual machine, and reach more pages than the
+// processor keeps translations for. So every chunk comes mapped whole: made
+// on the spot while a recording is prepared (UI thread, before keying),
+// and while keying taken from a spare that ChunkPreparer maps on a thread
+// of its own and that is asked for again as soon as it is taken. Mapping
+// on the input thread instead stalled a sample by milliseconds (the kernel
+// may compact memory to find a huge page). Only when the keys outrun the
+// preparer does a chunk fault page by page as before.
 class FBTakeKeyArena {
  public:
   FBTakeKeyArena() = default;
   FBTakeKeyArena(const FBTakeKeyArena&) = delete;
   FBTakeKeyArena& operator=(const FBTakeKeyArena&) = delete;
-  ~FBTakeKeyArena() {
-    for (char* chunk : mChunks) ::operator delete (chunk, std::align_val_t{kChunkBytes});
-  }
+  ~FBTakeKeyArena();
 
   // Room for bytes (a multiple of 32), or null for a block too large to
-  // share a chunk (the caller takes it from the heap).
-  void* Allocate(std::size_t bytes, bool mapNow) {
-    if (bytes > kChunkBytes / 8) return nullptr;
-    if (static_cast<std::size_t>(mEnd - mNext) < bytes) {
-      if (mChunks.size() == mChunks.capacity())
-        mChunks.reserve(std::max<std::size_t>(8, 2 * mChunks.size()));
-      char* chunk = static_cast<char*>(::operator new (kChunkBytes, std::align_val_t{kChunkBytes}));
-      mChunks.push_back(chunk);
-#if defined(__linux__) && defined(MADV_HUGEPAGE) && defined(MADV_POPULATE_WRITE)
-      if (mapNow) {
-        madvise(chunk, kChunkBytes, MADV_HUGEPAGE);
-        // Refused by older kernels: the pages then come at first touch.
-        madvise(chunk, kChunkBytes, MADV_POPULATE_WRITE);
-      }
-#else
-      (void)mapNow;
-#endif
-      mNext = chunk;
-      mEnd = chunk + kChunkBytes;
-    }
-    void* room = mNext;
-    mNext += bytes;
-    return room;
+  // share a chunk (the caller takes it from the heap). mapNow: the caller
+  // may wait for a chunk to be mapped (no sample is being keyed).
+  void* Allocate(std::size_t bytes, bool mapNow);
+
+  // The preparer's side: hands a mapped chunk over; false when a spare is
+  // still there (the preparer then frees it).
+  bool OfferSpare(char* chunk) {
+    char* none = nullptr;
+    return mSpare.compare_exchange_strong(none, chunk, std::memory_order_release);
   }
 
  private:
-  static constexpr std::size_t kChunkBytes = std::size_t{2} << 20;
   std::vector<char*> mChunks;
   char* mNext = nullptr;
   char* mEnd = nullptr;
+  std::atomic<char*> mSpare{nullptr};
 };
+
+namespace {
+// One thread for every take, started at the first request and kept for the
+// life of the program (a recording may come at any time; idle, it only
+// waits). Never destroyed, so that a take freed during the program's exit
+// still finds it.
+class ChunkPreparer {
+ public:
+  static ChunkPreparer& Instance() {
+    static ChunkPreparer* preparer = new ChunkPreparer;
+    return *preparer;
+  }
+
+  // Asks for a spare chunk for the arena. Input thread, once per chunk
+  // used: a lock rarely contended and a wake-up.
+  void Ask(FBTakeKeyArena* arena) {
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      if (arena == mPreparing || std::find(mAsked.begin(), mAsked.end(), arena) != mAsked.end()) {
+        return;
+      }
+      if (!mStarted) {
+        try {
+          std::thread(&ChunkPreparer::Run, this).detach();
+          mStarted = true;
+        } catch (const std::system_error&) {
+          return;  // no thread to be had: chunks fault as keys reach them
+        }
+      }
+      mAsked.push_back(arena);
+    }
+    mWake.notify_one();
+  }
+
+  // Once this returns the preparer never reaches the arena again.
+  void Forget(FBTakeKeyArena* arena) {
+    std::unique_lock<std::mutex> lock(mMutex);
+    mAsked.erase(std::remove(mAsked.begin(), mAsked.end(), arena), mAsked.end());
+    mDone.wait(lock, [&] { return mPreparing != arena; });
+  }
+
+ private:
+  ChunkPreparer() = default;
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mMutex);
+    for (;;) {
+      mWake.wait(lock, [&] { return !mAsked.empty(); });
+      mPreparing = mAsked.front();
+      mAsked.erase(mAsked.begin());
+      lock.unlock();
+      char* chunk = nullptr;
+      try {
+        chunk = NewChunk();
+        MapChunk(chunk);
+      } catch (const std::bad_alloc&) {
+        // The keys then take a chunk of their own when they need one.
+      }
+      lock.lock();
+      // The arena stays while it is being prepared for (Forget waits).
+      if (chunk != nullptr && !mPreparing->OfferSpare(chunk)) DeleteChunk(chunk);
+      mPreparing = nullptr;
+      mDone.notify_all();
+    }
+  }
+
+  std::mutex mMutex;
+  std::condition_variable mWake;
+  std::condition_variable mDone;
+  std::vector<FBTakeKeyArena*> mAsked;
+  FBTakeKeyArena* mPreparing = nullptr;
+  bool mStarted = false;
+};
+}  // namespace
+
+FBTakeKeyArena::~FBTakeKeyArena() {
+  if (!mChunks.empty()) ChunkPreparer::Instance().Forget(this);
+  if (char* spare = mSpare.exchange(nullptr)) DeleteChunk(spare);
+  for (char* chunk : mChunks) DeleteChunk(chunk);
+}
+
+void* FBTakeKeyArena::Allocate(std::size_t bytes, bool mapNow) {
+  if (bytes > kChunkBytes / 8) return nullptr;
+  if (static_cast<std::size_t>(mEnd - mNext) < bytes) {
+    if (mChunks.size() == mChunks.capacity())
+      mChunks.reserve(std::max<std::size_t>(8, 2 * mChunks.size()));
+    char* chunk = mSpare.exchange(nullptr, std::memory_order_acquire);
+    if (chunk == nullptr) {
+      chunk = NewChunk();
+      if (mapNow) MapChunk(chunk);
+    }
+    mChunks.push_back(chunk);
+    mNext = chunk;
+    mEnd = chunk + kChunkBytes;
+    ChunkPreparer::Instance().Ask(this);
+  }
+  void* room = mNext;
+  mNext += bytes;
+  return room;
+}
 
 // ---- FBTakeKeyList ----
 

@@ -131,9 +131,8 @@ class FBTakeKeyList {
   void Append(kLongLong ticks, const double* value, FBInterpolation interpolation,
               FBTangentMode tangentMode);
   // Where a new block comes from: the heap (a rewritten list), or the
-  // take's arena when the list has one, its pages mapped at once (a
-  // recording being prepared, before keying) or as keys reach them (while
-  // keying, where mapping a whole chunk would stall a sample).
+  // take's arena when the list has one, where a recording being prepared
+  // (before keying) may wait for a chunk to be mapped and keying may not.
   enum class BlockSource { kHeap, kArena, kArenaMapped };
   void AddBlock(std::size_t capacity, BlockSource source);
 
