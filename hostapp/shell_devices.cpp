@@ -213,8 +213,10 @@ bool Shell::CmdBind(const Words& w) {
   // streams, its own input often took that frame a moment before. A user
   // would bind again; so does the host, a few times, to the same model.
   int rebinds = 0;
+  const auto giveUpAt =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kBindRetryForMs);
   while (SubjectsOf(device).empty() && device->Online.Get() && model != nullptr &&
-         rebinds < kBindRetries) {
+         std::chrono::steady_clock::now() < giveUpAt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(kBindRetryMs));
     ++rebinds;
     if (!fbhost::BindTemplate(device, 0, model, &error)) break;

@@ -14,9 +14,11 @@ namespace orbel::hostapp::shell_parts {
 
 // Scripts are small; anything bigger is not one.
 inline constexpr std::size_t kMaxScriptBytes = 16u << 20;
-// How often, and how far apart, `bind` binds again while the device has
-// not read the server's description.
-inline constexpr int kBindRetries = 25;
+// How long, and how far apart, `bind` binds again while the device has not
+// read the server's description. Each try wins only when a frame arrives
+// between the device's own input taking one and the bind: on a busy machine
+// that took over half a second.
+inline constexpr int kBindRetryForMs = 3000;
 inline constexpr int kBindRetryMs = 20;
 // The settings file of the project's device, the default of `dump settings`.
 inline constexpr const char* kDeviceSettingsFile = "@OrbelOpticalDevice.txt";
