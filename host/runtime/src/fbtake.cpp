@@ -235,6 +235,9 @@ void FBTakeKeyList::AddBlock(std::size_t capacity, BlockSource source) {
 }
 
 void FBTakeKeyList::Reserve(std::size_t keys) {
+  // The first key's run of modes too: RecordNode promises a first key
+  // without an allocation on the input thread.
+  if (mModes.capacity() == 0) mModes.reserve(1);
   if (static_cast<std::size_t>(mEnd - mNext) < keys) {
     AddBlock(mArena != nullptr ? keys
                                : std::max({keys, kFirstBlockKeys, std::min(mSize, kMaxBlockKeys)}),
