@@ -407,6 +407,7 @@ bool TransportStop() {
   NotifyTransport(kFBTransportStop, stopTime);
   for (const auto& [device, nodes] : recorded) FinishRecording(device, nodes);
   flags.recording.store(false);
+  for (FBTake* take : Takes()) take->ReleaseSpareKeyMemory();
   return true;
 }
 

@@ -67,6 +67,10 @@ class FBTakeKeyArena {
   // may wait for a chunk to be mapped (no sample is being keyed).
   void* Allocate(std::size_t bytes, bool mapNow);
 
+  // Frees the spare chunk, waiting for one being made. A later chunk asks
+  // for a spare again.
+  void ReleaseSpare();
+
   // The preparer's side: hands a mapped chunk over; false when a spare is
   // still there (the preparer then frees it).
   bool OfferSpare(char* chunk) {
@@ -156,9 +160,13 @@ class ChunkPreparer {
 }  // namespace
 
 FBTakeKeyArena::~FBTakeKeyArena() {
-  if (!mChunks.empty()) ChunkPreparer::Instance().Forget(this);
-  if (char* spare = mSpare.exchange(nullptr)) DeleteChunk(spare);
+  if (!mChunks.empty()) ReleaseSpare();
   for (char* chunk : mChunks) DeleteChunk(chunk);
+}
+
+void FBTakeKeyArena::ReleaseSpare() {
+  ChunkPreparer::Instance().Forget(this);
+  if (char* spare = mSpare.exchange(nullptr, std::memory_order_acquire)) DeleteChunk(spare);
 }
 
 void* FBTakeKeyArena::Allocate(std::size_t bytes, bool mapNow) {
@@ -500,6 +508,12 @@ FBAnimationNode* FBTake::RecordNode(const std::string& modelLabel, const std::st
   // differ from node to node spread that over many samples.
   OwnedNodeKeysLocked(node).Reserve(kArenaBlockKeys + node->GetSerial() % kArenaBlockKeys);
   return node;
+}
+
+void FBTake::ReleaseSpareKeyMemory() {
+  // Without the take's lock: the spare is handed over atomically, and a key
+  // added meanwhile at worst asks for a spare again.
+  mKeyArena->ReleaseSpare();
 }
 
 FBTakeKeyList& FBTake::OwnedNodeKeysLocked(FBAnimationNode* node) {

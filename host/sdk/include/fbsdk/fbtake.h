@@ -206,6 +206,10 @@ class FBSDK_API FBTake : public FBComponent {
   // the take can fetch it ahead of its keys.
   FBAnimationNode* RecordNode(const std::string& modelLabel, const std::string& dataType,
                               const FBAnimationNode* source = nullptr);
+  // Host side, when the transport stops: frees the key memory kept ready
+  // for a recording's next keys (2 MiB, mapped), so that a take kept after
+  // its recording holds only its keys.
+  void ReleaseSpareKeyMemory();
   // How many times SetCurrentLayer has been called (statistics).
   int CurrentLayerSetCount() const;
   // Remembers a recorded model and, before it, its ancestors (see Models
