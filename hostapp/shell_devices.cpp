@@ -211,7 +211,7 @@ bool Shell::CmdBind(const Words& w) {
   // The device reads the server's description at the bind, and can do so
   // only when a frame newer than the last one it took has arrived; while it
   // streams, its own input often took that frame a moment before. A user
-  // would bind again; so does the host, a few times, to the same model.
+  // would bind again; so does the host, for a while, to the same model.
   int rebinds = 0;
   const auto giveUpAt =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kBindRetryForMs);
