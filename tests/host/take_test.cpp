@@ -144,6 +144,20 @@ TEST_F(TakeTest, KeysLandOnTheirOwnCurvesWhateverOrderTheSamplesKeepTo) {
   }
 }
 
+// A take's next key memory is made on a thread of its own: a take freed,
+// or its spare given back, while that memory is being made must not be
+// reached by it afterwards (the address sanitizer sees the fault).
+TEST_F(TakeTest, TakesFreedWhileTheirKeyMemoryIsMadeAreLeftAlone) {
+  for (int round = 0; round < 40; ++round) {
+    FBTake take("scratch");
+    FBAnimationNode* node = take.RecordNode("m", "Lcl Translation");
+    const double values[3] = {1, 2, 3};
+    ASSERT_TRUE(node->KeyAdd(Ms(round), values));
+    if (round % 2 == 1) take.ReleaseSpareKeyMemory();
+    EXPECT_EQ(take.GetKeys(node, 0).size(), 1u);
+  }
+}
+
 TEST_F(TakeTest, SetCurrentLayerIgnoresLayersThatDoNotExist) {
   FBTake* take = fbhost::CurrentTake();
   take->CreateNewLayer();
