@@ -58,7 +58,11 @@ bool AxisMapping::fromDirections(int x, int y, int z, AxisMapping& out) {
     }
   }
   m.det_ = m.sign_[0] * m.sign_[1] * m.sign_[2] * ((inversions % 2) ? -1.0 : 1.0);
-  for (int i = 0; i < 3; ++i) m.quaternionSign_[i] = m.det_ * m.sign_[i];
+  for (int i = 0; i < 3; ++i) {
+    m.source_[m.target_[i]] = i;
+    m.sourceSign_[m.target_[i]] = m.sign_[i];
+    m.sourceQuaternionSign_[m.target_[i]] = m.det_ * m.sign_[i];
+  }
   out = m;
   return true;
 }

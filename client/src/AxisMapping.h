@@ -21,13 +21,17 @@ class AxisMapping {
   // are known and name three different caller axes.
   static bool fromDirections(int x, int y, int z, AxisMapping& out);
 
+  // Written in the order of the caller's axes, each value gathered from the
+  // server axis that lands there: the caller reads the answer right after,
+  // and stores to places only known once target_ is loaded made those reads
+  // wait for (or be replayed behind) the stores on every query.
   void mapVector(const double in[3], double out[3]) const {
-    for (int i = 0; i < 3; ++i) out[target_[i]] = sign_[i] * in[i];
+    for (int t = 0; t < 3; ++t) out[t] = sourceSign_[t] * in[source_[t]];
   }
 
   // in and out are x, y, z, w.
   void mapQuaternion(const double in[4], double out[4]) const {
-    for (int i = 0; i < 3; ++i) out[target_[i]] = quaternionSign_[i] * in[i];
+    for (int t = 0; t < 3; ++t) out[t] = sourceQuaternionSign_[t] * in[source_[t]];
     out[3] = in[3];
   }
 
@@ -37,8 +41,12 @@ class AxisMapping {
   int target_[3] = {0, 1, 2};
   double sign_[3] = {1, 1, 1};
   double det_ = 1;
-  // det_ * sign_[i], kept with them: every rotation query of a frame maps.
-  double quaternionSign_[3] = {1, 1, 1};
+  // The permutation seen from the caller's side: caller axis t takes server
+  // axis source_[t], times its sign (times det_ for a quaternion), kept
+  // ready since every query of a frame maps.
+  int source_[3] = {0, 1, 2};
+  double sourceSign_[3] = {1, 1, 1};
+  double sourceQuaternionSign_[3] = {1, 1, 1};
   int directions_[3] = {4, 0, 3};
 };
 

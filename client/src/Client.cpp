@@ -461,7 +461,7 @@ Output_GetSegmentLocalTranslation Client::GetSegmentLocalTranslation(
   if (out.Result == Result::Success) {
     state.mapping.mapVector(s->translation, out.Translation);
     out.Occluded = s->occluded;
-    orbel::client::CheckFinite(out.Translation, 3);
+    orbel::client::CheckFinite(s->translation, 3);
   }
   return out;
 }
@@ -475,7 +475,7 @@ Output_GetSegmentLocalRotationQuaternion Client::GetSegmentLocalRotationQuaterni
   if (out.Result == Result::Success) {
     state.mapping.mapQuaternion(s->rotation, out.Rotation);
     out.Occluded = s->occluded;
-    orbel::client::CheckFinite(out.Rotation, 4);
+    orbel::client::CheckFinite(s->rotation, 4);
   }
   return out;
 }
@@ -513,7 +513,7 @@ Output_GetMarkerGlobalTranslation Client::GetMarkerGlobalTranslation(
   if (out.Result == Result::Success) {
     state.mapping.mapVector(m->position, out.Translation);
     out.Occluded = m->occluded;
-    orbel::client::CheckFinite(out.Translation, 3);
+    orbel::client::CheckFinite(m->position, 3);
   }
   return out;
 }
@@ -542,8 +542,9 @@ Output_GetUnlabeledMarkerGlobalTranslation Client::GetUnlabeledMarkerGlobalTrans
     out.Result = Result::InvalidIndex;
   } else {
     out.Result = Result::Success;
-    l.state.mapping.mapVector(l.frame().unlabeled[MarkerIndex].position, out.Translation);
-    orbel::client::CheckFinite(out.Translation, 3);
+    const double* position = l.frame().unlabeled[MarkerIndex].position;
+    l.state.mapping.mapVector(position, out.Translation);
+    orbel::client::CheckFinite(position, 3);
   }
   return out;
 }
