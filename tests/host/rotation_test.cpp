@@ -298,9 +298,15 @@ TEST(ConversionAtan2, WithinFourUnitsInTheLastPlaceOfTheCLibrary) {
         x = std::cos(a);
       }
     }
-    const std::int64_t apart = UlpsApart(fbhost_internal::Atan2(y, x), std::atan2(y, x));
+    const double ours = fbhost_internal::Atan2(y, x);
+    const std::int64_t apart = UlpsApart(ours, std::atan2(y, x));
     ASSERT_LE(apart, 4) << "atan2(" << y << ", " << x << ")";
     worst = std::max(worst, apart);
+    // The two-lane form answers each lane bit for bit as the scalar one.
+    double pair[2] = {0, 0};
+    fbhost_internal::Atan2Pair(y, x, x, y, pair[0], pair[1]);
+    const double scalar[2] = {ours, fbhost_internal::Atan2(x, y)};
+    ASSERT_EQ(std::memcmp(pair, scalar, sizeof pair), 0) << "atan2(" << y << ", " << x << ")";
   }
   for (const double t : {0.66, 2.41421356237309504880}) {
     for (const double nudge : {-1e-15, 0.0, 1e-15}) {
@@ -323,6 +329,10 @@ TEST(ConversionAtan2, AxesZerosAndNonFiniteAnswerExactlyAsTheCLibrary) {
     const double theirs = std::atan2(c[0], c[1]);
     EXPECT_EQ(ours, theirs) << "atan2(" << c[0] << ", " << c[1] << ")";
     EXPECT_EQ(std::signbit(ours), std::signbit(theirs)) << "atan2(" << c[0] << ", " << c[1] << ")";
+    double pair[2] = {0, 0};
+    fbhost_internal::Atan2Pair(0.5, -0.25, c[0], c[1], pair[0], pair[1]);
+    const double scalar[2] = {fbhost_internal::Atan2(0.5, -0.25), ours};
+    EXPECT_EQ(std::memcmp(pair, scalar, sizeof pair), 0) << "atan2(" << c[0] << ", " << c[1] << ")";
   }
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_TRUE(std::isnan(fbhost_internal::Atan2(nan, 1.0)));

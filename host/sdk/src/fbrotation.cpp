@@ -57,25 +57,27 @@ template <int i, int j, int k, int sign>
 void QuaternionToAngles(double angles[3], const double q[4]) noexcept {
   constexpr double s = sign;
   const double x = q[0], y = q[1], z = q[2], w = q[3];
-  const double twoOverNormSquared = 2.0 / (x * x + y * y + z * z + w * w);
-  const double xs = x * twoOverNormSquared, ys = y * twoOverNormSquared,
-               zs = z * twoOverNormSquared;
-  const double xx = x * xs, yy = y * ys, zz = z * zs;
-  const double xy = x * ys, xz = x * zs, yz = y * zs;
-  const double wx = w * xs, wy = w * ys, wz = w * zs;
+  const double xx = x * x, yy = y * y, zz = z * z, ww = w * w;
+  const double normSquared = (xx + yy) + (zz + ww);
+  const double x2 = 2.0 * x, y2 = 2.0 * y, z2 = 2.0 * z;
+  const double xy = x2 * y, xz = x2 * z, yz = y2 * z;
+  const double wx = x2 * w, wy = y2 * w, wz = z2 * w;
 
-  // The rotation matrix, acting on column vectors.
+  // The rotation matrix (acting on column vectors) times the squared norm.
+  // Every angle below is an atan2 of two entries, which no positive scale
+  // changes, so the norm is never divided out: that division sat at the
+  // head of every conversion's chain of dependent steps.
   const double r[3][3] = {
-      {1.0 - (yy + zz), xy - wz, xz + wy},
-      {xy + wz, 1.0 - (xx + zz), yz - wx},
-      {xz - wy, yz + wx, 1.0 - (xx + yy)},
+      {(ww + xx) - (yy + zz), xy - wz, xz + wy},
+      {xy + wz, (ww + yy) - (xx + zz), yz - wx},
+      {xz - wy, yz + wx, (ww + zz) - (xx + yy)},
   };
 
   // R = R_last(c) * R_middle(b) * R_first(a).
-  // The entries are bounded by 1 in magnitude, so the plain square root
-  // cannot overflow.
+  // The entries are bounded by the squared norm in magnitude, which the
+  // caller keeps far from overflow, so the plain square root cannot
+  // overflow.
   const double cosMiddle = std::sqrt(r[i][i] * r[i][i] + r[j][i] * r[j][i]);
-  const double middle = fbhost_internal::Atan2(-s * r[k][i], cosMiddle);
   // At gimbal lock only first -/+ last is defined: keep last = 0. Elsewhere
   // cos and sin of last are the column entries already at hand, divided by
   // cos(middle).
@@ -85,12 +87,13 @@ void QuaternionToAngles(double angles[3], const double q[4]) noexcept {
   // entries carry that positive factor, which atan2 does not need: it is
   // left out, and so is a division.
   double last = 0.0, mjj = r[j][j], mjk = r[j][k];
-  if (cosMiddle >= kGimbalLockCosine) {
+  if (cosMiddle >= kGimbalLockCosine * normSquared) {
     last = fbhost_internal::Atan2(s * r[j][i], r[i][i]);
     mjj = r[i][i] * r[j][j] - r[j][i] * r[i][j];
     mjk = r[i][i] * r[j][k] - r[j][i] * r[i][k];
   }
-  const double first = fbhost_internal::Atan2(-s * mjk, mjj);
+  double middle = 0.0, first = 0.0;
+  fbhost_internal::Atan2Pair(-s * r[k][i], cosMiddle, -s * mjk, mjj, middle, first);
 
   angles[i] = ToDegrees(first);
   angles[j] = ToDegrees(middle);
@@ -102,28 +105,29 @@ void QuaternionToAngles(double angles[3], const double q[4]) noexcept {
 void FBQuaternionToRotation(FBVector3<double>& rotation, const FBVector4<double>& quaternion,
                             FBRotationOrder order) noexcept {
   double q[4] = {quaternion[0], quaternion[1], quaternion[2], quaternion[3]};
-  // A squared norm within these bounds puts the largest component within
-  // [1e-100, 1e100] (it is at least half the norm and at most all of it),
-  // and it is false for NaN and infinities: the checks below would all pass
-  // and scale nothing, so a stream's quaternions, near unit length, skip
-  // them.
+  // The conversion works on the matrix times the squared norm, whose
+  // entries must stay far from overflow and underflow when squared. A
+  // squared norm within these bounds keeps them so, and the test is false
+  // for NaN and infinities: a stream's quaternions, near unit length, skip
+  // what follows.
   const double normSquared = q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3];
-  if (!(normSquared >= 4.1e-200 && normSquared <= 0.99e200)) {
+  if (!(normSquared >= 1e-20 && normSquared <= 1e20)) {
     rotation.Set(0.0, 0.0, 0.0);
     // x * 0 is 0 for every finite x and NaN otherwise: one test for all
     // four, without a loop the compiler keeps in memory.
     if (std::isnan(q[0] * 0.0 + q[1] * 0.0 + q[2] * 0.0 + q[3] * 0.0)) return;
-    const double largest = std::max(std::max(std::fabs(q[0]), std::fabs(q[1])),
-                                    std::max(std::fabs(q[2]), std::fabs(q[3])));
+    double largest = std::max(std::max(std::fabs(q[0]), std::fabs(q[1])),
+                              std::max(std::fabs(q[2]), std::fabs(q[3])));
     if (largest == 0.0) return;
-    // Far from 1, scale first so that squaring cannot overflow or underflow;
-    // the norm is folded into the matrix instead of normalising the
-    // quaternion. Near 1 the scaling changes nothing and its division is
-    // saved.
-    if (largest < 1e-100 || largest > 1e100) {
-      const double toUnitLargest = 1.0 / largest;
-      for (double& c : q) c *= toUnitLargest;
+    if (largest < 1e-300) {
+      // 1 / largest would overflow for the smallest (subnormal) values.
+      for (double& c : q) c *= 1e300;
+      largest *= 1e300;
     }
+    // Scaled so that the largest component is 1 (the squared norm is then
+    // between 1 and 4); the angles do not depend on the norm.
+    const double toUnitLargest = 1.0 / largest;
+    for (double& c : q) c *= toUnitLargest;
   }
 
   double angles[3] = {0.0, 0.0, 0.0};
