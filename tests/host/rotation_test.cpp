@@ -201,6 +201,7 @@ const NamedCase kNamedCases[] = {
     {"infinite_component", {HUGE_VAL, 0, 0, 1}, {0, 0, 0}},
     {"huge_scale", {1e200 * s45, 0, 0, 1e200 * s45}, {90, 0, 0}},
     {"tiny_scale", {1e-200 * s45, 0, 0, 1e-200 * s45}, {90, 0, 0}},
+    {"subnormal_scale", {4e-320, 0, 0, 4e-320}, {90, 0, 0}},
     // Either side of where the conversion stops scaling.
     {"small_scale_edges",
      {1.2e-100, 0.4e-100, 0, 1.2e-100},
