@@ -272,6 +272,23 @@ bool OrbelDataReader::ReadDescription(bool stripCharacterName) {
   }
 }
 
+namespace {
+
+// Stores the records in key order, each one built (its texts allocated) as
+// it is stored; a name given twice keeps its last record, as storing them
+// one by one in the server's order would. A frame walks the records in key
+// order: laid out in that order they are a stream the processor fetches
+// ahead by itself, where records stored in the server's order sent every
+// frame's walk back and forth across the heap.
+template <typename Map, typename Record>
+void StoreInKeyOrder(Map& map, std::vector<std::pair<FBString, Record>>& pending) {
+  std::stable_sort(pending.begin(), pending.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto& entry : pending) map.insert_or_assign(std::move(entry.first), Record(entry.second));
+}
+
+}  // namespace
+
 bool OrbelDataReader::RebuildDescription(bool stripCharacterName) {
   if (!StreamOptionsApplied()) return false;
   if (mClient->GetFrame().Result != sdk::Result::Success) return false;
@@ -279,6 +296,9 @@ bool OrbelDataReader::RebuildDescription(bool stripCharacterName) {
   if (!data.owns()) return false;
 
   ClearDescription();
+  std::vector<std::pair<FBString, SegmentRecord>> newSegments;
+  std::vector<std::pair<FBString, MarkerRecord>> newMarkers;
+  std::vector<std::pair<FBString, MarkerRecord>> newUnlabeled;
   const unsigned int subjectCount = mClient->GetSubjectCount().SubjectCount;
   for (unsigned int s = 0; s < subjectCount; ++s) {
     const sdk::String clientSubject = mClient->GetSubjectName(s).SubjectName;
@@ -299,8 +319,8 @@ bool OrbelDataReader::RebuildDescription(bool stripCharacterName) {
       record.root = clientName == clientParent;
       record.mClientSubject = clientSubject;
       record.mClientName = clientName;
-      segments.insert_or_assign(QualifiedName(record.name, subject, stripCharacterName),
-                                std::move(record));
+      newSegments.emplace_back(QualifiedName(record.name, subject, stripCharacterName),
+                               std::move(record));
     }
 
     const unsigned int markerCount = mClient->GetMarkerCount(clientSubject).MarkerCount;
@@ -311,8 +331,8 @@ bool OrbelDataReader::RebuildDescription(bool stripCharacterName) {
       record.name = ToText(clientName);
       record.mClientSubject = clientSubject;
       record.mClientName = clientName;
-      markers.insert_or_assign(QualifiedName(record.name, subject, stripCharacterName),
-                               std::move(record));
+      newMarkers.emplace_back(QualifiedName(record.name, subject, stripCharacterName),
+                              std::move(record));
     }
   }
 
@@ -324,8 +344,11 @@ bool OrbelDataReader::RebuildDescription(bool stripCharacterName) {
     record.subject = kUnlabeledSubject;
     record.name = FBString(std::to_string(n));
     FBString key = FBString(kUnlabeledSubject) + ":" + record.name;
-    unlabeledMarkers.insert_or_assign(std::move(key), std::move(record));
+    newUnlabeled.emplace_back(std::move(key), std::move(record));
   }
+  StoreInKeyOrder(segments, newSegments);
+  StoreInKeyOrder(markers, newMarkers);
+  StoreInKeyOrder(unlabeledMarkers, newUnlabeled);
   return true;
 }
 
