@@ -275,16 +275,26 @@ bool OrbelDataReader::ReadDescription(bool stripCharacterName) {
 namespace {
 
 // Stores the records in key order, each one built (its texts allocated) as
-// it is stored; a name given twice keeps its last record, as storing them
-// one by one in the server's order would. A frame walks the records in key
-// order: laid out in that order they are a stream the processor fetches
-// ahead by itself, where records stored in the server's order sent every
-// frame's walk back and forth across the heap.
+// it is stored, the key's text excepted (it is moved); a name given twice keeps its last record, as
+// storing them one by one in the server's order would. A frame walks the records in key order: laid
+// out in that order they are a stream the processor fetches ahead by itself, where records stored
+// in the server's order sent every frame's walk back and forth across the heap. A copy whose texts
+// are allocated now, but for the parent key, which no frame reads: it is moved, so that its text
+// stays out of the frames' way.
+SegmentRecord Laid(SegmentRecord& pending) {
+  FBString parentKey = std::move(pending.parentKey);
+  SegmentRecord record(pending);
+  record.parentKey = std::move(parentKey);
+  return record;
+}
+
+MarkerRecord Laid(const MarkerRecord& pending) { return pending; }
+
 template <typename Map, typename Record>
 void StoreInKeyOrder(Map& map, std::vector<std::pair<FBString, Record>>& pending) {
   std::stable_sort(pending.begin(), pending.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (auto& entry : pending) map.insert_or_assign(std::move(entry.first), Record(entry.second));
+  for (auto& entry : pending) map.insert_or_assign(std::move(entry.first), Laid(entry.second));
 }
 
 }  // namespace
@@ -475,6 +485,17 @@ inline void FetchRecord(const Record* record) {
   Fetch(first + sizeof(Record) - 1);
 }
 
+// The lines that hold a record's values and serial.
+inline void FetchValues(const SegmentRecord* record) {
+  Fetch(record->translation);
+  Fetch(&record->sampleSerial);
+}
+
+inline void FetchValues(const MarkerRecord* record) {
+  Fetch(record->position);
+  Fetch(&record->sampleSerial);
+}
+
 // The library writes its answer's values one by one, and the answer is read
 // right after. Two of them read as one wide load (as the compiler likes to
 // when it copies them on) cannot be taken from the pending stores and wait
@@ -498,7 +519,15 @@ bool AllFinite(const double* values, int n) {
 
 template <typename Record>
 void OrbelDataReader::FetchAhead(const std::vector<Record*>& records, std::size_t at, bool texts) {
-  if (at + kRecordAhead < records.size()) FetchRecord(records[at + kRecordAhead]);
+  if (at + kRecordAhead < records.size()) {
+    if (texts) {
+      FetchRecord(records[at + kRecordAhead]);
+    } else {
+      // A walk without texts writes only the values: the record's other
+      // lines would take room on the way from memory for nothing.
+      FetchValues(records[at + kRecordAhead]);
+    }
+  }
   if (texts && at + kTextAhead < records.size()) {
     const Record& record = *records[at + kTextAhead];
     Fetch(record.subject.Buffer());
