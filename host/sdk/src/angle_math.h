@@ -51,20 +51,24 @@ inline Real AtanOfRatioOf(Real n, Real d) {
 
 inline double AtanOfRatio(double n, double d) { return AtanOfRatioOf(n, d); }
 
+namespace atan2_constants {
+// pi/4, pi/2 and pi split into the nearest double and the rest.
+constexpr double kQuarterPi = 7.85398163397448278999e-01;
+constexpr double kHalfPi = 1.57079632679489655800e+00;
+constexpr double kHalfPiRest = 6.123233995736765886130e-17;
+constexpr double kPi = 3.14159265358979311600e+00;
+constexpr double kPiRest = 1.2246467991473531772e-16;
+constexpr double kTanThreeEighthsPi = 2.41421356237309504880;
+// The range within which AtanOfRatio's powers neither overflow nor underflow.
+constexpr double kSmallest = 1e-25;
+constexpr double kLargest = 1e25;
+}  // namespace atan2_constants
+
 // atan2(y, x) in [-pi, pi], with the C library's answers on the axes. Two
 // zeros, infinities, NaN and arguments beyond the range above go to the C
 // library, whose rules for them this does not repeat.
 inline double Atan2(double y, double x) {
-  // pi/4, pi/2 and pi split into the nearest double and the rest.
-  constexpr double kQuarterPi = 7.85398163397448278999e-01;
-  constexpr double kHalfPi = 1.57079632679489655800e+00;
-  constexpr double kHalfPiRest = 6.123233995736765886130e-17;
-  constexpr double kPi = 3.14159265358979311600e+00;
-  constexpr double kPiRest = 1.2246467991473531772e-16;
-  constexpr double kTanThreeEighthsPi = 2.41421356237309504880;
-  constexpr double kSmallest = 1e-25;
-  constexpr double kLargest = 1e25;
-
+  using namespace atan2_constants;  // NOLINT(google-build-using-namespace)
   const double ax = std::fabs(x);
   const double ay = std::fabs(y);
   if (!(ax >= kSmallest && ax <= kLargest && ay >= kSmallest && ay <= kLargest)) {
@@ -117,19 +121,14 @@ inline Pair operator+(Pair a, double b) { return {_mm_add_pd(a.v, _mm_set1_pd(b)
 // two lanes do the work of two scalar ones in about the time of one.
 inline void Atan2Pair(double y0, double x0, double y1, double x1, double& a0, double& a1) {
 #if defined(FBHOST_ATAN2_PAIR)
-  constexpr double kQuarterPi = 7.85398163397448278999e-01;
-  constexpr double kHalfPi = 1.57079632679489655800e+00;
-  constexpr double kHalfPiRest = 6.123233995736765886130e-17;
-  constexpr double kPi = 3.14159265358979311600e+00;
-  constexpr double kPiRest = 1.2246467991473531772e-16;
-  constexpr double kTanThreeEighthsPi = 2.41421356237309504880;
+  using namespace atan2_constants;  // NOLINT(google-build-using-namespace)
   const __m128d sign = _mm_set1_pd(-0.0);
   const __m128d y = _mm_set_pd(y1, y0);
   const __m128d x = _mm_set_pd(x1, x0);
   const __m128d ax = _mm_andnot_pd(sign, x);
   const __m128d ay = _mm_andnot_pd(sign, y);
-  const __m128d smallest = _mm_set1_pd(1e-25);
-  const __m128d largest = _mm_set1_pd(1e25);
+  const __m128d smallest = _mm_set1_pd(kSmallest);
+  const __m128d largest = _mm_set1_pd(kLargest);
   const __m128d inRange =
       _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(ax, smallest), _mm_cmple_pd(ax, largest)),
                  _mm_and_pd(_mm_cmpge_pd(ay, smallest), _mm_cmple_pd(ay, largest)));
