@@ -19,18 +19,30 @@ using fbhost_internal::Components;
 
 FBClassImplementation(FBComponent);
 
+namespace {
+using NameGuard = std::lock_guard<const fbsdk_detail::ValueLock>;
+}  // namespace
+
+// Every component wires its two names alike: plain functions, not a
+// std::function apiece on each of the scene's thousands of components.
+const FBPropertyString::Access FBComponent::kNameAccess{
+    [](const void* owner) { return static_cast<const FBComponent*>(owner)->GetName(); },
+    [](void* owner, const FBString& name) {
+      auto* component = static_cast<FBComponent*>(owner);
+      NameGuard lock(component->mNameLock);
+      component->mName = name.str();
+      return true;
+    }};
+const FBPropertyString::Access FBComponent::kLongNameAccess{
+    [](const void* owner) { return static_cast<const FBComponent*>(owner)->GetLabelName(); },
+    [](void* owner, const FBString& label) {
+      static_cast<FBComponent*>(owner)->SetLabelName(label);
+      return true;
+    }};
+
 FBComponent::FBComponent(HIObject /*object*/) {
-  Name.SetGetter([this] { return GetName(); });
-  Name.SetSetter([this](const FBString& name) {
-    std::lock_guard<std::mutex> lock(mNameLock);
-    mName = name.str();
-    return true;
-  });
-  LongName.SetGetter([this] { return GetLabelName(); });
-  LongName.SetSetter([this](const FBString& label) {
-    SetLabelName(label);
-    return true;
-  });
+  Name.SetAccess(&kNameAccess, this);
+  LongName.SetAccess(&kLongNameAccess, this);
   auto& table = Components();
   {
     std::lock_guard<std::mutex> lock(table.lock);
@@ -92,17 +104,17 @@ void FBComponent::SetObjectStatus(FBObjectStatus status, bool on) noexcept {
 HIObject FBComponent::GetHIObject() { return static_cast<void*>(this); }
 
 FBString FBComponent::GetNamespace() const {
-  std::lock_guard<std::mutex> lock(mNameLock);
+  NameGuard lock(mNameLock);
   return FBString(mNamespace);
 }
 
 FBString FBComponent::GetName() const {
-  std::lock_guard<std::mutex> lock(mNameLock);
+  NameGuard lock(mNameLock);
   return FBString(mName);
 }
 
 FBString FBComponent::GetLabelName() const {
-  std::lock_guard<std::mutex> lock(mNameLock);
+  NameGuard lock(mNameLock);
   if (!mHasNamespace) return FBString(mName);
   // One allocation: binding a stage reads tens of thousands of labels, and
   // the concatenation's temporaries cost more than the rest of the call.
@@ -118,7 +130,7 @@ void FBComponent::SetLabelName(const char* labelName) {
   // never this component's own storage (the getters answer copies).
   const std::string_view label = labelName ? labelName : "";
   const auto colon = label.find(':');
-  std::lock_guard<std::mutex> lock(mNameLock);
+  NameGuard lock(mNameLock);
   mHasNamespace = colon != std::string_view::npos;
   if (colon == std::string_view::npos) {
     mNamespace.clear();

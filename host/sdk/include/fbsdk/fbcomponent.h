@@ -96,7 +96,10 @@ class FBSDK_API FBComponent : public FBPlug {
   FBPropertyString LongName;  // the label name, "ns:name"
 
  private:
-  mutable std::mutex mNameLock;
+  static const FBPropertyString::Access kNameAccess;
+  static const FBPropertyString::Access kLongNameAccess;
+
+  fbsdk_detail::ValueLock mNameLock;
   std::string mName;
   std::string mNamespace;
   // The label carried a ':' (":RootNode" has an empty namespace, yet its
