@@ -23,8 +23,8 @@ void FBAnimationNode::operator delete(void* memory) noexcept {
   FBComponent::operator delete(memory);
 }
 
-const FBPropertyString::Access FBAnimationNode::kNodeNameAccess{
-    [](const void* owner) { return static_cast<const FBAnimationNode*>(owner)->mNodeName; },
+const FBPropertyComponentName::Access FBAnimationNode::kNodeNameAccess{
+    [](const FBComponent& owner) { return static_cast<const FBAnimationNode&>(owner).mNodeName; },
     nullptr};
 
 FBAnimationNode::FBAnimationNode(const char* name, const char* dataType, kULongLong userId)
@@ -35,9 +35,9 @@ FBAnimationNode::FBAnimationNode(const char* name, const char* dataType, kULongL
       mDataType(dataType) {
   if (fbhost_internal::ClaimComponentBlock(this)) mAllocated = true;
   // A node's name is a plain text, not a label: keep it whole.
-  Name.SetAccess(&kNodeNameAccess, this);
+  Name.SetAccess(&kNodeNameAccess);
   Name.SetReadOnly(true);
-  LongName.SetAccess(&kNodeNameAccess, this);
+  LongName.SetAccess(&kNodeNameAccess);
   LongName.SetReadOnly(true);
 }
 

@@ -23,26 +23,27 @@ namespace {
 using NameGuard = std::lock_guard<const fbsdk_detail::ValueLock>;
 }  // namespace
 
-// Every component wires its two names alike: plain functions, not a
-// std::function apiece on each of the scene's thousands of components.
-const FBPropertyString::Access FBComponent::kNameAccess{
-    [](const void* owner) { return static_cast<const FBComponent*>(owner)->GetName(); },
-    [](void* owner, const FBString& name) {
-      auto* component = static_cast<FBComponent*>(owner);
-      NameGuard lock(component->mNameLock);
-      component->mName = name.str();
+const FBPropertyComponentName::Access FBComponent::kNameAccess{
+    [](const FBComponent& owner) { return owner.GetName(); },
+    [](FBComponent& owner, const FBString& name) {
+      NameGuard lock(owner.mNameLock);
+      // The namespace and its ':' stay.
+      if (owner.mColon == std::string::npos) {
+        owner.mLabel = name.str();
+      } else {
+        owner.mLabel.replace(owner.mColon + 1, std::string::npos, name.str());
+      }
       return true;
     }};
-const FBPropertyString::Access FBComponent::kLongNameAccess{
-    [](const void* owner) { return static_cast<const FBComponent*>(owner)->GetLabelName(); },
-    [](void* owner, const FBString& label) {
-      static_cast<FBComponent*>(owner)->SetLabelName(label);
+const FBPropertyComponentName::Access FBComponent::kLongNameAccess{
+    [](const FBComponent& owner) { return owner.GetLabelName(); },
+    [](FBComponent& owner, const FBString& label) {
+      owner.SetLabelName(label);
       return true;
     }};
 
-FBComponent::FBComponent(HIObject /*object*/) {
-  Name.SetAccess(&kNameAccess, this);
-  LongName.SetAccess(&kLongNameAccess, this);
+FBComponent::FBComponent(HIObject /*object*/)
+    : Name(&kNameAccess, this), LongName(&kLongNameAccess, this) {
   auto& table = Components();
   {
     std::lock_guard<std::mutex> lock(table.lock);
@@ -105,40 +106,29 @@ HIObject FBComponent::GetHIObject() { return static_cast<void*>(this); }
 
 FBString FBComponent::GetNamespace() const {
   NameGuard lock(mNameLock);
-  return FBString(mNamespace);
+  if (mColon == std::string::npos) return FBString();
+  return FBString(mLabel.substr(0, mColon));
 }
 
 FBString FBComponent::GetName() const {
   NameGuard lock(mNameLock);
-  return FBString(mName);
+  if (mColon == std::string::npos) return FBString(mLabel);
+  return FBString(mLabel.substr(mColon + 1));
 }
 
 FBString FBComponent::GetLabelName() const {
   NameGuard lock(mNameLock);
-  if (!mHasNamespace) return FBString(mName);
-  // One allocation: binding a stage reads tens of thousands of labels, and
-  // the concatenation's temporaries cost more than the rest of the call.
-  std::string label;
-  label.reserve(mNamespace.size() + 1 + mName.size());
-  label.append(mNamespace).append(1, ':').append(mName);
-  return FBString(std::move(label));
+  return FBString(mLabel);
 }
 
 void FBComponent::SetLabelName(const char* labelName) {
-  // The parts are assigned straight from the text: every component made
-  // gets a label, and copies in between were most of the cost. The text is
-  // never this component's own storage (the getters answer copies).
+  // Assigned straight from the text: every component made gets a label.
+  // The text is never this component's own storage (the getters answer
+  // copies).
   const std::string_view label = labelName ? labelName : "";
-  const auto colon = label.find(':');
   NameGuard lock(mNameLock);
-  mHasNamespace = colon != std::string_view::npos;
-  if (colon == std::string_view::npos) {
-    mNamespace.clear();
-    mName.assign(label);
-  } else {
-    mNamespace.assign(label.substr(0, colon));
-    mName.assign(label.substr(colon + 1));
-  }
+  mLabel.assign(label);
+  mColon = label.find(':');
 }
 
 namespace fbhost {

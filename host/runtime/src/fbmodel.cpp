@@ -21,11 +21,11 @@ bool InScene(const FBModel* model) { return Scene().liveModels.count(model) != 0
 // Every template and every device root has one: plain functions, not a
 // std::function apiece.
 const FBPropertyModel::Access FBPropertyModel::kAccess{
-    nullptr, [](void* owner, FBModel* const& model) {
-      return static_cast<FBPropertyModel*>(owner)->Refer(model);
+    nullptr, [](FBPropertyBase& property, FBModel* const& model) {
+      return static_cast<FBPropertyModel&>(property).Refer(model);
     }};
 
-FBPropertyModel::FBPropertyModel() { SetAccess(&kAccess, this); }
+FBPropertyModel::FBPropertyModel() { SetAccess(&kAccess); }
 
 bool FBPropertyModel::Refer(FBModel* model) {
   Guard lock(SceneLock());

@@ -144,7 +144,7 @@ class FBSDK_API FBAnimationNode : public FBComponent {
 
  private:
   friend class FBTake;
-  static const FBPropertyString::Access kNodeNameAccess;
+  static const FBPropertyComponentName::Access kNodeNameAccess;
 
   // What a key reads of a node, side by side, so that recording, which
   // reaches thousands of nodes a sample, fetches one line of each where it

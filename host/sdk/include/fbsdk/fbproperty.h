@@ -21,9 +21,9 @@
 // call Store to keep the value). Wire a property once, in its owner's
 // constructor, before any other thread can see it; the wiring is not guarded.
 // Getters and setters run without the property's lock held, on the thread of
-// the reader or writer. A class that wires every one of its objects alike
-// (every component's names) wires with SetAccess, plain functions of the
-// owner, and so does not carry two std::function objects per property.
+// the reader or writer. A property class that wires every one of its objects
+// alike (a model reference) wires with SetAccess, plain functions of the
+// property, and so does not carry two std::function objects per property.
 //
 // Size. A scene holds tens of thousands of properties, most never wired and
 // locked only to copy a few bytes: the lock is one byte and the std::function
@@ -69,10 +69,11 @@ class FBSDK_API FBPropertyBase {
   using ValueType = T;
   using Getter = std::function<T()>;
   using Setter = std::function<bool(const T&)>;
-  // Wiring shared by every object of a class: both entries may be null.
+  // Wiring shared by every object of a property class: both entries may be
+  // null.
   struct Access {
-    T (*get)(const void* owner);
-    bool (*set)(void* owner, const T& value);
+    T (*get)(const FBPropertyBase& property);
+    bool (*set)(FBPropertyBase& property, const T& value);
   };
 
   FBPropertyBase() = default;
@@ -92,7 +93,7 @@ class FBSDK_API FBPropertyBase {
   // The current value (the getter's answer when one is wired).
   T Get() const {
     if (mWiring && mWiring->getter) return mWiring->getter();
-    if (mAccess != nullptr && mAccess->get != nullptr) return mAccess->get(mOwner);
+    if (mAccess != nullptr && mAccess->get != nullptr) return mAccess->get(*this);
     std::lock_guard<const fbsdk_detail::ValueLock> lock(mLock);
     return mValue;
   }
@@ -103,7 +104,7 @@ class FBSDK_API FBPropertyBase {
   bool Set(const T& value) {
     if (mReadOnly.load(std::memory_order_relaxed)) return false;
     if (mWiring && mWiring->setter) return mWiring->setter(value);
-    if (mAccess != nullptr && mAccess->set != nullptr) return mAccess->set(mOwner, value);
+    if (mAccess != nullptr && mAccess->set != nullptr) return mAccess->set(*this, value);
     Store(value);
     return true;
   }
@@ -115,12 +116,8 @@ class FBSDK_API FBPropertyBase {
   // A getter or setter wired here is asked before the access functions.
   void SetGetter(Getter getter) { Wiring().getter = std::move(getter); }
   void SetSetter(Setter setter) { Wiring().setter = std::move(setter); }
-  // The access functions are called with `owner`; `access` must outlive the
-  // property (a static table).
-  void SetAccess(const Access* access, void* owner) noexcept {
-    mAccess = access;
-    mOwner = owner;
-  }
+  // `access` must outlive the property (a static table).
+  void SetAccess(const Access* access) noexcept { mAccess = access; }
   // Writes the stored value, bypassing read-only and the setter.
   void Store(const T& value) {
     std::lock_guard<const fbsdk_detail::ValueLock> lock(mLock);
@@ -143,7 +140,6 @@ class FBSDK_API FBPropertyBase {
   }
 
   const Access* mAccess = nullptr;
-  void* mOwner = nullptr;
   std::unique_ptr<Functions> mWiring;
   fbsdk_detail::ValueLock mLock;
   std::atomic<bool> mReadOnly{false};
