@@ -75,7 +75,7 @@ int FBPropertyBasicList::AddComponent(FBComponent* item) {
       auto* model = static_cast<FBModel*>(item);
       // A model may not become its own ancestor.
       for (const FBModel* m = static_cast<FBModel*>(mOwner); m != nullptr;
-           m = ListAccess::ParentOf(m)) {
+           m = ListAccess::ParentLocked(m)) {
         if (m == model) return -1;
       }
       // One parent only: leave the former one (a new model has none).
@@ -95,6 +95,10 @@ int FBPropertyBasicList::AddComponent(FBComponent* item) {
     case Kind::Templates:
       break;
   }
+  // Most lists hold one to three items (a template's nodes, a bone's
+  // children), and the smallest heap block has room for three: growing
+  // one by one made a block per item.
+  if (mItems.capacity() == 0) mItems.reserve(3);
   mItems.push_back(item);
   Scene().containers.emplace(item, this);
   return static_cast<int>(mItems.size()) - 1;
@@ -179,12 +183,7 @@ bool ListAccess::TemplateAbove(const FBComponent* target, const FBComponent* fro
   return false;
 }
 
-bool ListAccess::IsModelChildren(const FBPropertyBasicList& list) {
-  return list.mKind == FBPropertyBasicList::Kind::ModelChildren;
-}
-
-FBModel* ListAccess::ParentOf(const FBModel* model) {
-  Guard lock(SceneLock());
+FBModel* ListAccess::ParentLocked(const FBModel* model) {
   auto range = Scene().containers.equal_range(model);
   for (auto it = range.first; it != range.second; ++it) {
     if (it->second->mKind == FBPropertyBasicList::Kind::ModelChildren) {
@@ -192,6 +191,15 @@ FBModel* ListAccess::ParentOf(const FBModel* model) {
     }
   }
   return nullptr;
+}
+
+bool ListAccess::IsModelChildren(const FBPropertyBasicList& list) {
+  return list.mKind == FBPropertyBasicList::Kind::ModelChildren;
+}
+
+FBModel* ListAccess::ParentOf(const FBModel* model) {
+  Guard lock(SceneLock());
+  return ParentLocked(model);
 }
 
 FBModelTemplate* ListAccess::TemplateOf(const FBAnimationNode* node) {

@@ -80,6 +80,10 @@ struct ListAccess {
   static std::vector<FBComponent*> Items(const FBPropertyBasicList& list);
   // The model whose child list holds the model, or null.
   static FBModel* ParentOf(const FBModel* model);
+  // The same for a caller that holds the scene lock: adding a model asks
+  // it for every ancestor, and taking the lock again each time was most of
+  // what the question cost.
+  static FBModel* ParentLocked(const FBModel* model);
   // The template whose animation-node list holds the node, or null.
   static FBModelTemplate* TemplateOf(const FBAnimationNode* node);
   static bool IsModelChildren(const FBPropertyBasicList& list);
