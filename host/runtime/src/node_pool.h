@@ -60,7 +60,7 @@ class NodePool {
 
  private:
   static constexpr std::size_t kGrain = 8;
-  static constexpr std::size_t kChunkBytes = 32 * 1024;
+  static constexpr std::size_t kChunkBytes = std::size_t{32} * 1024;
 
   struct FreeBlock {
     FreeBlock* next;
@@ -88,12 +88,12 @@ class PoolAllocator {
       : mPool(other.Pool()) {}
 
   T* allocate(std::size_t n) {
-    if (Pooled(n)) return static_cast<T*>(mPool->Take(sizeof(T)));
-    return static_cast<T*>(::operator new(n * sizeof(T)));
+    if (Pooled(n)) return static_cast<T*>(mPool->Take(kSize));
+    return static_cast<T*>(::operator new(n* kSize));
   }
   void deallocate(T* block, std::size_t n) noexcept {
     if (Pooled(n)) {
-      mPool->Give(block, sizeof(T));
+      mPool->Give(block, kSize);
     } else {
       ::operator delete(block);
     }
@@ -108,8 +108,10 @@ class PoolAllocator {
   }
 
  private:
+  // The size of one T, whatever T is (a bucket array's T is a pointer).
+  static constexpr std::size_t kSize = sizeof(T);  // NOLINT(bugprone-sizeof-expression)
   static bool Pooled(std::size_t n) noexcept {
-    return n == 1 && sizeof(T) <= NodePool::kMaxBlock && alignof(T) <= 8;
+    return n == 1 && kSize <= NodePool::kMaxBlock && alignof(T) <= 8;
   }
   NodePool* mPool;
 };
