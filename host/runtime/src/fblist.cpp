@@ -183,6 +183,15 @@ bool ListAccess::TemplateAbove(const FBComponent* target, const FBComponent* fro
   return false;
 }
 
+bool ListAccess::IsModelChildren(const FBPropertyBasicList& list) {
+  return list.mKind == FBPropertyBasicList::Kind::ModelChildren;
+}
+
+FBModel* ListAccess::ParentOf(const FBModel* model) {
+  Guard lock(SceneLock());
+  return ParentLocked(model);
+}
+
 FBModel* ListAccess::ParentLocked(const FBModel* model) {
   auto range = Scene().containers.equal_range(model);
   for (auto it = range.first; it != range.second; ++it) {
@@ -191,15 +200,6 @@ FBModel* ListAccess::ParentLocked(const FBModel* model) {
     }
   }
   return nullptr;
-}
-
-bool ListAccess::IsModelChildren(const FBPropertyBasicList& list) {
-  return list.mKind == FBPropertyBasicList::Kind::ModelChildren;
-}
-
-FBModel* ListAccess::ParentOf(const FBModel* model) {
-  Guard lock(SceneLock());
-  return ParentLocked(model);
 }
 
 FBModelTemplate* ListAccess::TemplateOf(const FBAnimationNode* node) {

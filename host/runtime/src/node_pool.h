@@ -89,7 +89,8 @@ class PoolAllocator {
 
   T* allocate(std::size_t n) {
     if (Pooled(n)) return static_cast<T*>(mPool->Take(kSize));
-    return static_cast<T*>(::operator new(n* kSize));
+    const std::size_t bytes = n * kSize;
+    return static_cast<T*>(::operator new(bytes));
   }
   void deallocate(T* block, std::size_t n) noexcept {
     if (Pooled(n)) {
