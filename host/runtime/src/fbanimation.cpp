@@ -23,6 +23,10 @@ void FBAnimationNode::operator delete(void* memory) noexcept {
   FBComponent::operator delete(memory);
 }
 
+const FBPropertyComponentName::Access FBAnimationNode::kNodeNameAccess{
+    [](const FBComponent& owner) { return static_cast<const FBAnimationNode&>(owner).mNodeName; },
+    nullptr};
+
 FBAnimationNode::FBAnimationNode(const char* name, const char* dataType, kULongLong userId)
     : FBComponent(name, nullptr),
       mSerial(gNextSerial.fetch_add(1)),
@@ -31,9 +35,9 @@ FBAnimationNode::FBAnimationNode(const char* name, const char* dataType, kULongL
       mDataType(dataType) {
   if (fbhost_internal::ClaimComponentBlock(this)) mAllocated = true;
   // A node's name is a plain text, not a label: keep it whole.
-  Name.SetGetter([this] { return mNodeName; });
+  Name.SetAccess(&kNodeNameAccess);
   Name.SetReadOnly(true);
-  LongName.SetGetter([this] { return mNodeName; });
+  LongName.SetAccess(&kNodeNameAccess);
   LongName.SetReadOnly(true);
 }
 

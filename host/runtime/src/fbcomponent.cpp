@@ -19,18 +19,31 @@ using fbhost_internal::Components;
 
 FBClassImplementation(FBComponent);
 
-FBComponent::FBComponent(HIObject /*object*/) {
-  Name.SetGetter([this] { return GetName(); });
-  Name.SetSetter([this](const FBString& name) {
-    std::lock_guard<std::mutex> lock(mNameLock);
-    mName = name.str();
-    return true;
-  });
-  LongName.SetGetter([this] { return GetLabelName(); });
-  LongName.SetSetter([this](const FBString& label) {
-    SetLabelName(label);
-    return true;
-  });
+namespace {
+using NameGuard = std::lock_guard<const fbsdk_detail::ValueLock>;
+}  // namespace
+
+const FBPropertyComponentName::Access FBComponent::kNameAccess{
+    [](const FBComponent& owner) { return owner.GetName(); },
+    [](FBComponent& owner, const FBString& name) {
+      NameGuard lock(owner.mNameLock);
+      // The namespace and its ':' stay.
+      if (owner.mColon == std::string::npos) {
+        owner.mLabel = name.str();
+      } else {
+        owner.mLabel.replace(owner.mColon + 1, std::string::npos, name.str());
+      }
+      return true;
+    }};
+const FBPropertyComponentName::Access FBComponent::kLongNameAccess{
+    [](const FBComponent& owner) { return owner.GetLabelName(); },
+    [](FBComponent& owner, const FBString& label) {
+      owner.SetLabelName(label);
+      return true;
+    }};
+
+FBComponent::FBComponent(HIObject /*object*/)
+    : Name(&kNameAccess, this), LongName(&kLongNameAccess, this) {
   auto& table = Components();
   {
     std::lock_guard<std::mutex> lock(table.lock);
@@ -92,41 +105,30 @@ void FBComponent::SetObjectStatus(FBObjectStatus status, bool on) noexcept {
 HIObject FBComponent::GetHIObject() { return static_cast<void*>(this); }
 
 FBString FBComponent::GetNamespace() const {
-  std::lock_guard<std::mutex> lock(mNameLock);
-  return FBString(mNamespace);
+  NameGuard lock(mNameLock);
+  if (mColon == std::string::npos) return FBString();
+  return FBString(mLabel.substr(0, mColon));
 }
 
 FBString FBComponent::GetName() const {
-  std::lock_guard<std::mutex> lock(mNameLock);
-  return FBString(mName);
+  NameGuard lock(mNameLock);
+  if (mColon == std::string::npos) return FBString(mLabel);
+  return FBString(mLabel.substr(mColon + 1));
 }
 
 FBString FBComponent::GetLabelName() const {
-  std::lock_guard<std::mutex> lock(mNameLock);
-  if (!mHasNamespace) return FBString(mName);
-  // One allocation: binding a stage reads tens of thousands of labels, and
-  // the concatenation's temporaries cost more than the rest of the call.
-  std::string label;
-  label.reserve(mNamespace.size() + 1 + mName.size());
-  label.append(mNamespace).append(1, ':').append(mName);
-  return FBString(std::move(label));
+  NameGuard lock(mNameLock);
+  return FBString(mLabel);
 }
 
 void FBComponent::SetLabelName(const char* labelName) {
-  // The parts are assigned straight from the text: every component made
-  // gets a label, and copies in between were most of the cost. The text is
-  // never this component's own storage (the getters answer copies).
+  // Assigned straight from the text: every component made gets a label.
+  // The text is never this component's own storage (the getters answer
+  // copies).
   const std::string_view label = labelName ? labelName : "";
-  const auto colon = label.find(':');
-  std::lock_guard<std::mutex> lock(mNameLock);
-  mHasNamespace = colon != std::string_view::npos;
-  if (colon == std::string_view::npos) {
-    mNamespace.clear();
-    mName.assign(label);
-  } else {
-    mNamespace.assign(label.substr(0, colon));
-    mName.assign(label.substr(colon + 1));
-  }
+  NameGuard lock(mNameLock);
+  mLabel.assign(label);
+  mColon = label.find(':');
 }
 
 namespace fbhost {

@@ -75,7 +75,7 @@ int FBPropertyBasicList::AddComponent(FBComponent* item) {
       auto* model = static_cast<FBModel*>(item);
       // A model may not become its own ancestor.
       for (const FBModel* m = static_cast<FBModel*>(mOwner); m != nullptr;
-           m = ListAccess::ParentOf(m)) {
+           m = ListAccess::ParentLocked(m)) {
         if (m == model) return -1;
       }
       // One parent only: leave the former one (a new model has none).
@@ -95,6 +95,10 @@ int FBPropertyBasicList::AddComponent(FBComponent* item) {
     case Kind::Templates:
       break;
   }
+  // Most lists hold one to three items (a template's nodes, a bone's
+  // children), and the smallest heap block has room for three: growing
+  // one by one made a block per item.
+  if (mItems.capacity() == 0) mItems.reserve(3);
   mItems.push_back(item);
   Scene().containers.emplace(item, this);
   return static_cast<int>(mItems.size()) - 1;
@@ -185,6 +189,10 @@ bool ListAccess::IsModelChildren(const FBPropertyBasicList& list) {
 
 FBModel* ListAccess::ParentOf(const FBModel* model) {
   Guard lock(SceneLock());
+  return ParentLocked(model);
+}
+
+FBModel* ListAccess::ParentLocked(const FBModel* model) {
   auto range = Scene().containers.equal_range(model);
   for (auto it = range.first; it != range.second; ++it) {
     if (it->second->mKind == FBPropertyBasicList::Kind::ModelChildren) {

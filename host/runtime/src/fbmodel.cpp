@@ -18,27 +18,34 @@ bool InScene(const FBModel* model) { return Scene().liveModels.count(model) != 0
 
 // ---- FBPropertyModel ----
 
-FBPropertyModel::FBPropertyModel() {
-  SetSetter([this](FBModel* const& model) {
-    Guard lock(SceneLock());
-    // A pointer to a model that has left the scene would dangle: refuse it.
-    if (model != nullptr && !InScene(model)) return false;
-    FBModel* old = Stored();
-    if (old == model) return true;
-    auto& referrers = Scene().referrers;
-    if (old != nullptr) {
-      auto range = referrers.equal_range(old);
-      for (auto it = range.first; it != range.second; ++it) {
-        if (it->second == this) {
-          referrers.erase(it);
-          break;
-        }
+// Every template and every device root has one: plain functions, not a
+// std::function apiece.
+const FBPropertyModel::Access FBPropertyModel::kAccess{
+    nullptr, [](FBPropertyBase& property, FBModel* const& model) {
+      return static_cast<FBPropertyModel&>(property).Refer(model);
+    }};
+
+FBPropertyModel::FBPropertyModel() { SetAccess(&kAccess); }
+
+bool FBPropertyModel::Refer(FBModel* model) {
+  Guard lock(SceneLock());
+  // A pointer to a model that has left the scene would dangle: refuse it.
+  if (model != nullptr && !InScene(model)) return false;
+  FBModel* old = Stored();
+  if (old == model) return true;
+  auto& referrers = Scene().referrers;
+  if (old != nullptr) {
+    auto range = referrers.equal_range(old);
+    for (auto it = range.first; it != range.second; ++it) {
+      if (it->second == this) {
+        referrers.erase(it);
+        break;
       }
     }
-    if (model != nullptr) referrers.emplace(model, this);
-    Store(model);
-    return true;
-  });
+  }
+  if (model != nullptr) referrers.emplace(model, this);
+  Store(model);
+  return true;
 }
 
 FBPropertyModel::~FBPropertyModel() {

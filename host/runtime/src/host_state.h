@@ -10,6 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "node_pool.h"
+
 class FBComponent;
 class FBLibraryBase;
 
@@ -17,7 +19,10 @@ namespace fbhost_internal {
 
 struct ComponentTable {
   std::mutex lock;
-  std::unordered_set<const FBComponent*> live;  // for FBGetFBObject
+  // Every component made adds a node: they come from a pool under the lock
+  // rather than one heap block each (a stage's bind makes thousands).
+  NodePool nodes;
+  PooledSet<const FBComponent*> live{PoolAllocator<const FBComponent*>(nodes)};  // FBGetFBObject
   std::atomic<std::int64_t> liveCount{0};
   std::atomic<std::int64_t> outstandingAllocations{0};
 };

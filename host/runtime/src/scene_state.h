@@ -29,6 +29,7 @@
 #include "fbsdk/fbmodeltemplate.h"
 #include "fbsdk/fbscene.h"
 #include "fbsdk/fbtake.h"
+#include "node_pool.h"
 
 namespace fbhost_internal {
 
@@ -40,10 +41,14 @@ std::recursive_mutex& SceneLock();
 struct SceneState {
   FBScene* scene = nullptr;      // made once, never destroyed
   std::vector<FBModel*> models;  // creation order
+  // The nodes of the three tables below, one or more per model, template
+  // and list item: taken from a pool under the scene lock instead of one
+  // heap block each (binding a stage makes tens of thousands).
+  NodePool nodes;
   // The same models, for the question whether one is still in the scene:
   // every model reference asks it when set, and a search of the list made
   // binding a large stage quadratic.
-  std::unordered_set<const FBModel*> liveModels;
+  PooledSet<const FBModel*> liveModels{PoolAllocator<const FBModel*>(nodes)};
   std::set<std::string> namespaces;  // made explicitly (by a model's birth)
   std::vector<FBTake*> takes;
   std::atomic<FBTake*> currentTake{nullptr};
@@ -51,9 +56,11 @@ struct SceneState {
   // to fbhost::TakesRevision, so that it never goes back.
   std::uint64_t takesRevisionBase = 0;
   // Which lists hold a component (an item may sit in several lists).
-  std::unordered_multimap<const FBComponent*, FBPropertyBasicList*> containers;
+  PooledMultimap<const FBComponent*, FBPropertyBasicList*> containers{
+      PoolAllocator<std::pair<const FBComponent* const, FBPropertyBasicList*>>(nodes)};
   // Which model references point at a model.
-  std::unordered_multimap<const FBModel*, FBPropertyModel*> referrers;
+  PooledMultimap<const FBModel*, FBPropertyModel*> referrers{
+      PoolAllocator<std::pair<const FBModel* const, FBPropertyModel*>>(nodes)};
 };
 // The scene state, made with the scene and its first take on first use.
 SceneState& Scene();
@@ -73,6 +80,10 @@ struct ListAccess {
   static std::vector<FBComponent*> Items(const FBPropertyBasicList& list);
   // The model whose child list holds the model, or null.
   static FBModel* ParentOf(const FBModel* model);
+  // The same for a caller that holds the scene lock: adding a model asks
+  // it for every ancestor, and taking the lock again each time was most of
+  // what the question cost.
+  static FBModel* ParentLocked(const FBModel* model);
   // The template whose animation-node list holds the node, or null.
   static FBModelTemplate* TemplateOf(const FBAnimationNode* node);
   static bool IsModelChildren(const FBPropertyBasicList& list);

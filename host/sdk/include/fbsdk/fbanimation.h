@@ -22,7 +22,6 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 
 #include "fbsdk/fbcomponent.h"
 #include "fbsdk/fblist.h"
@@ -145,6 +144,7 @@ class FBSDK_API FBAnimationNode : public FBComponent {
 
  private:
   friend class FBTake;
+  static const FBPropertyComponentName::Access kNodeNameAccess;
 
   // What a key reads of a node, side by side, so that recording, which
   // reaches thousands of nodes a sample, fetches one line of each where it
@@ -172,18 +172,7 @@ class FBSDK_API FBAnimationNode : public FBComponent {
   // Guards the value below. Held only to copy three doubles, thousands of
   // times a frame on a large stage, so a spin on one atomic costs far less
   // than a mutex's calls into the thread library; a waiter yields its core.
-  class ValueLock {
-   public:
-    void lock() const noexcept {
-      while (mHeld.exchange(true, std::memory_order_acquire)) {
-        while (mHeld.load(std::memory_order_relaxed)) std::this_thread::yield();
-      }
-    }
-    void unlock() const noexcept { mHeld.store(false, std::memory_order_release); }
-
-   private:
-    mutable std::atomic<bool> mHeld{false};
-  };
+  using ValueLock = fbsdk_detail::ValueLock;
   ValueLock mDataLock;
   double mValue[3] = {0.0, 0.0, 0.0};
   bool mWritten = false;

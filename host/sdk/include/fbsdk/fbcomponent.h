@@ -50,6 +50,54 @@ enum FBObjectStatus {
   kFBStatusMerging = 16,    // the host is merging a scene file into the object
 };
 
+class FBComponent;
+
+// A component's Name or LongName. Reads and assigns like an FBPropertyString,
+// but the text lives in the component, reached through functions its class
+// shares: a scene holds thousands of components, and two full string
+// properties apiece that never hold a value of their own doubled the size of
+// the smaller ones. Read-only refuses assignment (false, nothing changes).
+class FBSDK_API FBPropertyComponentName {
+ public:
+  using ValueType = FBString;
+  struct Access {
+    FBString (*get)(const FBComponent& owner);
+    bool (*set)(FBComponent& owner, const FBString& value);  // may be null: refuses
+  };
+
+  FBPropertyComponentName(const Access* access, FBComponent* owner) noexcept
+      : mAccess(access), mOwner(owner) {}
+  FBPropertyComponentName(const FBPropertyComponentName&) = delete;
+  ~FBPropertyComponentName() = default;
+
+  FBPropertyComponentName& operator=(const FBString& value) {
+    Set(value);
+    return *this;
+  }
+  FBPropertyComponentName& operator=(const FBPropertyComponentName& other) {
+    if (this != &other) Set(other.Get());
+    return *this;
+  }
+
+  FBString Get() const { return mAccess->get(*mOwner); }
+  operator FBString() const { return Get(); }  // NOLINT(google-explicit-constructor)
+
+  bool Set(const FBString& value) {
+    if (mReadOnly.load(std::memory_order_relaxed) || mAccess->set == nullptr) return false;
+    return mAccess->set(*mOwner, value);
+  }
+
+  bool IsReadOnly() const noexcept { return mReadOnly.load(std::memory_order_relaxed); }
+  // Owner wiring, in the owner's constructor (see fbproperty.h).
+  void SetReadOnly(bool readOnly) noexcept { mReadOnly.store(readOnly, std::memory_order_relaxed); }
+  void SetAccess(const Access* access) noexcept { mAccess = access; }
+
+ private:
+  const Access* mAccess;
+  FBComponent* mOwner;
+  std::atomic<bool> mReadOnly{false};
+};
+
 class FBSDK_API FBComponent : public FBPlug {
   FBClassDeclare(FBComponent, FBPlug);
 
@@ -92,15 +140,18 @@ class FBSDK_API FBComponent : public FBPlug {
   // `new`); FBDelete then frees it. Set once by the creator, before sharing.
   bool mAllocated = false;
 
-  FBPropertyString Name;      // the name after the namespace
-  FBPropertyString LongName;  // the label name, "ns:name"
+  FBPropertyComponentName Name;      // the name after the namespace
+  FBPropertyComponentName LongName;  // the label name, "ns:name"
 
  private:
-  mutable std::mutex mNameLock;
-  std::string mName;
-  std::string mNamespace;
-  // The label carried a ':' (":RootNode" has an empty namespace, yet its
-  // label must read back as written to be found by it again).
-  bool mHasNamespace = false;
+  static const FBPropertyComponentName::Access kNameAccess;
+  static const FBPropertyComponentName::Access kLongNameAccess;
+
+  fbsdk_detail::ValueLock mNameLock;
   std::atomic<int> mStatus{0};
+  // The label as written, and where its first ':' is (npos: none). Kept
+  // whole, so that reading the label, what lookups do most, is one copy;
+  // ":RootNode" has an empty namespace yet reads back as written.
+  std::string mLabel;
+  std::size_t mColon = std::string::npos;
 };

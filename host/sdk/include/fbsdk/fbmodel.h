@@ -55,6 +55,10 @@ class FBSDK_API FBPropertyModel : public FBPropertyBase<FBModel*> {
   FBPropertyModel();
   ~FBPropertyModel();
   using FBPropertyBase<FBModel*>::operator=;
+
+ private:
+  static const Access kAccess;
+  bool Refer(FBModel* model);
 };
 
 // A model's children (see fblist.h for the rules of every list). A model has
