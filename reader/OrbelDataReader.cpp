@@ -274,13 +274,9 @@ bool OrbelDataReader::ReadDescription(bool stripCharacterName) {
 
 namespace {
 
-// Stores the records in key order, each one built (its texts allocated) as
-// it is stored, the key's text excepted (it is moved); a name given twice keeps its last record, as
-// storing them one by one in the server's order would. A frame walks the records in key order: laid
-// out in that order they are a stream the processor fetches ahead by itself, where records stored
-// in the server's order sent every frame's walk back and forth across the heap. A copy whose texts
-// are allocated now, but for the parent key, which no frame reads: it is moved, so that its text
-// stays out of the frames' way.
+// A copy to store, its texts allocated now, but for the parent key, which no
+// frame reads: that one is moved, so that its text stays out of the frames'
+// way.
 SegmentRecord Laid(SegmentRecord& pending) {
   FBString parentKey = std::move(pending.parentKey);
   SegmentRecord record(pending);
@@ -290,6 +286,12 @@ SegmentRecord Laid(SegmentRecord& pending) {
 
 MarkerRecord Laid(const MarkerRecord& pending) { return pending; }
 
+// Stores the records in key order, each one built as it is stored (the
+// key's text is moved); a name given twice keeps its last record, as storing
+// them one by one in the server's order would. A frame walks the records in
+// key order: laid out in that order they are a stream the processor fetches
+// ahead by itself, where records stored in the server's order sent every
+// frame's walk back and forth across the heap.
 template <typename Map, typename Record>
 void StoreInKeyOrder(Map& map, std::vector<std::pair<FBString, Record>>& pending) {
   std::stable_sort(pending.begin(), pending.end(),
